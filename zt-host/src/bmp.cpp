@@ -31,7 +31,8 @@ void put_u16(std::vector<std::uint8_t>& out, std::size_t at, std::uint16_t v) {
 }
 
 void put_u32(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) out[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+  for (int i = 0; i < 4; ++i)
+    out[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
 }  // namespace
@@ -52,7 +53,8 @@ std::optional<IndexedBitmap> decode_indexed_bmp(std::span<const std::uint8_t> by
   if (size < 34 || u32_at(bytes, 30) != 0) return std::nullopt;
 
   // 64-bit sums: offset, stride and row count each come from the file and may be near 2^32.
-  const std::uint64_t rows = static_cast<std::uint64_t>(std::abs(static_cast<std::int64_t>(height)));
+  const std::uint64_t rows =
+      static_cast<std::uint64_t>(std::abs(static_cast<std::int64_t>(height)));
   const std::uint64_t stride = (static_cast<std::uint64_t>(width) + 3) / 4 * 4;
   const std::uint64_t pixel_offset = u32_at(bytes, 10);
   if (pixel_offset + stride * rows > size) return std::nullopt;
@@ -80,7 +82,8 @@ std::optional<IndexedBitmap> decode_indexed_bmp(std::span<const std::uint8_t> by
   std::vector<std::uint8_t> pixels(w * h);
   const bool bottom_up = height > 0;
   for (std::size_t r = 0; r < h; ++r) {
-    const std::size_t from = static_cast<std::size_t>(pixel_offset) + r * static_cast<std::size_t>(stride);
+    const std::size_t from =
+        static_cast<std::size_t>(pixel_offset) + r * static_cast<std::size_t>(stride);
     const std::size_t to_row = bottom_up ? h - 1 - r : r;
     std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(from), w,
                 pixels.begin() + static_cast<std::ptrdiff_t>(to_row * w));

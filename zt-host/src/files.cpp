@@ -138,7 +138,9 @@ std::optional<std::vector<std::uint8_t>> HostFiles::read(std::size_t length) {
   return read_exactly(replay_.get(), length);
 }
 
-void HostFiles::close() { replay_.reset(); }
+void HostFiles::close() {
+  replay_.reset();
+}
 
 bool HostFiles::write(const std::vector<std::uint8_t>& bytes) {
   if (!replay_) return true;

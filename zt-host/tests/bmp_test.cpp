@@ -18,14 +18,16 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 void put32(Bytes& b, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+  for (int i = 0; i < 4; ++i)
+    b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 void put16(Bytes& b, std::size_t at, std::uint16_t v) {
   b[at] = static_cast<std::uint8_t>(v);
   b[at + 1] = static_cast<std::uint8_t>(v >> 8);
 }
 std::uint32_t get32(const Bytes& b, std::size_t at) {
-  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<std::uint32_t>(b[at + 3]) << 24);
+  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) |
+         (static_cast<std::uint32_t>(b[at + 3]) << 24);
 }
 std::uint16_t get16(const Bytes& b, std::size_t at) {
   return static_cast<std::uint16_t>(b[at] | (b[at + 1] << 8));
@@ -41,9 +43,9 @@ struct BmpFixture {
   std::uint16_t planes = 1;
   std::uint16_t bits = 8;
   std::uint32_t compression = 0;
-  std::uint32_t colours = 0;        // colours-used field
+  std::uint32_t colours = 0;          // colours-used field
   std::uint32_t table_entries = 256;  // entries actually stored
-  std::uint32_t gap = 0;            // bytes between the table and the rows
+  std::uint32_t gap = 0;              // bytes between the table and the rows
 
   Bytes build() const {
     const std::uint32_t rows = static_cast<std::uint32_t>(std::abs(height));
@@ -218,8 +220,8 @@ TEST(BmpWrite, HeaderTableAndPaddedBottomUpRows) {
   EXPECT_EQ(b[0], 'B');
   EXPECT_EQ(b[1], 'M');
   const std::pair<std::size_t, std::uint32_t> fields32[] = {
-      {2, 1094}, {6, 0}, {10, 1078}, {14, 40}, {18, 5}, {22, 2}, {30, 0},
-      {34, 16},  {38, 0}, {42, 0},   {46, 256}, {50, 0}};
+      {2, 1094}, {6, 0},   {10, 1078}, {14, 40}, {18, 5},   {22, 2},
+      {30, 0},   {34, 16}, {38, 0},    {42, 0},  {46, 256}, {50, 0}};
   for (const auto& [at, v] : fields32) EXPECT_EQ(get32(b, at), v) << "offset " << at;
   EXPECT_EQ(get16(b, 26), 1);
   EXPECT_EQ(get16(b, 28), 8);
@@ -251,7 +253,8 @@ TEST(BmpWrite, FileTooLargeForThe32BitSizesIsRefused) {
   // 65536 x 65536 needs 4 GiB of rows. The pixels are a mapping that is never touched, so
   // the size check has to refuse the picture before any pixel is read.
   constexpr std::size_t kBytes = std::size_t{1} << 32;
-  void* map = ::mmap(nullptr, kBytes, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  void* map =
+      ::mmap(nullptr, kBytes, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   if (map == MAP_FAILED) GTEST_SKIP() << "cannot reserve 4 GiB of address space";
   const std::span<const std::uint8_t> pixels(static_cast<const std::uint8_t*>(map), kBytes);
   EXPECT_FALSE(bmp::bmp_indexed_bytes(65536, 65536, pixels, Palette{}).has_value());
@@ -261,12 +264,14 @@ TEST(BmpWrite, FileTooLargeForThe32BitSizesIsRefused) {
 Bytes pattern_pixels(int w, int h) {
   Bytes px(static_cast<std::size_t>(w * h));
   for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) px[static_cast<std::size_t>(y * w + x)] = static_cast<std::uint8_t>(x * 3 + y * 11);
+    for (int x = 0; x < w; ++x)
+      px[static_cast<std::size_t>(y * w + x)] = static_cast<std::uint8_t>(x * 3 + y * 11);
   return px;
 }
 
 TEST(BmpRoundTrip, WrittenFileDecodesToTheSamePixelsAndColours) {
-  for (const auto& [w, h] : {std::pair{320, 240}, std::pair{5, 2}, std::pair{1, 1}, std::pair{7, 3}}) {
+  for (const auto& [w, h] :
+       {std::pair{320, 240}, std::pair{5, 2}, std::pair{1, 1}, std::pair{7, 3}}) {
     SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
     const Bytes px = pattern_pixels(w, h);
     const Palette pal = test_palette();
@@ -296,11 +301,13 @@ TEST(BmpWrite, AnOutsideReaderSeesA320x240PictureIn256Colours) {
   const std::filesystem::path path = dir / "ScrSht1.bmp";
   {
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(file->data()), static_cast<std::streamsize>(file->size()));
+    out.write(reinterpret_cast<const char*>(file->data()),
+              static_cast<std::streamsize>(file->size()));
   }
   // %k counts the distinct colours used; the pattern uses every index and the palette's
   // colours are all different, so 256 means all of the table was read.
-  const std::string cmd = std::string(ZT_IDENTIFY) + " -format '%w %h %k %r' '" + path.string() + "' 2>&1";
+  const std::string cmd =
+      std::string(ZT_IDENTIFY) + " -format '%w %h %k %r' '" + path.string() + "' 2>&1";
   std::string reply;
   if (FILE* p = ::popen(cmd.c_str(), "r")) {
     char buf[256];

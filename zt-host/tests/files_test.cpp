@@ -38,8 +38,10 @@ class TempDir : public ::testing::Test {
   static Bytes frame(std::int32_t x, std::int32_t y) {
     Bytes b(8);
     for (int i = 0; i < 4; ++i) {
-      b[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(x) >> (8 * i));
-      b[static_cast<std::size_t>(4 + i)] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(y) >> (8 * i));
+      b[static_cast<std::size_t>(i)] =
+          static_cast<std::uint8_t>(static_cast<std::uint32_t>(x) >> (8 * i));
+      b[static_cast<std::size_t>(4 + i)] =
+          static_cast<std::uint8_t>(static_cast<std::uint32_t>(y) >> (8 * i));
     }
     return b;
   }
@@ -268,7 +270,8 @@ TEST_F(WholeFiles, DataDirectoryMustHoldTheArchive) {
   ASSERT_TRUE(std::holds_alternative<fs::path>(found));
   EXPECT_EQ(std::get<fs::path>(found), dir_ / "images.qda");
 
-  EXPECT_EQ(std::get<std::string>(require_data_dir("no/such/dir")), "no/such/dir/images.qda not found");
+  EXPECT_EQ(std::get<std::string>(require_data_dir("no/such/dir")),
+            "no/such/dir/images.qda not found");
 }
 
 }  // namespace

@@ -14,13 +14,13 @@ TEST(Layout, WholeNumberScaleThatFitsCentred) {
     Layout want;
   };
   const Case cases[] = {
-      {1000, 700, {2, 180, 110}},   // the height limits the scale
-      {700, 1000, {2, 30, 260}},    // the width limits it
+      {1000, 700, {2, 180, 110}},  // the height limits the scale
+      {700, 1000, {2, 30, 260}},   // the width limits it
       {320, 240, {1, 0, 0}},
       {960, 720, {3, 0, 0}},
       {1920, 1080, {4, 320, 60}},
       {639, 479, {1, 159, 119}},
-      {200, 100, {1, 0, 0}},        // too small: scale 1, cut at the edges
+      {200, 100, {1, 0, 0}},  // too small: scale 1, cut at the edges
       {200, 500, {1, 0, 130}},
       {0, 0, {1, 0, 0}},
       {0xFFFFFFFF, 0xFFFFFFFF, {13421772, 127, 536871007}},
@@ -41,23 +41,25 @@ TEST(Layout, WindowPointsMapToFieldPixelsClampedAtTheEdges) {
       {960, 720, 959.9, -3, {319, 0}},
       {960, 720, 0, 0, {0, 0}},
       {960, 720, 2.999, 3.0, {0, 1}},
-      {1000, 700, 10, 300, {0, 95}},       // left of the field, on the black bar
-      {1000, 700, 179.5, 109.9, {0, 0}},   // just outside the top-left corner
+      {1000, 700, 10, 300, {0, 95}},      // left of the field, on the black bar
+      {1000, 700, 179.5, 109.9, {0, 0}},  // just outside the top-left corner
       {1000, 700, 180, 110, {0, 0}},
       {1000, 700, 819.99, 589.99, {319, 239}},
-      {1000, 700, 820, 590, {319, 239}},   // right bar and bottom bar clamp
+      {1000, 700, 820, 590, {319, 239}},  // right bar and bottom bar clamp
       {1000, 700, 1e300, -1e300, {319, 0}},
       {1000, 700, nan, nan, {0, 0}},
       {200, 100, 150.7, 99.9, {150, 99}},  // window smaller than the field
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(window_to_game(c.w, c.h, c.x, c.y), c.want) << c.w << "x" << c.h << " " << c.x << "," << c.y;
+    EXPECT_EQ(window_to_game(c.w, c.h, c.x, c.y), c.want)
+        << c.w << "x" << c.h << " " << c.x << "," << c.y;
   }
 }
 
 TEST(Layout, WarpTargetIsThePixelCentreAndMapsBack) {
   EXPECT_EQ(game_to_window_center(960, 720, 0, 0), (WindowPoint{1.5, 1.5}));
-  EXPECT_EQ(game_to_window_center(1000, 700, 319, 239), (WindowPoint{180 + 638 + 1, 110 + 478 + 1}));
+  EXPECT_EQ(game_to_window_center(1000, 700, 319, 239),
+            (WindowPoint{180 + 638 + 1, 110 + 478 + 1}));
   EXPECT_EQ(game_to_window_center(320, 240, 5, 6), (WindowPoint{5.5, 6.5}));
   for (const auto& [w, h] : {std::pair{320u, 240u}, std::pair{1000u, 700u}, std::pair{1921u, 1081u},
                              std::pair{200u, 100u}}) {
