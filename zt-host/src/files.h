@@ -1,0 +1,89 @@
+// The host's files in the data directory: replay files behind RecorderIo,
+// the check for song files behind KbgmSink, the settings text, and the
+// check that a directory holds the game's data.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "game/glue.h"
+
+namespace zt {
+
+// An open file descriptor, closed when dropped.
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept;
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  ~UniqueFd() { reset(); }
+
+  int get() const { return fd_; }
+  explicit operator bool() const { return fd_ >= 0; }
+  int release();
+  void reset();
+
+ private:
+  int fd_ = -1;
+};
+
+// Replay files and song checks in one data directory. At most one replay
+// file is open at a time; opening another closes the first, but only once
+// the new one has opened.
+class HostFiles final : public RecorderIo, public KbgmSink {
+ public:
+  explicit HostFiles(std::filesystem::path data_dir) : data_dir_(std::move(data_dir)) {}
+
+  const std::filesystem::path& data_dir() const { return data_dir_; }
+  bool replay_open() const { return static_cast<bool>(replay_); }
+
+  // data directory / "Rec" / "Rec" + n + ".dat"
+  static std::filesystem::path rec_path(const std::filesystem::path& data_dir, std::int32_t n);
+
+  bool file_exists(std::int32_t slot) override;
+  bool open_for_read(std::int32_t slot) override;
+  bool seek_from_end(std::int64_t offset) override;
+  bool open_for_write(std::int32_t slot) override;
+  bool seek_from_start(std::int64_t offset) override;
+  std::optional<std::vector<std::uint8_t>> read(std::size_t length) override;
+  void close() override;
+  bool write(const std::vector<std::uint8_t>& bytes) override;
+
+  // Whether data directory + name exists as anything at all.
+  bool file_exists(std::string_view name) override;
+
+ private:
+  std::filesystem::path data_dir_;
+  UniqueFd replay_;
+};
+
+// The settings file as text, one character per byte (character code = byte
+// value, held as UTF-8); empty when the file cannot be read.
+std::string read_config_text(const std::filesystem::path& path);
+
+// The text's characters as file bytes: a code below 256 becomes that byte,
+// any other character keeps its UTF-8 bytes, and a byte that is not part of
+// valid UTF-8 is written as it stands.
+std::vector<std::uint8_t> config_text_bytes(std::string_view text);
+
+// Each byte as the character of the same code, in UTF-8.
+std::string bytes_to_config_text(std::span<const std::uint8_t> bytes);
+
+// Creates or empties the file and writes all bytes; true on failure.
+bool write_file(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
+
+// The path of "images.qda" in the directory when it is a regular file there,
+// else the message: the joined path followed by " not found".
+std::variant<std::filesystem::path, std::string> require_data_dir(
+    const std::filesystem::path& directory);
+
+}  // namespace zt

@@ -1,0 +1,12 @@
+# Fails when a source of the host library includes a media or window header.
+file(GLOB_RECURSE sources ${DIR}/*.h ${DIR}/*.cpp)
+set(bad "")
+foreach(f IN LISTS sources)
+  file(STRINGS ${f} lines REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"](SDL|alsa/|fluidsynth|RtMidi|rtmidi|smf|windows\\.h|ddraw|dsound|mmsystem|X11/)")
+  foreach(l IN LISTS lines)
+    list(APPEND bad "${f}: ${l}")
+  endforeach()
+endforeach()
+if(bad)
+  message(FATAL_ERROR "platform media headers in zt-host:\n${bad}")
+endif()
