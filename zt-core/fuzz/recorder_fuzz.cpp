@@ -37,10 +37,12 @@ class OneFile : public zt::RecorderIo {
     return false;
   }
   std::optional<std::vector<std::uint8_t>> read(std::size_t length) override {
-    if (!open_ || static_cast<std::int64_t>(file.size()) - pos_ < static_cast<std::int64_t>(length)) {
+    if (!open_ ||
+        static_cast<std::int64_t>(file.size()) - pos_ < static_cast<std::int64_t>(length)) {
       return std::nullopt;
     }
-    std::vector<std::uint8_t> out(file.begin() + pos_, file.begin() + pos_ + static_cast<std::int64_t>(length));
+    std::vector<std::uint8_t> out(file.begin() + pos_,
+                                  file.begin() + pos_ + static_cast<std::int64_t>(length));
     pos_ += static_cast<std::int64_t>(length);
     return out;
   }

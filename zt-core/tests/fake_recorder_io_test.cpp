@@ -51,9 +51,9 @@ TEST(FakeRecorderIoTest, FailsTheChosenCallOnly) {
   EXPECT_FALSE(io.read(4).has_value());
   EXPECT_EQ(io.position(), 4) << "an injected failure moves nothing";
   EXPECT_TRUE(io.read(4).has_value());
-  EXPECT_EQ(io.log, (std::vector<std::string>{"file_exists 3 -> false", "file_exists 3 -> true",
-                                              "open_for_read 3", "read 4", "read 4 -> failed",
-                                              "read 4"}));
+  EXPECT_EQ(io.log,
+            (std::vector<std::string>{"file_exists 3 -> false", "file_exists 3 -> true",
+                                      "open_for_read 3", "read 4", "read 4 -> failed", "read 4"}));
 }
 
 }  // namespace

@@ -36,8 +36,7 @@ void put_le64(Bytes& out, std::uint64_t v) {
 
 // One plain entry, laid out by hand. tail fills the name bytes behind the
 // length and the reserved bytes (15 in all), as a foreign file might.
-Bytes plain_entry(const std::string& name, std::int64_t score, double date,
-                  std::uint8_t tail = 0) {
+Bytes plain_entry(const std::string& name, std::int64_t score, double date, std::uint8_t tail = 0) {
   Bytes e;
   e.push_back(static_cast<std::uint8_t>(name.size()));
   for (std::size_t i = 0; i < 9; ++i) {
@@ -55,16 +54,23 @@ Bytes concat(const std::vector<Bytes>& parts) {
   return all;
 }
 
-Bytes image_of(const ScoreFileImage& image) { return Bytes(image.begin(), image.end()); }
+Bytes image_of(const ScoreFileImage& image) {
+  return Bytes(image.begin(), image.end());
+}
 
 // A plain table with reserved bytes, names with junk behind their length,
 // and two equal neighbours.
 std::vector<Bytes> fixture_entries() {
-  return {plain_entry("ZED", 900000, 45000.25, 0xAB), plain_entry("A", 80000, 44000.5, 0x11),
-          plain_entry("ABCDEFGHI", 80000, 43000.0), plain_entry("Q", 7000, 1.5),
-          plain_entry("", 600, 0.0),           plain_entry("X-!?", 50, 2.0),
-          plain_entry("N", 4, 3.0),             plain_entry("M", 3, 4.0),
-          plain_entry("L", 2, 5.0),             plain_entry("K", -5, 6.0)};
+  return {plain_entry("ZED", 900000, 45000.25, 0xAB),
+          plain_entry("A", 80000, 44000.5, 0x11),
+          plain_entry("ABCDEFGHI", 80000, 43000.0),
+          plain_entry("Q", 7000, 1.5),
+          plain_entry("", 600, 0.0),
+          plain_entry("X-!?", 50, 2.0),
+          plain_entry("N", 4, 3.0),
+          plain_entry("M", 3, 4.0),
+          plain_entry("L", 2, 5.0),
+          plain_entry("K", -5, 6.0)};
 }
 
 TEST(THiScoreTest, CreateGivesTheDefaultTable) {
@@ -224,7 +230,8 @@ TEST(THiScoreTest, MissingFileKeepsTheDefaultsToBeWritten) {
   ASSERT_TRUE(bytes.has_value());
   EXPECT_EQ(image_of(*bytes), xor_keys(concat([] {
               std::vector<Bytes> d;
-              for (int n = 1; n <= 10; ++n) d.push_back(plain_entry("KOVAKOVA", (11 - n) * 1000, 2.0));
+              for (int n = 1; n <= 10; ++n)
+                d.push_back(plain_entry("KOVAKOVA", (11 - n) * 1000, 2.0));
               return d;
             }())));
 }
@@ -238,7 +245,12 @@ TEST(THiScoreTest, InvalidFilesFallBackToTheDefaults) {
     Bytes file;
   } cases[] = {{"empty", {}},
                {"319 bytes", Bytes(good.begin(), good.end() - 1)},
-               {"321 bytes", [&] { Bytes b = good; b.push_back(0); return b; }()},
+               {"321 bytes",
+                [&] {
+                  Bytes b = good;
+                  b.push_back(0);
+                  return b;
+                }()},
                {"scores rising", xor_keys(concat(rising))}};
   for (const auto& c : cases) {
     THiScore t;

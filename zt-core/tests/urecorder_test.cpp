@@ -291,11 +291,11 @@ TEST_F(TRecorderTest, EveryFailurePointClosesAndKeepsTheState) {
     EXPECT_FALSE(f.is_open());
     EXPECT_EQ(f.files[1].size(), c.file_size);
     // The failed call is followed by the recorder's close and nothing else.
-    const auto failed_at =
-        std::find_if(f.log.begin(), f.log.end(),
-                     [](const std::string& l) { return l.ends_with("-> failed"); });
+    const auto failed_at = std::find_if(
+        f.log.begin(), f.log.end(), [](const std::string& l) { return l.ends_with("-> failed"); });
     ASSERT_NE(failed_at, f.log.end());
-    EXPECT_EQ(std::vector<std::string>(failed_at + 1, f.log.end()), std::vector<std::string>{"close"});
+    EXPECT_EQ(std::vector<std::string>(failed_at + 1, f.log.end()),
+              std::vector<std::string>{"close"});
 
     EXPECT_FALSE(r.close(true, f)) << "no end frame after a failure";
     EXPECT_EQ(f.files[1].size(), c.file_size);

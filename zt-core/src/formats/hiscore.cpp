@@ -52,7 +52,8 @@ ScoreFileImage encode_score_file(const ScoreEntries& entries, TRnd& rnd) {
   ScoreFileImage image{};
   for (std::size_t i = 0; i < kScoreEntries; ++i) {
     const auto raw = entries[i].encode();
-    std::copy(raw.begin(), raw.end(), image.begin() + static_cast<std::ptrdiff_t>(i * ScoreEntryRaw::kSize));
+    std::copy(raw.begin(), raw.end(),
+              image.begin() + static_cast<std::ptrdiff_t>(i * ScoreEntryRaw::kSize));
   }
   scramble_score_bytes(image, rnd);
   return image;
@@ -64,9 +65,8 @@ ScoreEntries decode_score_file(std::span<const std::uint8_t, kScoreFileSize> ima
   scramble_score_bytes(plain, rnd);
   ScoreEntries entries{};
   for (std::size_t i = 0; i < kScoreEntries; ++i) {
-    entries[i] = ScoreEntryRaw::decode(
-        std::span<const std::uint8_t, ScoreEntryRaw::kSize>(plain.data() + i * ScoreEntryRaw::kSize,
-                                                             ScoreEntryRaw::kSize));
+    entries[i] = ScoreEntryRaw::decode(std::span<const std::uint8_t, ScoreEntryRaw::kSize>(
+        plain.data() + i * ScoreEntryRaw::kSize, ScoreEntryRaw::kSize));
   }
   return entries;
 }

@@ -30,7 +30,7 @@ struct Frame {
 struct RecHeaderRaw {
   static constexpr std::size_t kSize = 56;
   static constexpr std::size_t kNameMax = 9;
-  static constexpr std::int32_t kFormatMark = 3;     // written by this program
+  static constexpr std::int32_t kFormatMark = 3;  // written by this program
   static constexpr std::int32_t kMinValidMark = 2;
 
   double date = 0.0;  // when the recording ended, days since 1899-12-30

@@ -74,8 +74,8 @@ void THiScore::insert(std::string_view name, std::int64_t score, double date) {
 HiScoreLoad THiScore::load(const std::optional<std::vector<std::uint8_t>>& bytes) {
   if (!bytes) return HiScoreLoad::Missing;
   if (bytes->size() != kScoreFileSize) return HiScoreLoad::Invalid;
-  entries_ = decode_score_file(std::span<const std::uint8_t, kScoreFileSize>(bytes->data(), kScoreFileSize),
-                               rnd_);
+  entries_ = decode_score_file(
+      std::span<const std::uint8_t, kScoreFileSize>(bytes->data(), kScoreFileSize), rnd_);
   loaded_ = true;
   changed_ = false;
   for (std::size_t i = 0; i + 1 < kScoreEntries; ++i) {
@@ -97,6 +97,8 @@ HiScoreLoad hiscore_load(THiScore& table, const std::optional<std::vector<std::u
   return r;
 }
 
-std::optional<ScoreFileImage> hiscore_bytes(THiScore& table) { return table.save(); }
+std::optional<ScoreFileImage> hiscore_bytes(THiScore& table) {
+  return table.save();
+}
 
 }  // namespace zt

@@ -22,6 +22,7 @@ concept BgmHost = requires(H& h) {
   { h.bgm() } -> std::convertible_to<BgmBackend&>;
   { h.kbgm_sink() } -> std::convertible_to<KbgmSink&>;
 };
+static_assert(BgmHost<Host>);
 
 struct BgmEntry {
   std::string name;  // as loaded, without ".mid"
@@ -49,8 +50,8 @@ class TBgm {
   template <BgmHost H>
   void stop(std::int32_t fade_out, H& host);
   template <BgmHost H>
-  void change(std::string_view name, std::int32_t fade_out, bool repeat,
-              std::int32_t repeat_value, std::int32_t fade_in, H& host);
+  void change(std::string_view name, std::int32_t fade_out, bool repeat, std::int32_t repeat_value,
+              std::int32_t fade_in, H& host);
   // Once per game step: starts the pending song once the fade-out is over.
   template <BgmHost H>
   void zt_bgm_tick(H& host);
@@ -130,8 +131,8 @@ void TBgm::load_song(std::string_view name, H& host) {
 }
 
 template <BgmHost H>
-void TBgm::play(std::string_view name, bool repeat, std::int32_t repeat_value,
-                std::int32_t fade_in, H& host) {
+void TBgm::play(std::string_view name, bool repeat, std::int32_t repeat_value, std::int32_t fade_in,
+                H& host) {
   if (!on_) return;
   BgmBackend& bgm = host.bgm();
   if (!open_step(bgm)) return;

@@ -77,8 +77,7 @@ bool TRecorder::close(bool end_marker, RecorderIo& io) {
   bool write_failed = false;
   switch (state_) {
     case RecState::Recording:
-      // A failed recording has no file open any more; it gets no end frame.
-      if (end_marker && !failed_ && open_) write_failed = io.write(bytes_of(Frame::end()));
+      if (end_marker && !failed_) write_failed = io.write(bytes_of(Frame::end()));
       break;
     case RecState::Playing:
       break;
@@ -141,4 +140,3 @@ RecHeaderRaw make_rec_header(double date, std::string_view player_name, const Pl
 }
 
 }  // namespace zt
-

@@ -16,18 +16,26 @@ std::string args(std::initializer_list<std::int32_t> values) {
 
 }  // namespace
 
-std::vector<std::string> FakeBgm::take_log() { return std::exchange(log, {}); }
+std::vector<std::string> FakeBgm::take_log() {
+  return std::exchange(log, {});
+}
 
 std::int32_t FakeBgm::open(std::int32_t a, std::int32_t b) {
   log.push_back("open(" + args({a, b}) + ") -> " + std::to_string(open_result));
   return open_result;
 }
 
-void FakeBgm::send_sysx(std::int32_t n) { log.push_back("send_sysx(" + args({n}) + ")"); }
+void FakeBgm::send_sysx(std::int32_t n) {
+  log.push_back("send_sysx(" + args({n}) + ")");
+}
 
-void FakeBgm::stop() { log.emplace_back("stop()"); }
+void FakeBgm::stop() {
+  log.emplace_back("stop()");
+}
 
-void FakeBgm::init(std::int32_t handle) { log.push_back("init(" + args({handle}) + ")"); }
+void FakeBgm::init(std::int32_t handle) {
+  log.push_back("init(" + args({handle}) + ")");
+}
 
 std::int32_t FakeBgm::play(std::int32_t handle, bool repeat) {
   log.push_back("play(" + args({handle}) + (repeat ? ", true" : ", false") + ") -> " +
@@ -67,7 +75,9 @@ std::int32_t FakeBgm::load_file(std::string_view file_name) {
   return handle;
 }
 
-void FakeBgm::pump() { log.emplace_back("pump()"); }
+void FakeBgm::pump() {
+  log.emplace_back("pump()");
+}
 
 bool FakeKbgmSink::file_exists(std::string_view name) {
   asked.emplace_back(name);

@@ -5,7 +5,9 @@
 
 namespace zt {
 
-void FakeRecorderIo::fail_on(Op op, int nth) { countdowns_[op].push_back(nth); }
+void FakeRecorderIo::fail_on(Op op, int nth) {
+  countdowns_[op].push_back(nth);
+}
 
 bool FakeRecorderIo::injected(Op op) {
   auto it = countdowns_.find(op);
