@@ -1,0 +1,59 @@
+#include "game/umidi.h"
+
+namespace zt {
+namespace {
+
+char ascii_lower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+}  // namespace
+
+bool bgm_same_name(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (ascii_lower(a[i]) != ascii_lower(b[i])) return false;
+  }
+  return true;
+}
+
+std::int32_t TBgm::zt_bgm_get_midi(std::string_view name) const {
+  if (name.empty()) return 0;
+  for (const BgmEntry& e : entries_) {
+    if (e.in_use && bgm_same_name(e.name, name)) return e.handle;
+  }
+  return 0;
+}
+
+std::optional<std::size_t> TBgm::zt_bgm_find_free_entry() const {
+  for (std::size_t i = 0; i < kSlots; ++i) {
+    if (!entries_[i].in_use) return i;
+  }
+  return std::nullopt;
+}
+
+bool TBgm::open_step(BgmBackend& bgm) {
+  if (device_open_) return true;
+  if (bgm.open(kOpenA, kOpenB) != 0) {
+    fail_device();
+    return false;
+  }
+  bgm.send_sysx(0);
+  device_open_ = true;
+  return true;
+}
+
+void TBgm::fail_device() {
+  device_failed_ = true;
+  on_ = false;
+}
+
+void TBgm::stop_now(BgmBackend& bgm) {
+  bgm.stop();
+  fading_.clear();
+  fade_timer_ = false;
+  bgm.init(zt_bgm_get_midi(current_));
+  current_.clear();
+}
+
+}  // namespace zt
