@@ -1,17 +1,17 @@
 // Cost of one extended operation on each backend. The operands cycle through
 // a small table of ordinary values so that no run measures a single fast path.
-#include "x87_backends.h"
-
 #include <benchmark/benchmark.h>
 
 #include <array>
 #include <cstddef>
 #include <cstring>
 
+#include "x87_backends.h"
+
 namespace {
 
 std::array<zt_x87, 16> operands() {
-  const double values[16] = {0.2, 0.7, 25.0, 0.008, 1.0, 320.0, 240.0, 500.0,
+  const double values[16] = {0.2,   0.7,  25.0,      0.008,  1.0, 320.0,  240.0, 500.0,
                              -3.25, 1e-3, 12345.678, -0.125, 7.0, 1.5e10, -98.6, 0.333};
   std::array<zt_x87, 16> out{};
   for (std::size_t i = 0; i < out.size(); ++i) {

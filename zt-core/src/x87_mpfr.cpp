@@ -3,9 +3,9 @@
 // bits the x87 unit gives with a 64-bit significand, rounding to nearest-even
 // and all exceptions masked. NaNs never enter MPFR: their payloads and the
 // unit's choice between two of them are handled here on the bits.
-#include "x87_backends.h"
-
 #include <cstdint>
+
+#include "x87_backends.h"
 
 #define MPFR_USE_INTMAX_T 1
 #include <gmp.h>
@@ -41,7 +41,9 @@ constexpr int kLimbs = 64 / GMP_NUMB_BITS;
 // every call sets the 80-bit range and puts the caller's back.
 class ExponentRange {
  public:
-  ExponentRange() : old_min_(mpfr_get_emin()), old_max_(mpfr_get_emax()) { set(kExtEmin, kExtEmax); }
+  ExponentRange() : old_min_(mpfr_get_emin()), old_max_(mpfr_get_emax()) {
+    set(kExtEmin, kExtEmax);
+  }
   ~ExponentRange() { set(old_min_, old_max_); }
   ExponentRange(const ExponentRange&) = delete;
   ExponentRange& operator=(const ExponentRange&) = delete;
@@ -131,7 +133,9 @@ bool is_nan(const zt_x87& a) {
   return (a.sign_exp & kExpMask) == kExpMask && (a.signif & ~kIntegerBit) != 0;
 }
 
-zt_x87 quieted(const zt_x87& a) { return {a.signif | kQuietBit, a.sign_exp}; }
+zt_x87 quieted(const zt_x87& a) {
+  return {a.signif | kQuietBit, a.sign_exp};
+}
 
 // The unit's rule, found by probing it: of two NaNs the one with the larger
 // significand wins (so a quiet NaN beats a signalling one), and of two with
@@ -173,16 +177,27 @@ std::int64_t to_int(const zt_x87* pa, mpfr_rnd_t rnd) {
   return static_cast<std::int64_t>(mpfr_get_sj(x.get(), rnd));
 }
 
+// Every comparison is false when an operand is a NaN; +0 equals -0.
+bool compare(const zt_x87* pa, const zt_x87* pb, int (*pred)(mpfr_srcptr, mpfr_srcptr)) {
+  if (is_nan(*pa) || is_nan(*pb)) return false;
+  ExponentRange range;
+  Num x, y;
+  x.load(*pa);
+  y.load(*pb);
+  return pred(x.get(), y.get()) != 0;
+}
+
 // Finite binary32/binary64 values enter exactly; a NaN keeps its sign and
 // payload, moved to the top of the significand, and comes out quiet.
-void from_ieee(std::uint64_t sign, std::uint64_t exp_field, std::uint64_t frac, int frac_bits, int exp_all_ones,
-               int bias, zt_x87* out) {
+void from_ieee(std::uint64_t sign, std::uint64_t exp_field, std::uint64_t frac, int frac_bits,
+               int exp_all_ones, int bias, zt_x87* out) {
   const std::uint16_t sign_bits = sign ? kSignBit : 0;
   if (exp_field == static_cast<std::uint64_t>(exp_all_ones)) {
     if (frac == 0) {
       *out = {kIntegerBit, static_cast<std::uint16_t>(sign_bits | kExpMask)};
     } else {
-      *out = {kIntegerBit | kQuietBit | (frac << (63 - frac_bits)), static_cast<std::uint16_t>(sign_bits | kExpMask)};
+      *out = {kIntegerBit | kQuietBit | (frac << (63 - frac_bits)),
+              static_cast<std::uint16_t>(sign_bits | kExpMask)};
     }
     return;
   }
@@ -193,7 +208,8 @@ void from_ieee(std::uint64_t sign, std::uint64_t exp_field, std::uint64_t frac, 
   ExponentRange range;
   Num r;
   const std::uint64_t m = exp_field == 0 ? frac : (frac | (std::uint64_t{1} << frac_bits));
-  const long e = exp_field == 0 ? 1 - bias - frac_bits : static_cast<long>(exp_field) - bias - frac_bits;
+  const long e =
+      exp_field == 0 ? 1 - bias - frac_bits : static_cast<long>(exp_field) - bias - frac_bits;
   mpfr_set_uj_2exp(r.get(), m, e, MPFR_RNDN);
   if (sign) mpfr_neg(r.get(), r.get(), MPFR_RNDN);
   *out = r.store();
@@ -246,10 +262,18 @@ std::uint64_t zt_x87_mpfr_to_f64(const zt_x87* pa) {
   return sign | (m53 >> (1 - biased));
 }
 
-void zt_x87_mpfr_add(const zt_x87* a, const zt_x87* b, zt_x87* out) { binary(a, b, out, mpfr_add); }
-void zt_x87_mpfr_sub(const zt_x87* a, const zt_x87* b, zt_x87* out) { binary(a, b, out, mpfr_sub); }
-void zt_x87_mpfr_mul(const zt_x87* a, const zt_x87* b, zt_x87* out) { binary(a, b, out, mpfr_mul); }
-void zt_x87_mpfr_div(const zt_x87* a, const zt_x87* b, zt_x87* out) { binary(a, b, out, mpfr_div); }
+void zt_x87_mpfr_add(const zt_x87* a, const zt_x87* b, zt_x87* out) {
+  binary(a, b, out, mpfr_add);
+}
+void zt_x87_mpfr_sub(const zt_x87* a, const zt_x87* b, zt_x87* out) {
+  binary(a, b, out, mpfr_sub);
+}
+void zt_x87_mpfr_mul(const zt_x87* a, const zt_x87* b, zt_x87* out) {
+  binary(a, b, out, mpfr_mul);
+}
+void zt_x87_mpfr_div(const zt_x87* a, const zt_x87* b, zt_x87* out) {
+  binary(a, b, out, mpfr_div);
+}
 
 void zt_x87_mpfr_sqrt(const zt_x87* pa, zt_x87* out) {
   const zt_x87 a = *pa;
@@ -265,34 +289,21 @@ void zt_x87_mpfr_sqrt(const zt_x87* pa, zt_x87* out) {
   *out = r.store();
 }
 
-std::int64_t zt_x87_mpfr_round(const zt_x87* a) { return to_int(a, MPFR_RNDN); }
-std::int64_t zt_x87_mpfr_trunc(const zt_x87* a) { return to_int(a, MPFR_RNDZ); }
-
-bool zt_x87_mpfr_lt(const zt_x87* pa, const zt_x87* pb) {
-  if (is_nan(*pa) || is_nan(*pb)) return false;
-  ExponentRange range;
-  Num x, y;
-  x.load(*pa);
-  y.load(*pb);
-  return mpfr_less_p(x.get(), y.get()) != 0;
+std::int64_t zt_x87_mpfr_round(const zt_x87* a) {
+  return to_int(a, MPFR_RNDN);
+}
+std::int64_t zt_x87_mpfr_trunc(const zt_x87* a) {
+  return to_int(a, MPFR_RNDZ);
 }
 
-bool zt_x87_mpfr_le(const zt_x87* pa, const zt_x87* pb) {
-  if (is_nan(*pa) || is_nan(*pb)) return false;
-  ExponentRange range;
-  Num x, y;
-  x.load(*pa);
-  y.load(*pb);
-  return mpfr_lessequal_p(x.get(), y.get()) != 0;
+bool zt_x87_mpfr_lt(const zt_x87* a, const zt_x87* b) {
+  return compare(a, b, mpfr_less_p);
 }
-
-bool zt_x87_mpfr_eq(const zt_x87* pa, const zt_x87* pb) {
-  if (is_nan(*pa) || is_nan(*pb)) return false;
-  ExponentRange range;
-  Num x, y;
-  x.load(*pa);
-  y.load(*pb);
-  return mpfr_equal_p(x.get(), y.get()) != 0;
+bool zt_x87_mpfr_le(const zt_x87* a, const zt_x87* b) {
+  return compare(a, b, mpfr_lessequal_p);
+}
+bool zt_x87_mpfr_eq(const zt_x87* a, const zt_x87* b) {
+  return compare(a, b, mpfr_equal_p);
 }
 
 }  // extern "C"

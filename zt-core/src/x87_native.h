@@ -82,18 +82,20 @@ inline std::uint64_t to_f64(const zt_x87* a) {
 
 // One instruction per operation with st(0) = a and st(1) = b, so the result
 // is a op b rounded once under the control word set around it.
-#define ZT_X87_NATIVE_BINARY(name, insn)                                                       \
-  inline void name(const zt_x87* a, const zt_x87* b, zt_x87* out) {                            \
-    long double x = load(a);                                                                   \
-    const long double y = load(b);                                                             \
-    const std::uint16_t old = control_word();                                                  \
-    const std::uint16_t want = with_fields(old, kNearest64);                                   \
-    if (old == want) {                                                                         \
-      asm(insn " %%st(1), %%st" : "+t"(x) : "u"(y));                                           \
-    } else {                                                                                   \
-      asm("fldcw %2\n\t" insn " %%st(1), %%st\n\tfldcw %3" : "+t"(x) : "u"(y), "m"(want), "m"(old)); \
-    }                                                                                          \
-    store(x, out);                                                                             \
+#define ZT_X87_NATIVE_BINARY(name, insn)                            \
+  inline void name(const zt_x87* a, const zt_x87* b, zt_x87* out) { \
+    long double x = load(a);                                        \
+    const long double y = load(b);                                  \
+    const std::uint16_t old = control_word();                       \
+    const std::uint16_t want = with_fields(old, kNearest64);        \
+    if (old == want) {                                              \
+      asm(insn " %%st(1), %%st" : "+t"(x) : "u"(y));                \
+    } else {                                                        \
+      asm("fldcw %2\n\t" insn " %%st(1), %%st\n\tfldcw %3"          \
+          : "+t"(x)                                                 \
+          : "u"(y), "m"(want), "m"(old));                           \
+    }                                                               \
+    store(x, out);                                                  \
   }
 
 ZT_X87_NATIVE_BINARY(add, "fadd")
@@ -129,12 +131,22 @@ inline std::int64_t to_int(const zt_x87* a, std::uint16_t fields) {
   return r;
 }
 
-inline std::int64_t round(const zt_x87* a) { return to_int(a, kNearest64); }
-inline std::int64_t trunc(const zt_x87* a) { return to_int(a, kTowardZero64); }
+inline std::int64_t round(const zt_x87* a) {
+  return to_int(a, kNearest64);
+}
+inline std::int64_t trunc(const zt_x87* a) {
+  return to_int(a, kTowardZero64);
+}
 
 // IEEE comparisons: every one is false when an operand is a NaN.
-inline bool lt(const zt_x87* a, const zt_x87* b) { return load(a) < load(b); }
-inline bool le(const zt_x87* a, const zt_x87* b) { return load(a) <= load(b); }
-inline bool eq(const zt_x87* a, const zt_x87* b) { return load(a) == load(b); }
+inline bool lt(const zt_x87* a, const zt_x87* b) {
+  return load(a) < load(b);
+}
+inline bool le(const zt_x87* a, const zt_x87* b) {
+  return load(a) <= load(b);
+}
+inline bool eq(const zt_x87* a, const zt_x87* b) {
+  return load(a) == load(b);
+}
 
 }  // namespace zt::native

@@ -1,8 +1,6 @@
 // Runs the x87 unit and the MPFR backend side by side on operands drawn from a
 // fixed-seed generator that leans on the hard cases, and requires the same
 // bits from both.
-#include "x87_backends.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +10,8 @@
 #include <cstring>
 #include <string>
 #include <utility>
+
+#include "x87_backends.h"
 
 #if defined(ZT_X87_HAVE_NATIVE) && defined(ZT_X87_HAVE_MPFR)
 
@@ -34,8 +34,12 @@ class Gen {
     z = (z ^ (z >> 27)) * 0x94d049bb133111ebu;
     return z ^ (z >> 31);
   }
-  std::uint32_t below(std::uint32_t n) { return static_cast<std::uint32_t>((next() >> 32) * n >> 32); }
-  int range(int lo, int hi) { return lo + static_cast<int>(below(static_cast<std::uint32_t>(hi - lo + 1))); }
+  std::uint32_t below(std::uint32_t n) {
+    return static_cast<std::uint32_t>((next() >> 32) * n >> 32);
+  }
+  int range(int lo, int hi) {
+    return lo + static_cast<int>(below(static_cast<std::uint32_t>(hi - lo + 1)));
+  }
   bool chance(int percent) { return below(100) < static_cast<std::uint32_t>(percent); }
 
  private:
@@ -54,21 +58,29 @@ std::uint64_t shaped_signif(Gen& g, int k) {
   const std::uint64_t low = std::uint64_t{1} << (k - 1);
   m = (m & ~((low << 1) - 1)) | low;
   switch (g.below(4)) {
-    case 0: return m + 1;
-    case 1: return m - 1;
-    default: return m;
+    case 0:
+      return m + 1;
+    case 1:
+      return m - 1;
+    default:
+      return m;
   }
 }
 
 std::uint64_t any_signif(Gen& g) {
   switch (g.below(10)) {
-    case 0: return kIntegerBit;
-    case 1: return ~std::uint64_t{0};
+    case 0:
+      return kIntegerBit;
+    case 1:
+      return ~std::uint64_t{0};
     case 2:
     case 3:
-    case 4: return shaped_signif(g, g.range(1, 63));
-    case 5: return kIntegerBit | (g.next() >> g.range(1, 63));  // few bits set
-    default: return g.next() | kIntegerBit;
+    case 4:
+      return shaped_signif(g, g.range(1, 63));
+    case 5:
+      return kIntegerBit | (g.next() >> g.range(1, 63));  // few bits set
+    default:
+      return g.next() | kIntegerBit;
   }
 }
 
@@ -97,9 +109,13 @@ zt_x87 ext_value(Gen& g) {
   if (c < 24) return subnormal(g, neg);
   if (c < 34) return make(neg, g.range(1, 80), any_signif(g));
   if (c < 44) return make(neg, g.range(32766 - 80, 32766), any_signif(g));
-  if (c < 54) return make(neg, kBias + (g.chance(50) ? g.range(-1080, -1015) : g.range(1015, 1030)), any_signif(g));
+  if (c < 54)
+    return make(neg, kBias + (g.chance(50) ? g.range(-1080, -1015) : g.range(1015, 1030)),
+                any_signif(g));
   if (c < 70) return make(neg, kBias + g.range(-70, 70), any_signif(g));
-  if (c < 80) return make(neg, kBias + g.range(-1074, 1023), (g.next() | kIntegerBit) & ~std::uint64_t{0x7ff});
+  if (c < 80)
+    return make(neg, kBias + g.range(-1074, 1023),
+                (g.next() | kIntegerBit) & ~std::uint64_t{0x7ff});
   return make(neg, g.range(1, 32766), any_signif(g));
 }
 
@@ -138,7 +154,8 @@ zt_x87 partner(Gen& g, const zt_x87& a) {
   }
   const std::uint64_t k = 2 * g.below(128) + 1;  // odd, up to 255
   const int bits = 64 - __builtin_clzll(k);
-  return make(g.chance(50), std::min(std::max(kBias + g.range(-40, 40), 1), 32766), k << (64 - bits));
+  return make(g.chance(50), std::min(std::max(kBias + g.range(-40, 40), 1), 32766),
+              k << (64 - bits));
 }
 
 std::string describe(const zt_x87& v) {
@@ -157,7 +174,9 @@ std::string describe_f64(std::uint64_t bits) {
   return buf;
 }
 
-bool same(const zt_x87& a, const zt_x87& b) { return a.signif == b.signif && a.sign_exp == b.sign_exp; }
+bool same(const zt_x87& a, const zt_x87& b) {
+  return a.signif == b.signif && a.sign_exp == b.sign_exp;
+}
 
 // Counts mismatches and keeps the first one for the failure message.
 class Mismatches {
@@ -168,8 +187,8 @@ class Mismatches {
   }
   ::testing::AssertionResult result() const {
     if (count_ == 0) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << op_ << ": " << count_ << " of " << kCases
-                                         << " differ; first: " << first_;
+    return ::testing::AssertionFailure()
+           << op_ << ": " << count_ << " of " << kCases << " differ; first: " << first_;
   }
 
  private:
@@ -205,7 +224,8 @@ TEST(X87Diff, ArithmeticAgreesBitForBit) {
       bc.native(&a, &b, &rn);
       bc.mpfr(&a, &b, &rm);
       if (!same(rn, rm)) {
-        bad.add(describe(a) + " " + bc.name + " " + describe(b) + ": unit " + describe(rn) + ", mpfr " + describe(rm));
+        bad.add(describe(a) + " " + bc.name + " " + describe(b) + ": unit " + describe(rn) +
+                ", mpfr " + describe(rm));
       }
     }
     EXPECT_TRUE(bad.result());
@@ -222,13 +242,15 @@ TEST(X87Diff, SquareRootAgreesBitForBit) {
       const std::uint64_t r = g.next() | 0x80000000u;
       const std::uint64_t sq = (r & 0xffffffffu) * (r & 0xffffffffu);
       const int lz = __builtin_clzll(sq);
-      a = make(g.chance(10), kBias + g.range(-200, 200), (sq << lz) + (g.chance(50) ? 0 : g.range(-2, 2)));
+      a = make(g.chance(10), kBias + g.range(-200, 200),
+               (sq << lz) + (g.chance(50) ? 0 : g.range(-2, 2)));
       a.signif |= kIntegerBit;
     }
     zt_x87 rn{}, rm{};
     zt_x87_native_sqrt(&a, &rn);
     zt_x87_mpfr_sqrt(&a, &rm);
-    if (!same(rn, rm)) bad.add("sqrt " + describe(a) + ": unit " + describe(rn) + ", mpfr " + describe(rm));
+    if (!same(rn, rm))
+      bad.add("sqrt " + describe(a) + ": unit " + describe(rn) + ", mpfr " + describe(rm));
   }
   EXPECT_TRUE(bad.result());
 }
@@ -241,20 +263,24 @@ TEST(X87Diff, StoreToDoubleAgreesBitForBit) {
     zt_x87 a;
     switch (g.below(5)) {
       case 0:  // ties at the double's last bit, normal range and its ends
-        a = make(neg, kBias + (g.chance(50) ? g.range(-1022, 1023) : g.range(-1024, -1020)), shaped_signif(g, 11));
+        a = make(neg, kBias + (g.chance(50) ? g.range(-1022, 1023) : g.range(-1024, -1020)),
+                 shaped_signif(g, 11));
         break;
       case 1:  // double subnormals: the tie moves with the exponent
         a = make(neg, kBias + g.range(-1076, -1022), shaped_signif(g, g.range(11, 63)));
         break;
       case 2:  // overflow to infinity, or the largest double
-        a = make(neg, kBias + g.range(1022, 1025), g.chance(50) ? ~std::uint64_t{0} - (g.next() & 0xfff) : any_signif(g));
+        a = make(neg, kBias + g.range(1022, 1025),
+                 g.chance(50) ? ~std::uint64_t{0} - (g.next() & 0xfff) : any_signif(g));
         break;
       default:
         a = ext_value(g);
     }
     const std::uint64_t rn = zt_x87_native_to_f64(&a);
     const std::uint64_t rm = zt_x87_mpfr_to_f64(&a);
-    if (rn != rm) bad.add("to_f64 " + describe(a) + ": unit " + describe_f64(rn) + ", mpfr " + describe_f64(rm));
+    if (rn != rm)
+      bad.add("to_f64 " + describe(a) + ": unit " + describe_f64(rn) + ", mpfr " +
+              describe_f64(rm));
   }
   EXPECT_TRUE(bad.result());
 }
@@ -291,8 +317,8 @@ TEST(X87Diff, IntegerConversionsAgree) {
       const std::int64_t rn = ic.native(&a);
       const std::int64_t rm = ic.mpfr(&a);
       if (rn != rm) {
-        bad.add(std::string(ic.name) + " " + describe(a) + ": unit " + std::to_string(rn) + ", mpfr " +
-                std::to_string(rm));
+        bad.add(std::string(ic.name) + " " + describe(a) + ": unit " + std::to_string(rn) +
+                ", mpfr " + std::to_string(rm));
       }
     }
     EXPECT_TRUE(bad.result());
@@ -306,15 +332,21 @@ TEST(X87Diff, ComparisonsAgree) {
     zt_x87 a = ext_value(g);
     zt_x87 b;
     switch (g.below(4)) {
-      case 0: b = a; break;
+      case 0:
+        b = a;
+        break;
       case 1:
         b = a;
         b.sign_exp ^= 0x8000;
         break;
-      case 2: b = partner(g, a); break;
-      default: b = ext_value(g);
+      case 2:
+        b = partner(g, a);
+        break;
+      default:
+        b = ext_value(g);
     }
-    const bool n[3] = {zt_x87_native_lt(&a, &b), zt_x87_native_le(&a, &b), zt_x87_native_eq(&a, &b)};
+    const bool n[3] = {zt_x87_native_lt(&a, &b), zt_x87_native_le(&a, &b),
+                       zt_x87_native_eq(&a, &b)};
     const bool m[3] = {zt_x87_mpfr_lt(&a, &b), zt_x87_mpfr_le(&a, &b), zt_x87_mpfr_eq(&a, &b)};
     for (int k = 0; k < 3; ++k) {
       if (n[k] != m[k]) {
@@ -339,7 +371,8 @@ TEST(X87Diff, ConversionsFromIntegersSinglesAndDoublesAgree) {
     const std::uint64_t e64 = c == 0 ? 0x7ff : c == 1 ? 0 : g.below(2048);
     std::uint64_t f64 = (static_cast<std::uint64_t>(g.chance(50)) << 63) | (e64 << 52) |
                         (g.next() >> g.range(12, 63));
-    std::int32_t i32 = static_cast<std::int32_t>(static_cast<std::uint32_t>(g.next() >> g.range(32, 63)));
+    std::int32_t i32 =
+        static_cast<std::int32_t>(static_cast<std::uint32_t>(g.next() >> g.range(32, 63)));
     if (g.chance(50)) i32 = -i32 - 1;
     if (g.chance(5)) i32 = g.chance(50) ? INT32_MIN : INT32_MAX;
     zt_x87 rn{}, rm{};
@@ -348,14 +381,19 @@ TEST(X87Diff, ConversionsFromIntegersSinglesAndDoublesAgree) {
     if (!same(rn, rm)) {
       char buf[16];
       std::snprintf(buf, sizeof buf, "%08x", f32);
-      bad32.add(std::string("from_f32 ") + buf + ": unit " + describe(rn) + ", mpfr " + describe(rm));
+      bad32.add(std::string("from_f32 ") + buf + ": unit " + describe(rn) + ", mpfr " +
+                describe(rm));
     }
     zt_x87_native_from_f64(f64, &rn);
     zt_x87_mpfr_from_f64(f64, &rm);
-    if (!same(rn, rm)) bad64.add("from_f64 " + describe_f64(f64) + ": unit " + describe(rn) + ", mpfr " + describe(rm));
+    if (!same(rn, rm))
+      bad64.add("from_f64 " + describe_f64(f64) + ": unit " + describe(rn) + ", mpfr " +
+                describe(rm));
     zt_x87_native_from_i32(i32, &rn);
     zt_x87_mpfr_from_i32(i32, &rm);
-    if (!same(rn, rm)) badi.add("from_i32 " + std::to_string(i32) + ": unit " + describe(rn) + ", mpfr " + describe(rm));
+    if (!same(rn, rm))
+      badi.add("from_i32 " + std::to_string(i32) + ": unit " + describe(rn) + ", mpfr " +
+               describe(rm));
   }
   EXPECT_TRUE(bad32.result());
   EXPECT_TRUE(bad64.result());
@@ -366,6 +404,8 @@ TEST(X87Diff, ConversionsFromIntegersSinglesAndDoublesAgree) {
 
 #else
 
-TEST(X87Diff, NeedsBothBackends) { GTEST_SKIP() << "the x87 unit and MPFR are not both available"; }
+TEST(X87Diff, NeedsBothBackends) {
+  GTEST_SKIP() << "the x87 unit and MPFR are not both available";
+}
 
 #endif

@@ -2,8 +2,6 @@
 // build uses.
 #include "x87.h"
 
-#include "x87_backends.h"
-
 #include <gtest/gtest.h>
 
 #include <cinttypes>
@@ -13,6 +11,8 @@
 #include <functional>
 #include <limits>
 #include <thread>
+
+#include "x87_backends.h"
 
 namespace zt {
 namespace {
@@ -32,13 +32,18 @@ double f64_from_bits(std::uint64_t b) {
   return d;
 }
 
-X87 nan_x87() { return X87::from_f64(std::numeric_limits<double>::quiet_NaN()); }
-X87 inf_x87() { return X87::from_f64(std::numeric_limits<double>::infinity()); }
+X87 nan_x87() {
+  return X87::from_f64(std::numeric_limits<double>::quiet_NaN());
+}
+X87 inf_x87() {
+  return X87::from_f64(std::numeric_limits<double>::infinity());
+}
 
 TEST(X87, ExtendedSumRoundsTwiceToEven) {
   const double tiny = std::ldexp(1.0, -53) + std::ldexp(1.0, -64);
   const X87 s = X87::add(X87::from_f64(1.0), X87::from_f64(tiny));
-  EXPECT_EQ(s.bits().signif, 0x8000000000000000u | (std::uint64_t{1} << 10)) << "1 + 2^-53, the tie to even";
+  EXPECT_EQ(s.bits().signif, 0x8000000000000000u | (std::uint64_t{1} << 10))
+      << "1 + 2^-53, the tie to even";
   EXPECT_EQ(s.to_f64(), 1.0);
   volatile double direct = 1.0 + tiny;
   EXPECT_EQ(direct, 1.0 + std::ldexp(1.0, -52));
@@ -78,7 +83,7 @@ TEST(X87, IntegerConversions) {
       {3e9, static_cast<std::int32_t>(3000000000LL - 4294967296LL), 3000000000LL},
       {1e30, 0, INT64_MIN},
       {-1e30, 0, INT64_MIN},
-      {9223372036854775807.0, 0, INT64_MIN},  // that double is 2^63
+      {9223372036854775807.0, 0, INT64_MIN},   // that double is 2^63
       {-9223372036854775808.0, 0, INT64_MIN},  // -2^63 fits and is the same bits
       {std::numeric_limits<double>::infinity(), 0, INT64_MIN},
       {std::numeric_limits<double>::quiet_NaN(), 0, INT64_MIN},
@@ -179,7 +184,8 @@ TEST(X87, EveryThreadGetsTheSameBits) {
   const std::uint64_t here = subnormal_chain();
   std::uint64_t there[4] = {};
   std::thread threads[4];
-  for (int i = 0; i < 4; ++i) threads[i] = std::thread([&there, i] { there[i] = subnormal_chain(); });
+  for (int i = 0; i < 4; ++i)
+    threads[i] = std::thread([&there, i] { there[i] = subnormal_chain(); });
   for (std::thread& t : threads) t.join();
   for (std::uint64_t t : there) EXPECT_EQ(t, here);
 }
@@ -191,7 +197,9 @@ std::uint16_t read_control_word() {
   return cw;
 }
 
-void load_control_word(std::uint16_t cw) { asm volatile("fldcw %0" : : "m"(cw)); }
+void load_control_word(std::uint16_t cw) {
+  asm volatile("fldcw %0" : : "m"(cw));
+}
 
 // The unit backend must not depend on the control word it finds: 53-bit
 // precision (as some runtimes leave it) or rounding toward zero.
@@ -202,7 +210,8 @@ TEST(X87Native, ResultsDoNotDependOnTheThreadsControlWord) {
   const zt_x87 three_and_half = xd(3.5).bits();
   const zt_x87 odd_tail = X87::from_bits(0x8000000000000C00u, 16383).bits();  // 1 + 3 * 2^-53
   const std::uint16_t saved = read_control_word();
-  for (std::uint16_t fields : {std::uint16_t{0x0200}, std::uint16_t{0x0C00}, std::uint16_t{0x0E00}}) {
+  for (std::uint16_t fields :
+       {std::uint16_t{0x0200}, std::uint16_t{0x0C00}, std::uint16_t{0x0E00}}) {
     load_control_word(static_cast<std::uint16_t>((saved & ~0x0F00) | fields));
     zt_x87 sum, quot, root;
     zt_x87_native_add(&one, &tiny, &sum);
@@ -222,7 +231,8 @@ TEST(X87Native, ResultsDoNotDependOnTheThreadsControlWord) {
     EXPECT_EQ(rounded, 4);
     EXPECT_EQ(truncated, 3);
     EXPECT_EQ(stored, f64_bits(1.0 + std::ldexp(1.0, -51))) << "1 + 3 * 2^-53 rounds up to even";
-    EXPECT_EQ(after, static_cast<std::uint16_t>((saved & ~0x0F00) | fields)) << "the caller's control word is kept";
+    EXPECT_EQ(after, static_cast<std::uint16_t>((saved & ~0x0F00) | fields))
+        << "the caller's control word is kept";
   }
 }
 #endif
