@@ -2,7 +2,7 @@
 # run-fuzzers.sh BUILD_DIR SECONDS: runs every *_fuzz target found in the
 # build tree at once, each for SECONDS; any crash or sanitizer report fails.
 set -euo pipefail
-build=$(cd "$1" && pwd)  # absolute: the fuzzers run from a scratch directory
+build=$(cd "$1" && pwd)  # absolute: each fuzzer runs inside its own work directory
 seconds=$2
 root=$(cd "$(dirname "$0")/.." && pwd)
 mapfile -t fuzzers < <(find "$build" -type f -name '*_fuzz' -perm -u+x | sort)
