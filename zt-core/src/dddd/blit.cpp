@@ -166,6 +166,9 @@ bool clip_scaled_blit(std::int32_t dst_w, std::int32_t dst_h, std::int32_t& sx, 
 void index_copy(const Surface& src, std::int32_t sx, std::int32_t sy, std::int32_t sw,
                 std::int32_t sh, Surface& dst, std::int32_t dx, std::int32_t dy, std::int32_t dw,
                 std::int32_t dh, bool keyed, std::uint8_t key) {
+  // The host never copies a surface onto itself; overlapping rows would be
+  // read after being written.
+  if (&src == &dst) return;
   const Wide s_w = src.width, s_h = src.height, d_w = dst.width, d_h = dst.height;
   if (sw == dw && sh == dh) {
     const Wide c0 = std::max({Wide{0}, -Wide{dx}, -Wide{sx}});
