@@ -40,7 +40,7 @@ struct MidiParseError {
 
 struct MidiDivision {
   bool timecode = false;
-  std::uint16_t ticks_per_quarter = 0;  // metrical division; never 0
+  std::uint16_t ticks_per_quarter = 0;  // metrical division; 0 is timed as 1
   std::uint8_t frames_per_second = 0;   // timecode: 24, 25, 29 (that is 29.97) or 30
   std::uint8_t ticks_per_frame = 0;     // timecode; 0 is timed as 1
 };
