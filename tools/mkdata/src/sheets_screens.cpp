@@ -144,8 +144,8 @@ Image draw_titlebg() {
       img.set(x, y + 1, ramp(Ramp::Sky, 9));
     }
   }
-  // A ringed planet low on the left.
-  const double pcx = 44, pcy = 128, pr = 22;
+  // A ringed planet on the right, clear of the menu cursor.
+  const double pcx = 282, pcy = 104, pr = 20;
   const Mask planet = rasterize(320, 240, circle(pcx, pcy, pr));
   paint(img, planet, [&](int x, int y) {
     return shade(Ramp::Violet, sphere_light((x + 0.5 - pcx) / pr, (y + 0.5 - pcy) / pr) * 0.75, x, y, 1, 12);

@@ -190,7 +190,7 @@ Image draw_ball() {
     if (d > 0.94) return ramp(Ramp::Steel, 1);
     // A little light bounced from below keeps the dark side round.
     const double bounce = std::max(0.0, ny) * std::max(0.0, d - 0.6) * 0.5;
-    return shade(Ramp::Steel, sphere_light(nx, ny) + bounce, 0, 0, 1, 15, false);
+    return shade(Ramp::Steel, 0.15 + 0.9 * sphere_light(nx, ny) + bounce, 0, 0, 2, 15, false);
   }, false);
   img.blit(ball, 0, 0);
   // The unused lower cell shows the palette, 16 entries a row.

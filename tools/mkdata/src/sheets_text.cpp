@@ -258,9 +258,9 @@ Image draw_judge() {
       TextStyle ms = st;
       ms.fill = check ? Ramp::Green : Ramp::Red;
       ms.outline_width = 1;
-      paint_text(cell, mark_mask(60, 30, check, 14, 15, 9), ms);
-      Lettering l = fit(looks[i].text, 32, 13, 1.5, 1.5);
-      paint_text(cell, text_mask(60, 30, looks[i].text, 27, 6.5, l), st);
+      paint_text(cell, mark_mask(60, 30, check, 12, 15, 8.5), ms);
+      Lettering l = fit(looks[i].text, 35, 12, 1.5, 1.3);
+      paint_text(cell, text_mask(60, 30, looks[i].text, 23, 7.5, l), st);
     }
     img.blit(cell, 0, 30 * i);
   }
