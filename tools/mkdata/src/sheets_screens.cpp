@@ -151,7 +151,7 @@ Image draw_titlebg() {
     return shade(Ramp::Violet, sphere_light((x + 0.5 - pcx) / pr, (y + 0.5 - pcy) / pr) * 0.75, x, y, 1, 12);
   });
   const Mask ring = rasterize(320, 240, [&](double x, double y) {
-    const double u = (x - pcx) / 40.0, v = (y - pcy + (x - pcx) * 0.25) / 8.0;
+    const double u = (x - pcx) / 33.0, v = (y - pcy + (x - pcx) * 0.25) / 7.0;
     const double d = u * u + v * v;
     const bool front = y - pcy + (x - pcx) * 0.25 > 0 || (x - pcx) * (x - pcx) + (y - pcy) * (y - pcy) > pr * pr;
     return d < 1.0 && d > 0.62 && front;

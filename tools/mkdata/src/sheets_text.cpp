@@ -244,8 +244,9 @@ Image draw_judge() {
     st.fill_lo = 8;
     st.fill_hi = 15;
     if (i < 3) {
-      const Lettering l = fit(looks[i].text, 57, 13, 1.5, 1.5);
-      paint_text(cell, text_mask_centred(60, 30, looks[i].text, 30, 6.5, l), st);
+      const double cap = i == 0 ? 10.5 : 12.5;
+      const Lettering l = fit(looks[i].text, 57, cap, 1.35, 1.5);
+      paint_text(cell, text_mask_centred(60, 30, looks[i].text, 30, 15 - cap / 2 - 1.35, l), st);
       if (i == 0) {
         sparkle(cell, 3, 4, 2, ramp(Ramp::Grey, 15));
         sparkle(cell, 56, 25, 2, ramp(Ramp::Grey, 15));
@@ -258,9 +259,10 @@ Image draw_judge() {
       TextStyle ms = st;
       ms.fill = check ? Ramp::Green : Ramp::Red;
       ms.outline_width = 1;
-      paint_text(cell, mark_mask(60, 30, check, 12, 15, 8.5), ms);
-      Lettering l = fit(looks[i].text, 35, 12, 1.5, 1.3);
-      paint_text(cell, text_mask(60, 30, looks[i].text, 23, 7.5, l), st);
+      paint_text(cell, mark_mask(60, 30, check, 10, 15, 7.5), ms);
+      const Lettering l = fit(looks[i].text, 38, 11.5, 1.35, 1.5);
+      const double w = text_width(looks[i].text, l);
+      paint_text(cell, text_mask(60, 30, looks[i].text, 39 - w / 2, 15 - 11.5 / 2 - 1.35, l), st);
     }
     img.blit(cell, 0, 30 * i);
   }
