@@ -8,7 +8,9 @@ namespace {
 
 // The extended value nearest to 0.01, as the x87 unit loads the literal; the
 // double 0.01 widened would differ in the low bits of every damage share.
-X87 one_hundredth() { return X87::from_bits(0xA3D70A3D70A3D70Aull, 16376); }
+X87 one_hundredth() {
+  return X87::from_bits(0xA3D70A3D70A3D70Aull, 16376);
+}
 
 constexpr std::int32_t kFieldWidth = 320;
 constexpr std::int32_t kFieldHeight = 240;
@@ -42,8 +44,7 @@ TPend TPend::create(std::int32_t width, std::int32_t height, double gravity,
     // starts on the bottom wall line (where the clamp below puts any larger
     // value), and without gravity at the hand. Dividing instead would trap on
     // the x87 unit, or give 0/0 = NaN for gravity 0.
-    p.s_.ball_y = g_sign == 0 ? xi(p.s_.hand_y).to_f64()
-                              : (xi(height) - xd(p.s_.radius)).to_f64();
+    p.s_.ball_y = g_sign == 0 ? xi(p.s_.hand_y).to_f64() : (xi(height) - xd(p.s_.radius)).to_f64();
   } else {
     X87 t = xd(p.mass(ball_mass)) * xd(gravity);
     t = t / xd(rubber_constant);
@@ -111,9 +112,15 @@ std::int32_t TPend::stretch_percent() const {
   return p < 0 ? 0 : (p > 100 ? 100 : p);
 }
 
-Point TPend::velocity() const { return {xd(s_.vx).round_i32(), xd(s_.vy).round_i32()}; }
-std::int32_t TPend::ball_x() const { return xd(s_.ball_x).round_i32(); }
-std::int32_t TPend::ball_y() const { return xd(s_.ball_y).round_i32(); }
+Point TPend::velocity() const {
+  return {xd(s_.vx).round_i32(), xd(s_.vy).round_i32()};
+}
+std::int32_t TPend::ball_x() const {
+  return xd(s_.ball_x).round_i32();
+}
+std::int32_t TPend::ball_y() const {
+  return xd(s_.ball_y).round_i32();
+}
 
 void TPend::step(double gravity, double collision_constant, double ball_mass, bool experiment,
                  Host& host) {
