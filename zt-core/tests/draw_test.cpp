@@ -417,6 +417,31 @@ TEST_F(DrawTest, TheRecorderMarkBlinksInTheCorner) {
   EXPECT_EQ(mark_at_corner(3), font_colour('x'));
 }
 
+TEST_F(DrawTest, TheFpsOverlayShowsTheLastWholeSecond) {
+  game.settings().flags = kViewFpsNumber;
+  game.set_state(kStateTitle, host);
+  const auto overlay = [&] {
+    return std::vector<std::int32_t>{host.frame().at(5, 14), host.frame().at(17, 14),
+                                     host.frame().at(29, 14), host.frame().at(41, 14),
+                                     host.frame().at(53, 14)};
+  };
+  // "FPS0" at (5, 20), left-aligned: letters 12 apart from x 5, tops at 14.
+  game.present(host);
+  EXPECT_EQ(overlay(), (std::vector<std::int32_t>{font_colour('F'), font_colour('P'),
+                                                  font_colour('S'), font_colour('0'), 0}));
+  for (std::uint32_t t = 0; t <= 1000; t += 25) {
+    host.ms = t;
+    game.step_frame(host);
+  }
+  host.frame().pixels.assign(host.frame().pixels.size(), 0);
+  game.present(host);
+  EXPECT_EQ(overlay(),
+            (std::vector<std::int32_t>{font_colour('F'), font_colour('P'), font_colour('S'),
+                                       font_colour('4'), font_colour('0')}));
+  ASSERT_FALSE(host.presented.empty());
+  EXPECT_EQ(host.presented.back().pixels, host.frame().pixels);
+}
+
 class PlayPictureTest : public DrawTest {
  protected:
   void SetUp() override {
