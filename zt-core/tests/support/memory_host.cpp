@@ -148,8 +148,12 @@ void MemoryHost::dd_fill_rect(SurfaceId id, std::int32_t x, std::int32_t y, std:
 }
 
 void MemoryHost::free_surface(SurfaceId id) {
-  // Only scratch surfaces come and go; the others live as long as the host.
+  // The frame, picture and presentation surfaces live as long as the host.
   if (surface_kind(id) == kKindScratch) scratch_.erase(scratch_serial(id));
+  if (surface_kind(id) == kKindSheet) {
+    const int n = sheet_number(id);
+    if (n >= 1 && n <= kSheetCount) sheets_[static_cast<std::size_t>(n - 1)].reset();
+  }
 }
 
 Size MemoryHost::surface_size(SurfaceId id) {
