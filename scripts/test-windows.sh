@@ -49,6 +49,13 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   wine cmd /c exit </dev/null >/dev/null 2>&1
   ctest --test-dir "$1" --output-on-failure -j"$2"
   rc=$?
+  # A test picture on a 640x480x8 screen, kept up long enough to be taken.
+  ZT_SHOW_SECONDS=4 wine "$1/media/zt-media-tests.exe" --gtest_filter=DisplayPicture.* \
+    </dev/null >/dev/null 2>&1 &
+  shown=$!
+  sleep 3
+  import -window root "$1/screenshot-640x480.png" || rc=1
+  wait $shown || rc=1
   wineserver -k
   exit $rc' bash "$build" "$jobs"
 rc=$?
