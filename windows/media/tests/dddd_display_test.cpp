@@ -320,3 +320,32 @@ TEST(DisplayPicture, StretchedFrameOnThePrimary) {
 
 }  // namespace
 }  // namespace zt
+
+namespace zt {
+namespace {
+
+// The retained-mode path: d3drm.dll is loaded at run time and a software
+// device is chosen on the windowed back buffer.
+TEST(Display3D, WindowedSetUpFindsADevice) {
+  test::reset_logs();
+  TForm form(L"3d test", 320, 240);
+  TDDDD dddd(form);
+  dddd.AutoDisplayModeInitialize = false;
+  dddd.Use3D = true;
+  dddd.BackBufferLocationAtWindowed = bmtSystemMemory;
+  dddd.SetDebugOption({ddoHaltOnError, ddoDebugMessage, ddoDetailedLog});
+  form.Show();
+  form.Create();
+  ProcessMessages();
+  auto lines = messages("dddd.debug");
+  EXPECT_TRUE(dddd.Direct3D);
+  EXPECT_TRUE(dddd.Direct3DRM);
+  EXPECT_NE(dddd.AvailableDevices, 0u);
+  EXPECT_TRUE(dddd.Direct3DDevice);
+  EXPECT_TRUE(dddd.RMDevice);
+  EXPECT_TRUE(in_order(lines, {"ウィンドウモードで初期化を開始します", "ハードウェアアクセラレーション不可"})) << joined(lines);
+  EXPECT_EQ(test::halt_count, 0) << joined(lines);
+}
+
+}  // namespace
+}  // namespace zt
