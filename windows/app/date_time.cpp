@@ -8,7 +8,7 @@ namespace zt::win {
 namespace {
 
 constexpr double kMsPerDay = 86'400'000.0;
-constexpr double kFirstDay = -693593.0;  // 0001-01-01
+constexpr double kFirstDay = -693593.0;                              // 0001-01-01
 constexpr double kLastMs = 2958465.0 * kMsPerDay + (kMsPerDay - 1);  // 9999-12-31 23:59:59.999
 
 // Days since 1970-01-01 to a civil date (proleptic Gregorian).

@@ -40,7 +40,9 @@ class LibraryCalls final : public KbgmCalls {
   std::int32_t close() override { return KBGMClose(); }
 };
 
-char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char ascii_lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool name_less(const std::string& a, const std::string& b) {
   return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
@@ -85,8 +87,9 @@ void kbgm_release(const TBgm& bgm, KbgmCalls& calls) {
   for (const BgmEntry& e : bgm.entries()) {
     if (e.in_use) songs.push_back(&e);
   }
-  std::stable_sort(songs.begin(), songs.end(),
-                   [](const BgmEntry* a, const BgmEntry* b) { return name_less(a->name, b->name); });
+  std::stable_sort(songs.begin(), songs.end(), [](const BgmEntry* a, const BgmEntry* b) {
+    return name_less(a->name, b->name);
+  });
   for (auto it = songs.rbegin(); it != songs.rend(); ++it) calls.free_song((*it)->handle);
   if (!bgm.device_open()) return;
   for (int i = 0; i < kMaxCloseTries && calls.close() == KBGM_NOT_CLOSED; ++i) calls.close();
@@ -101,7 +104,9 @@ FadeTimer::FadeTimer(std::function<void()> on_tick)
         return true;
       }) {}
 
-FadeTimer::~FadeTimer() { set_enabled(false); }
+FadeTimer::~FadeTimer() {
+  set_enabled(false);
+}
 
 void FadeTimer::set_enabled(bool enabled) {
   if (enabled == enabled_) return;

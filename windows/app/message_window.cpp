@@ -34,8 +34,7 @@ MessageWindow::~MessageWindow() {
   if (hwnd_ != nullptr) DestroyWindow(hwnd_);
 }
 
-LRESULT CALLBACK MessageWindow::window_proc(HWND hwnd, UINT message, WPARAM wparam,
-                                            LPARAM lparam) {
+LRESULT CALLBACK MessageWindow::window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   auto* self = reinterpret_cast<MessageWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   LRESULT result = 0;
   if (self != nullptr && self->handler_ && self->handler_(message, wparam, lparam, result)) {

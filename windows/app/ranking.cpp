@@ -45,12 +45,13 @@ std::string scramble_entry(std::string_view text) {
 
 std::string ranking_body(std::string_view name_sjis, std::string_view comment_sjis,
                          const THiScore& table, std::span<const bool> ticked) {
-  std::string body = "name=" + http::encode_param(name_sjis) + "&comment=" +
-                     http::encode_param(comment_sjis);
+  std::string body =
+      "name=" + http::encode_param(name_sjis) + "&comment=" + http::encode_param(comment_sjis);
   for (std::size_t row = 0; row < ticked.size() && row < kScoreEntries; ++row) {
     if (!ticked[row]) continue;
     body += "&entry=";
-    body += scramble_entry(ranking_entry_text(table.get_entry2(static_cast<std::int32_t>(row) + 1)));
+    body +=
+        scramble_entry(ranking_entry_text(table.get_entry2(static_cast<std::int32_t>(row) + 1)));
   }
   return body;
 }
@@ -65,9 +66,9 @@ std::vector<std::string> reply_lines(std::string_view response) {
       break;
     }
     lines.emplace_back(response.substr(start, end - start));
-    start = end + (response[end] == '\r' && end + 1 < response.size() && response[end + 1] == '\n'
-                       ? 2
-                       : 1);
+    start =
+        end +
+        (response[end] == '\r' && end + 1 < response.size() && response[end + 1] == '\n' ? 2 : 1);
   }
   return lines;
 }

@@ -13,7 +13,9 @@ namespace {
 
 constexpr char kCrLf[] = "\r\n";
 
-std::string sjis(std::wstring_view text) { return to_code_page(text, kShiftJis); }
+std::string sjis(std::wstring_view text) {
+  return to_code_page(text, kShiftJis);
+}
 
 // Right-aligned in width columns; a longer value is written whole.
 std::string right(std::string_view s, std::size_t width) {

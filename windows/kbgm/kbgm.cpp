@@ -14,7 +14,9 @@ std::unique_ptr<Engine>& engine_slot() {
 }
 }  // namespace
 
-Engine& default_engine() { return *engine_slot(); }
+Engine& default_engine() {
+  return *engine_slot();
+}
 
 std::unique_ptr<Engine> replace_default_engine(std::unique_ptr<Engine> engine) {
   return std::exchange(engine_slot(), std::move(engine));
@@ -26,13 +28,21 @@ using zt::kbgm::default_engine;
 
 extern "C" {
 
-std::int32_t KBGM_API KBGMOpen(std::int32_t, std::int32_t) { return default_engine().open(); }
-std::int32_t KBGM_API KBGMSendSysx(std::int32_t kind) { return default_engine().send_sysx(kind); }
+std::int32_t KBGM_API KBGMOpen(std::int32_t, std::int32_t) {
+  return default_engine().open();
+}
+std::int32_t KBGM_API KBGMSendSysx(std::int32_t kind) {
+  return default_engine().send_sysx(kind);
+}
 std::int32_t KBGM_API KBGMLoadFile(std::int32_t* handle, const char* file_name) {
   return default_engine().load_file(handle, file_name);
 }
-std::int32_t KBGM_API KBGMStop() { return default_engine().stop(); }
-std::int32_t KBGM_API KBGMInit(std::int32_t handle) { return default_engine().init(handle); }
+std::int32_t KBGM_API KBGMStop() {
+  return default_engine().stop();
+}
+std::int32_t KBGM_API KBGMInit(std::int32_t handle) {
+  return default_engine().init(handle);
+}
 std::int32_t KBGM_API KBGMFadeIn(std::int32_t handle, std::int32_t seconds) {
   return default_engine().fade_in(handle, seconds);
 }
@@ -51,7 +61,11 @@ std::int32_t KBGM_API KBGMFadeOut(std::int32_t handle, std::int32_t seconds) {
 std::int32_t KBGM_API KBGMGetInfo(std::int32_t handle, KBGMINFO* info) {
   return default_engine().get_info(handle, info);
 }
-std::int32_t KBGM_API KBGMFree(std::int32_t handle) { return default_engine().free_song(handle); }
-std::int32_t KBGM_API KBGMClose() { return default_engine().close(); }
+std::int32_t KBGM_API KBGMFree(std::int32_t handle) {
+  return default_engine().free_song(handle);
+}
+std::int32_t KBGM_API KBGMClose() {
+  return default_engine().close();
+}
 
 }  // extern "C"

@@ -23,13 +23,13 @@ inline constexpr std::int32_t KBGM_NOT_CLOSED = 4100;
 // The status record of KBGMGetInfo; callers reserve its full size.
 struct KBGMINFO {
   std::int32_t handle;
-  std::int32_t playing;      // 1 while the song sounds, fades included
-  std::int32_t volume;       // master volume, 0 to 100
-  std::int32_t fading_out;   // 1 until a fade-out has reached silence
+  std::int32_t playing;     // 1 while the song sounds, fades included
+  std::int32_t volume;      // master volume, 0 to 100
+  std::int32_t fading_out;  // 1 until a fade-out has reached silence
   std::int32_t fading_in;
   std::int32_t position_ms;  // from the start of the current pass
   std::int32_t length_ms;
-  std::int32_t repeat;       // 1 when the song starts again at its end
+  std::int32_t repeat;  // 1 when the song starts again at its end
   std::uint8_t reserved[8192];
 };
 static_assert(sizeof(KBGMINFO) == 8224);

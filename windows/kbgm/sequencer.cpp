@@ -5,7 +5,9 @@
 
 namespace zt::kbgm {
 
-Sequencer::Sequencer(MidiOutPort& port) : port_(port) { channel_volume_.fill(100); }
+Sequencer::Sequencer(MidiOutPort& port) : port_(port) {
+  channel_volume_.fill(100);
+}
 
 void Sequencer::all_notes_off() {
   for (std::uint8_t c = 0; c < 16; ++c) {
@@ -17,8 +19,8 @@ void Sequencer::all_notes_off() {
 }
 
 void Sequencer::push_channel(int c) {
-  const std::uint8_t value = static_cast<std::uint8_t>(
-      std::min<int>(channel_volume_[c], 127) * std::clamp(master_, 0, 100) / 100);
+  const std::uint8_t value = static_cast<std::uint8_t>(std::min<int>(channel_volume_[c], 127) *
+                                                       std::clamp(master_, 0, 100) / 100);
   if (sent_volume_[c] == value) return;
   const std::uint8_t msg[3] = {static_cast<std::uint8_t>(0xB0 | c), 7, value};
   port_.send(msg);
@@ -29,7 +31,9 @@ void Sequencer::push_all() {
   for (int c = 0; c < 16; ++c) push_channel(c);
 }
 
-void Sequencer::reset_channel_volumes() { channel_volume_.fill(100); }
+void Sequencer::reset_channel_volumes() {
+  channel_volume_.fill(100);
+}
 
 void Sequencer::start(std::shared_ptr<const Song> song, bool repeat, std::int32_t extra_passes,
                       std::uint64_t now_us) {

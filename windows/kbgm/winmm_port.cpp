@@ -1,4 +1,5 @@
 #include <windows.h>
+// After windows.h, which it needs.
 #include <mmsystem.h>
 
 #include <vector>
@@ -62,6 +63,8 @@ class WinmmOpener final : public MidiPortOpener {
 
 }  // namespace
 
-std::unique_ptr<MidiPortOpener> winmm_port_opener() { return std::make_unique<WinmmOpener>(); }
+std::unique_ptr<MidiPortOpener> winmm_port_opener() {
+  return std::make_unique<WinmmOpener>();
+}
 
 }  // namespace zt::kbgm

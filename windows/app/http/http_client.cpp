@@ -18,17 +18,20 @@ bool needs_escape(unsigned char c) {
   return std::strchr("#%*<>[]", c) != nullptr;
 }
 
-char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char ascii_lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool iequals(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(),
-                    [](char x, char y) { return ascii_lower(x) == ascii_lower(y); });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return ascii_lower(x) == ascii_lower(y);
+         });
 }
 
 std::string_view trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+    s.remove_suffix(1);
   return s;
 }
 
@@ -47,7 +50,9 @@ Reply failure(std::string message, int status = 0) {
   return r;
 }
 
-std::string socket_error(int code) { return "Socket Error # " + std::to_string(code); }
+std::string socket_error(int code) {
+  return "Socket Error # " + std::to_string(code);
+}
 
 class WinsockSession {
  public:
@@ -159,7 +164,8 @@ Reply parse_reply(std::string_view bytes) {
   std::size_t head_end = bytes.find("\r\n\r\n");
   std::size_t body_start = head_end == std::string_view::npos ? head_end : head_end + 4;
   const std::size_t lf_end = bytes.find("\n\n");
-  if (lf_end != std::string_view::npos && (head_end == std::string_view::npos || lf_end < head_end)) {
+  if (lf_end != std::string_view::npos &&
+      (head_end == std::string_view::npos || lf_end < head_end)) {
     head_end = lf_end;
     body_start = lf_end + 2;
   }
@@ -172,8 +178,8 @@ Reply parse_reply(std::string_view bytes) {
   int status = 0;
   const std::size_t space = status_line.find(' ');
   const bool well_formed =
-      status_line.size() >= 12 && status_line.substr(0, 5) == "HTTP/" && space != std::string_view::npos &&
-      space + 4 <= status_line.size() &&
+      status_line.size() >= 12 && status_line.substr(0, 5) == "HTTP/" &&
+      space != std::string_view::npos && space + 4 <= status_line.size() &&
       std::from_chars(status_line.data() + space + 1, status_line.data() + space + 4, status).ec ==
           std::errc{} &&
       status >= 100 && status <= 999 &&
@@ -188,7 +194,8 @@ Reply parse_reply(std::string_view bytes) {
     const std::string_view line = head.substr(start, end - start);
     pos = end;
     const std::size_t colon = line.find(':');
-    if (colon == std::string_view::npos || !iequals(trim(line.substr(0, colon)), "Content-Length")) {
+    if (colon == std::string_view::npos ||
+        !iequals(trim(line.substr(0, colon)), "Content-Length")) {
       continue;
     }
     const std::string_view value = trim(line.substr(colon + 1));

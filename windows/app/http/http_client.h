@@ -34,9 +34,9 @@ using WorkHandler = std::function<void(WorkMode mode, std::int64_t count)>;
 
 struct Reply {
   bool ok = false;
-  int status = 0;          // 0 when no status line arrived
-  std::string content;     // the body, as received
-  std::string error;       // on failure: what ended the request, one line of text
+  int status = 0;       // 0 when no status line arrived
+  std::string content;  // the body, as received
+  std::string error;    // on failure: what ended the request, one line of text
 };
 
 // The exact bytes sent for a request.

@@ -1,11 +1,11 @@
 #include "http/download_thread.h"
 
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "loopback_server.h"
 #include "message_window.h"

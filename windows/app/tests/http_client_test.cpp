@@ -1,10 +1,10 @@
 #include "http/http_client.h"
 
-#include <string>
-#include <vector>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
 
 #include "loopback_server.h"
 

@@ -1,5 +1,8 @@
 #include "kbgm_backend.h"
 
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <deque>
 #include <fstream>
@@ -7,9 +10,6 @@
 #include <set>
 #include <string>
 #include <vector>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "engine.h"
 #include "kbgm_support.h"
@@ -123,10 +123,9 @@ TEST_F(KbgmBackendTest, StartUpOpensLoadsAndPlaysWithTheLibrarysCalls) {
   bgm.load_song("TITLE", host);
   bgm.load_song("stage", host);
   bgm.change("title", 4, true, 0, 1, host);
-  EXPECT_THAT(calls.take(),
-              ElementsAre("Open(10,-1)", "SendSysx(0)", "LoadFile(title.mid)", "LoadFile(stage.mid)",
-                          "Stop", "Init(1)", "FadeIn(1,1)", "SetRepeat(1,0,0)", "Play(1,1)",
-                          "SetVolume(1,100)"));
+  EXPECT_THAT(calls.take(), ElementsAre("Open(10,-1)", "SendSysx(0)", "LoadFile(title.mid)",
+                                        "LoadFile(stage.mid)", "Stop", "Init(1)", "FadeIn(1,1)",
+                                        "SetRepeat(1,0,0)", "Play(1,1)", "SetVolume(1,100)"));
   EXPECT_EQ(bgm.current(), "title");
 }
 
@@ -168,9 +167,9 @@ TEST_F(KbgmBackendTest, APlayDuringTheFadeWaitsWithTheSettingsOfTheChange) {
   bgm.play("stage", false, 0, 0, host);
   calls.take();
   kbgm_fade_timer_tick(bgm, host);
-  EXPECT_THAT(calls.take(), ElementsAre("GetInfo(2)", "Stop", "Init(0)", "Stop", "Init(2)",
-                                        "FadeIn(2,1)", "SetRepeat(2,0,0)", "Play(2,1)",
-                                        "SetVolume(2,100)"));
+  EXPECT_THAT(calls.take(),
+              ElementsAre("GetInfo(2)", "Stop", "Init(0)", "Stop", "Init(2)", "FadeIn(2,1)",
+                          "SetRepeat(2,0,0)", "Play(2,1)", "SetVolume(2,100)"));
 }
 
 TEST_F(KbgmBackendTest, FailuresOfTheLibraryTurnMusicOff) {
@@ -229,7 +228,8 @@ TEST(KbgmBackendOnEngine, ChangeOfSongFadesOutThenPlaysTheNext) {
   };
   for (const auto& [name, bytes] : files) {
     std::ofstream out(name, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
   }
 
   TestHost host(kbgm_library());

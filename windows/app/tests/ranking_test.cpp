@@ -1,13 +1,12 @@
 #include "ranking.h"
 
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <array>
 #include <fstream>
 #include <string>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "fixture_table.h"
 #include "text_codec.h"
@@ -53,8 +52,9 @@ TEST(RankingBody, NameCommentAndTheTickedEntriesInRowOrder) {
   const std::string comment = to_code_page(L"\xFF7A\xFF92\xFF9D\xFF84 #1", kShiftJis);  // ｺﾒﾝﾄ #1
   EXPECT_EQ(ranking_body(name, comment, t, ticked),
             "name=A&B=C+D%20E&comment=%BA%D2%DD%C4%20%231"
-            "&entry=" + scramble_entry("10000,KOVAKOVA@1900/01/01 00:00:00") +
-            "&entry=" + scramble_entry("6500,LEAP@2024/02/29 23:59:59"));
+            "&entry=" +
+                scramble_entry("10000,KOVAKOVA@1900/01/01 00:00:00") +
+                "&entry=" + scramble_entry("6500,LEAP@2024/02/29 23:59:59"));
   EXPECT_EQ(ranking_body("", "", t, std::array<bool, 10>{}), "name=&comment=");
 }
 
@@ -83,7 +83,8 @@ TEST(RankingReply, AnExclamationMarkStartingALineMeansAnError) {
 TEST(RankingReply, MessagesAndLog) {
   const ReplyReport ok = report_reply("\x83\x65\x83\x58\x83\x67\r\nOK");
   EXPECT_FALSE(ok.error);
-  EXPECT_EQ(ok.message, L"登録作業が完了しました。\r\n詳細は表示された通信ログ画面をご覧ください。");
+  EXPECT_EQ(ok.message,
+            L"登録作業が完了しました。\r\n詳細は表示された通信ログ画面をご覧ください。");
   EXPECT_THAT(ok.log, ElementsAre(L"テスト", L"OK"));
   const ReplyReport bad = report_reply("!error\n");
   EXPECT_TRUE(bad.error);

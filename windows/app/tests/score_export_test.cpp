@@ -1,5 +1,7 @@
 #include "score_export.h"
 
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <cmath>
@@ -8,9 +10,6 @@
 #include <limits>
 #include <sstream>
 #include <string>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "date_time.h"
 #include "fixture_table.h"
@@ -89,7 +88,7 @@ TEST(ScoreExport, HtmlIsOneTableInShiftJisWithNothingEscaped) {
 TEST(ScoreExport, TextRightAlignsRankNameAndScore) {
   THiScore t;
   t.insert("ABCDEFGHIJKL", 9'000'000'000'000'000'000, 3.0);  // the table keeps 9 letters
-  t.insert("Z", -5, 3.0);  // below the tenth: not taken
+  t.insert("Z", -5, 3.0);                                    // below the tenth: not taken
   const std::string text = export_text_bytes(t);
   std::istringstream lines(text);
   std::string l;
@@ -101,8 +100,7 @@ TEST(ScoreExport, TextRightAlignsRankNameAndScore) {
   EXPECT_EQ(got[2], " 1   ABCDEFGHI9000000000000000000\r");
   EXPECT_EQ(got[3], " 2    KOVAKOVA          10000\r");
   EXPECT_EQ(got[11], "10    KOVAKOVA           2000\r");
-  EXPECT_EQ(export_text_bytes(THiScore()).substr(27, 33),
-            "\r\n 1    KOVAKOVA          10000\r\n");
+  EXPECT_EQ(export_text_bytes(THiScore()).substr(27, 33), "\r\n 1    KOVAKOVA          10000\r\n");
 }
 
 TEST(ScoreExport, FormatFollowsTheExtensionWithItsLetterCase) {
@@ -111,9 +109,9 @@ TEST(ScoreExport, FormatFollowsTheExtensionWithItsLetterCase) {
     SaveFormat format;
   };
   const Case cases[] = {
-      {L"C:\\s\\top.html", SaveFormat::kHtml},  {L"top.htm", SaveFormat::kHtml},
-      {L"top.HTML", SaveFormat::kScoreFile},    {L"top.Txt", SaveFormat::kScoreFile},
-      {L"a.tar.txt", SaveFormat::kText},        {L"top", SaveFormat::kScoreFile},
+      {L"C:\\s\\top.html", SaveFormat::kHtml},     {L"top.htm", SaveFormat::kHtml},
+      {L"top.HTML", SaveFormat::kScoreFile},       {L"top.Txt", SaveFormat::kScoreFile},
+      {L"a.tar.txt", SaveFormat::kText},           {L"top", SaveFormat::kScoreFile},
       {L"C:\\x.txt\\top", SaveFormat::kScoreFile}, {L"top.dat", SaveFormat::kScoreFile},
       {L"top.", SaveFormat::kScoreFile},
   };

@@ -1,15 +1,15 @@
 #include "engine.h"
 
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <windows.h>
+// After windows.h, which it needs.
 #include <mmsystem.h>
 
 #include <cstddef>
 #include <cstdio>
 #include <fstream>
 #include <string>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "kbgm.h"
 #include "kbgm_support.h"
@@ -191,7 +191,8 @@ TEST(KbgmCalls, WithoutAMidiDeviceOpenFailsAndNothingPlays) {
   {
     const Bytes file = test::two_note_song();
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+    out.write(reinterpret_cast<const char*>(file.data()),
+              static_cast<std::streamsize>(file.size()));
   }
   std::int32_t h = 0;
   EXPECT_EQ(KBGMLoadFile(&h, path.c_str()), KBGM_OK);

@@ -33,7 +33,8 @@ struct TrackEvent {
   Bytes bytes;
 };
 
-inline Bytes midi_file(std::uint16_t division, std::initializer_list<std::vector<TrackEvent>> tracks,
+inline Bytes midi_file(std::uint16_t division,
+                       std::initializer_list<std::vector<TrackEvent>> tracks,
                        std::uint32_t end_delta = 0) {
   Bytes f = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1};
   f.push_back(0);

@@ -9,8 +9,8 @@
 namespace zt::kbgm {
 namespace {
 
-using ::testing::ElementsAre;
 using test::Bytes;
+using ::testing::ElementsAre;
 
 std::shared_ptr<const Song> song_of(const Bytes& file) {
   std::optional<Song> s = song_from_midi(file);
