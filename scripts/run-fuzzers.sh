@@ -2,7 +2,8 @@
 # run-fuzzers.sh BUILD_DIR SECONDS: runs every *_fuzz target found in the
 # build tree at once, each for SECONDS; any crash or sanitizer report fails.
 set -euo pipefail
-build=$1
+# Absolute, because each fuzzer runs in its own work directory.
+build=$(cd "$1" && pwd)
 seconds=$2
 root=$(cd "$(dirname "$0")/.." && pwd)
 mapfile -t fuzzers < <(find "$build" -type f -name '*_fuzz' -perm -u+x | sort)
