@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds every configuration and runs every test:
-# the normal build, the portable arithmetic backend, the sanitizer build and
-# the fuzzers.
+# the normal build, the portable arithmetic backend, the sanitizer build, the
+# fuzzers and the Windows program under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -34,5 +34,8 @@ cmake -S . -B build-fuzz -G Ninja -DZT_WERROR=ON -DZT_FUZZ=ON -DZT_TESTS=OFF \
   -DZT_BENCHMARKS=OFF -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 cmake --build build-fuzz -j"$jobs"
 bash scripts/run-fuzzers.sh build-fuzz "$fuzz_seconds"
+
+echo "== Windows program: cross build, tests under Wine =="
+bash scripts/test-windows.sh
 
 echo "all configurations passed"

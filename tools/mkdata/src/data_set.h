@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 namespace zt::mkdata {
@@ -27,7 +28,8 @@ struct DataSet {
 std::optional<DataSet> build_data_set();
 
 // Byte-pair encoded archive of the files.
-Bytes pack_archive(const std::vector<NamedFile>& files);
+// The archive of the files, byte-pair encoded, or the writer's error text.
+std::variant<Bytes, std::string> pack_archive(const std::vector<NamedFile>& files);
 
 // Writes "images.qda", "sounds.qda", "title.mid", "stage.mid" and an empty
 // "Rec" directory into dir (created when missing). An error text on failure.
