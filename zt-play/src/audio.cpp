@@ -7,6 +7,7 @@
 #include <iostream>
 #include <limits>
 #include <mutex>
+#include <utility>
 
 #include "formats/qda.h"
 

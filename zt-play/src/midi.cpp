@@ -153,6 +153,13 @@ std::optional<SongTimeline> build_timeline(std::span<const std::uint8_t> file_by
 
 // ---- Channel ----
 
+// GCC 12 takes the moves of a command variant that holds a shared pointer for
+// reads of uninitialised storage.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
 bool MidiCmdChannel::send(MidiCmd cmd) {
   {
     std::lock_guard lock(mu_);
@@ -167,17 +174,18 @@ std::optional<MidiCmd> MidiCmdChannel::wait() {
   std::unique_lock lock(mu_);
   cv_.wait(lock, [&] { return !queue_.empty() || sender_closed_; });
   if (queue_.empty()) return std::nullopt;
-  MidiCmd cmd = std::move(queue_.front());
+  std::optional<MidiCmd> cmd(std::in_place, std::move(queue_.front()));
   queue_.pop_front();
   return cmd;
 }
 
-MidiCmdChannel::Take MidiCmdChannel::try_take(MidiCmd& out) {
+std::optional<MidiCmd> MidiCmdChannel::try_take(bool& closed) {
   std::lock_guard lock(mu_);
-  if (queue_.empty()) return sender_closed_ ? Take::kClosed : Take::kEmpty;
-  out = std::move(queue_.front());
+  closed = queue_.empty() && sender_closed_;
+  if (queue_.empty()) return std::nullopt;
+  std::optional<MidiCmd> cmd(std::in_place, std::move(queue_.front()));
   queue_.pop_front();
-  return Take::kCommand;
+  return cmd;
 }
 
 void MidiCmdChannel::close_sender() {
@@ -193,6 +201,10 @@ void MidiCmdChannel::close_receiver() {
   receiver_closed_ = true;
   queue_.clear();
 }
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 // ---- Clock ----
 
@@ -338,15 +350,15 @@ void run_sequencer(MidiCmdChannel& channel, MidiOutput& out, std::atomic<bool>& 
       seq.handle(*cmd);
     }
     bool quit = false;
-    MidiCmd cmd;
     for (;;) {
-      const MidiCmdChannel::Take take = channel.try_take(cmd);
-      if (take == MidiCmdChannel::Take::kEmpty) break;
-      if (take == MidiCmdChannel::Take::kClosed || std::holds_alternative<midi_cmd::Quit>(cmd)) {
+      bool closed = false;
+      std::optional<MidiCmd> cmd = channel.try_take(closed);
+      if (closed || (cmd && std::holds_alternative<midi_cmd::Quit>(*cmd))) {
         quit = true;
         break;
       }
-      seq.handle(cmd);
+      if (!cmd) break;
+      seq.handle(*cmd);
     }
     if (quit) break;
     seq.advance();

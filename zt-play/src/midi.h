@@ -91,13 +91,12 @@ using MidiCmd = std::variant<midi_cmd::Play, midi_cmd::Stop, midi_cmd::SetVolume
 // Unbounded, first in first out, one sender and one receiver.
 class MidiCmdChannel {
  public:
-  enum class Take { kCommand, kEmpty, kClosed };
-
   // False when the receiver has gone.
   bool send(MidiCmd cmd);
   // Blocks; nothing once the sender has gone and the queue is empty.
   std::optional<MidiCmd> wait();
-  Take try_take(MidiCmd& out);
+  // Nothing when no command waits; closed tells whether the sender has gone.
+  std::optional<MidiCmd> try_take(bool& closed);
   void close_sender();
   void close_receiver();
 
