@@ -79,6 +79,14 @@ TEST(BlitRect, ClipsAgainstEveryDestinationEdge) {
   }
 }
 
+TEST(BlitRect, CopyOntoItselfDrawsNothing) {
+  Surface s = make(8, 8, pattern);
+  const Surface before = s;
+  dd_blit_rect(s, s, 0, 0, 4, 4, 2, 1, false, -1);
+  dd_blit_rect_to(s, s, 0, 0, 4, 4, 1, 1, 6, 6, false, -1);
+  EXPECT_EQ(s.pixels, before.pixels);
+}
+
 TEST(BlitRect, SourceLeavingTheSourceDrawsNothingAndKeepsTheKey) {
   struct Case {
     const char* what;

@@ -102,7 +102,7 @@ TEST(MidiFileParse, Division) {
     int tpq, fps, tpf;
   } cases[] = {
       {480, true, false, 480, 0, 0},       {1, true, false, 1, 0, 0},
-      {0x7FFF, true, false, 0x7FFF, 0, 0}, {0, false, false, 0, 0, 0},
+      {0x7FFF, true, false, 0x7FFF, 0, 0}, {0, true, false, 0, 0, 0},  // 0 is timed as 1
       {0xE728, true, true, 0, 25, 40},  // -25, 40
       {0xE800, true, true, 0, 24, 0},   // -24, 0 subframes is allowed
       {0xE350, true, true, 0, 29, 80},  // -29 is 29.97

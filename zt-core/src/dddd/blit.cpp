@@ -77,6 +77,30 @@ bool clip_axis(Wide limit, Wide& s, Wide& sl, Wide& d, Wide& dl) {
   return true;
 }
 
+// Copies n pixels, leaving the destination where the source holds the key.
+// Sixteen at a time, as a select over a compare, where the compiler has
+// vector types: keyed sprites and backgrounds are most of a frame's drawing.
+void keyed_span(std::uint8_t* to, const std::uint8_t* from, std::size_t n, std::uint8_t key) {
+  std::size_t c = 0;
+#if defined(__GNUC__)
+  using Bytes16 = std::uint8_t __attribute__((vector_size(16)));
+  Bytes16 keys;
+  for (int i = 0; i < 16; ++i) keys[i] = key;
+  for (; c + 16 <= n; c += 16) {
+    Bytes16 s;
+    Bytes16 d;
+    std::memcpy(&s, from + c, 16);
+    std::memcpy(&d, to + c, 16);
+    const Bytes16 keep = reinterpret_cast<Bytes16>(s == keys);  // 0xFF where s is the key
+    const Bytes16 out = (s & ~keep) | (d & keep);
+    std::memcpy(to + c, &out, 16);
+  }
+#endif
+  for (; c < n; ++c) {
+    if (from[c] != key) to[c] = from[c];
+  }
+}
+
 }  // namespace
 
 void dd_blit_rect(Surface& dst, Surface& src, std::int32_t sx, std::int32_t sy, std::int32_t w,
@@ -142,6 +166,9 @@ bool clip_scaled_blit(std::int32_t dst_w, std::int32_t dst_h, std::int32_t& sx, 
 void index_copy(const Surface& src, std::int32_t sx, std::int32_t sy, std::int32_t sw,
                 std::int32_t sh, Surface& dst, std::int32_t dx, std::int32_t dy, std::int32_t dw,
                 std::int32_t dh, bool keyed, std::uint8_t key) {
+  // The host never copies a surface onto itself; overlapping rows would be
+  // read after being written.
+  if (&src == &dst) return;
   const Wide s_w = src.width, s_h = src.height, d_w = dst.width, d_h = dst.height;
   if (sw == dw && sh == dh) {
     const Wide c0 = std::max({Wide{0}, -Wide{dx}, -Wide{sx}});
@@ -157,8 +184,7 @@ void index_copy(const Surface& src, std::int32_t sx, std::int32_t sy, std::int32
       if (!keyed) {
         std::memcpy(to, from, span);
       } else {
-        // A select rather than a branch, so that the loop vectorises.
-        for (std::size_t c = 0; c < span; ++c) to[c] = from[c] == key ? to[c] : from[c];
+        keyed_span(to, from, span, key);
       }
     }
     return;
@@ -178,31 +204,37 @@ void index_copy(const Surface& src, std::int32_t sx, std::int32_t sy, std::int32
   const Wide i0 = std::max<Wide>(0, -Wide{dx});
   const Wide i1 = std::min<Wide>(dw, d_w - dx);
   if (i0 >= i1) return;
-  // The column of destination column i is sx + (px + i * sw) / dw; it is
-  // stepped as quotient and remainder instead of divided per pixel.
-  const Wide step_q = Wide{sw} / dw;
-  const Wide step_r = Wide{sw} % dw;
-  const Wide start = px + i0 * sw;
+  // The source column of each destination column, sx + (px + i * sw) / dw,
+  // worked out once; -1 where it lies outside the source.
+  std::vector<std::int32_t> cols(static_cast<std::size_t>(i1 - i0));
+  bool all_inside = true;
+  for (Wide i = i0; i < i1; ++i) {
+    const Wide col = sx + (px + i * sw) / dw;
+    const bool inside = col >= 0 && col < s_w;
+    all_inside = all_inside && inside;
+    cols[static_cast<std::size_t>(i - i0)] = inside ? static_cast<std::int32_t>(col) : -1;
+  }
+  const std::uint8_t* last_to = nullptr;
+  Wide last_row = -1;
   for (Wide j = j0; j < j1; ++j) {
     const Wide row = sy + (py + j * sh) / dh;
     if (row < 0 || row >= s_h) continue;
+    std::uint8_t* to = row_ptr(dst, dx + i0, dy + j);
+    if (!keyed && all_inside && row == last_row) {
+      // An enlarged row repeats the one just drawn.
+      std::memcpy(to, last_to, cols.size());
+      continue;
+    }
     const std::uint8_t* from = row_ptr(src, 0, row);
-    std::uint8_t* to = row_ptr(dst, 0, dy + j);
-    Wide q = start / dw;
-    Wide r = start % dw;
-    for (Wide i = i0; i < i1; ++i) {
-      const Wide col = sx + q;
-      q += step_q;
-      r += step_r;
-      if (r >= dw) {
-        r -= dw;
-        ++q;
-      }
-      if (col < 0 || col >= s_w) continue;
+    for (std::size_t i = 0; i < cols.size(); ++i) {
+      const std::int32_t col = cols[i];
+      if (col < 0) continue;
       const std::uint8_t p = from[col];
       if (keyed && p == key) continue;
-      to[dx + i] = p;
+      to[i] = p;
     }
+    last_to = to;
+    last_row = row;
   }
 }
 
@@ -232,18 +264,29 @@ void dd_pixelate(Surface& s, std::int32_t block) {
   // Every sample is taken before the first fill.
   std::vector<std::uint8_t> samples(static_cast<std::size_t>(across * down));
   for (Wide r = 0; r < down; ++r) {
-    for (Wide c = 0; c < across; ++c) {
-      samples[static_cast<std::size_t>(r * across + c)] = *row_ptr(s, c * b, r * b);
-    }
+    const std::uint8_t* row = row_ptr(s, 0, r * b);
+    std::uint8_t* out = samples.data() + static_cast<std::size_t>(r * across);
+    for (Wide c = 0; c < across; ++c) out[c] = row[c * b];
   }
-  for (Wide y = 0; y < s.height; ++y) {
-    const std::uint8_t* colours = samples.data() + static_cast<std::size_t>((y / b) * across);
-    std::uint8_t* row = row_ptr(s, 0, y);
-    for (Wide c = 0; c < across; ++c) {
-      const Wide x0 = c * b;
-      const Wide x1 = std::min<Wide>(x0 + b, s.width);
-      std::memset(row + x0, colours[c], static_cast<std::size_t>(x1 - x0));
+  // The first pixel row of each row of blocks is filled; the block's other
+  // rows are copies of it.
+  const auto row_bytes = static_cast<std::size_t>(s.width);
+  for (Wide r = 0; r < down; ++r) {
+    const Wide y0 = r * b;
+    const Wide y1 = std::min<Wide>(y0 + b, s.height);
+    const std::uint8_t* colours = samples.data() + static_cast<std::size_t>(r * across);
+    std::uint8_t* first = row_ptr(s, 0, y0);
+    // Stepped pixel by pixel: blocks are often too narrow for a fill call to pay.
+    std::size_t c = 0;
+    Wide left = b;
+    for (Wide x = 0; x < s.width; ++x) {
+      first[x] = colours[c];
+      if (--left == 0) {
+        left = b;
+        ++c;
+      }
     }
+    for (Wide y = y0 + 1; y < y1; ++y) std::memcpy(row_ptr(s, 0, y), first, row_bytes);
   }
 }
 

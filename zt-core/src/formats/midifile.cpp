@@ -151,7 +151,6 @@ struct MidiReader {
       file.division.frames_per_second = static_cast<std::uint8_t>(fps);
       file.division.ticks_per_frame = static_cast<std::uint8_t>(division & 0xFF);
     } else {
-      if (division == 0) return fail(MidiError::kBadDivision, 12);
       file.division.ticks_per_quarter = division;
     }
 
@@ -224,7 +223,9 @@ std::uint64_t TempoMap::span_micros(std::uint64_t ticks, std::uint32_t tempo) co
     const std::uint64_t per_frame = std::max<std::uint64_t>(division_.ticks_per_frame, 1);
     return mul_div_saturating(ticks, 1000000000u, per_frame * fps_thousandths);
   }
-  return mul_div_saturating(ticks, std::max<std::uint32_t>(tempo, 1), division_.ticks_per_quarter);
+  // A division of 0 ticks per quarter is timed as 1, like a tempo of 0.
+  return mul_div_saturating(ticks, std::max<std::uint32_t>(tempo, 1),
+                            std::max<std::uint32_t>(division_.ticks_per_quarter, 1));
 }
 
 void TempoMap::build(const MidiFile& file, std::span<const std::size_t> tracks) {

@@ -2,10 +2,11 @@
 // backends and the Windows music library need them. Platform-free.
 //
 // The reader accepts formats 0, 1 and 2, metrical and timecode division, running
-// status, SysEx (F0) and escape (F7) events and every meta event, and a track
-// that ends without an end-of-track event (it ends at its chunk's end). Every
-// length is checked against the bytes that are there before anything is read
-// or stored, so a hostile file costs at most memory in proportion to its size.
+// status (a meta or SysEx event in between leaves it in effect), SysEx (F0) and
+// escape (F7) events and every meta event, and a track that ends without an
+// end-of-track event (it ends at its chunk's end). Every length is checked
+// against the bytes that are there before anything is read or stored, so a
+// hostile file costs at most memory in proportion to its size.
 #pragma once
 
 #include <cstddef>
@@ -39,7 +40,7 @@ struct MidiParseError {
 
 struct MidiDivision {
   bool timecode = false;
-  std::uint16_t ticks_per_quarter = 0;  // metrical division; never 0
+  std::uint16_t ticks_per_quarter = 0;  // metrical division; 0 is timed as 1
   std::uint8_t frames_per_second = 0;   // timecode: 24, 25, 29 (that is 29.97) or 30
   std::uint8_t ticks_per_frame = 0;     // timecode; 0 is timed as 1
 };

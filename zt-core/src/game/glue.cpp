@@ -10,8 +10,8 @@ void mask_outside(Host& host, SurfaceId id, std::int32_t window_width, std::int3
   const std::int32_t w = s.width;
   const std::int32_t h = s.height;
   if (w == 0 && h == 0) return;
-  const std::int32_t ww = std::clamp(window_width, 0, w);
-  const std::int32_t wh = std::clamp(window_height, 0, h);
+  const std::int32_t ww = std::max(0, std::min(window_width, w));
+  const std::int32_t wh = std::max(0, std::min(window_height, h));
   host.dd_fill_rect(id, 0, 0, (w - ww) / 2, h, colour);
   const std::int32_t x2 = (w + ww) / 2;
   host.dd_fill_rect(id, x2, 0, w - x2, h, colour);
