@@ -1,0 +1,57 @@
+#include "data_set.h"
+
+#include <fstream>
+#include <system_error>
+
+#include "bmp.h"
+#include "music.h"
+#include "palette.h"
+#include "qda_writer.h"
+#include "sheets.h"
+#include "sounds.h"
+
+namespace zt::mkdata {
+
+std::optional<DataSet> build_data_set() {
+  DataSet d;
+  for (Sheet& s : build_sheets()) {
+    auto bytes = bmp::bmp_indexed_bytes(s.image.w, s.image.h, s.image.px, master_palette());
+    if (!bytes) return std::nullopt;
+    d.images.push_back({s.name, std::move(*bytes)});
+  }
+  for (Clip& c : build_clips()) d.sounds.push_back({c.name, std::move(c.wav)});
+  d.title_mid = title_song();
+  d.stage_mid = stage_song();
+  return d;
+}
+
+Bytes pack_archive(const std::vector<NamedFile>& files) {
+  std::vector<zt::tools::QdaMember> members;
+  for (const NamedFile& f : files) members.push_back({f.name, f.data});
+  return zt::tools::write_qda(members, true);
+}
+
+bool write_file(const std::filesystem::path& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) return false;
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  return static_cast<bool>(out);
+}
+
+std::optional<std::string> write_data_dir(const std::filesystem::path& dir, const DataSet& data) {
+  std::error_code ec;
+  std::filesystem::create_directories(dir / "Rec", ec);
+  if (ec) return "could not create " + (dir / "Rec").string() + ": " + ec.message();
+  const std::pair<const char*, Bytes> files[] = {
+      {"images.qda", pack_archive(data.images)},
+      {"sounds.qda", pack_archive(data.sounds)},
+      {"title.mid", data.title_mid},
+      {"stage.mid", data.stage_mid},
+  };
+  for (const auto& [name, bytes] : files)
+    if (!write_file(dir / name, bytes)) return "could not write " + (dir / name).string();
+  return std::nullopt;
+}
+
+}  // namespace zt::mkdata
