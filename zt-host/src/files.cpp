@@ -61,24 +61,6 @@ std::optional<std::vector<std::uint8_t>> read_exactly(int fd, std::size_t length
   return out;
 }
 
-std::optional<std::vector<std::uint8_t>> read_whole_file(const std::filesystem::path& path) {
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd) return std::nullopt;
-  std::vector<std::uint8_t> out;
-  for (;;) {
-    const std::size_t have = out.size();
-    out.resize(have + kReadChunk);
-    const ssize_t n = ::read(fd.get(), out.data() + have, kReadChunk);
-    if (n < 0 && errno == EINTR) {
-      out.resize(have);
-      continue;
-    }
-    if (n < 0) return std::nullopt;
-    out.resize(have + static_cast<std::size_t>(n));
-    if (n == 0) return out;
-  }
-}
-
 }  // namespace
 
 UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
@@ -156,6 +138,29 @@ bool HostFiles::file_exists(std::string_view name) {
   p += std::string(name);
   struct stat st {};
   return ::stat(p.c_str(), &st) == 0;
+}
+
+std::optional<std::vector<std::uint8_t>> read_whole_file(const std::filesystem::path& path,
+                                                         std::error_code* error) {
+  const auto fail = [error] {
+    if (error) *error = std::error_code(errno, std::generic_category());
+    return std::nullopt;
+  };
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) return fail();
+  std::vector<std::uint8_t> out;
+  for (;;) {
+    const std::size_t have = out.size();
+    out.resize(have + kReadChunk);
+    const ssize_t n = ::read(fd.get(), out.data() + have, kReadChunk);
+    if (n < 0 && errno == EINTR) {
+      out.resize(have);
+      continue;
+    }
+    if (n < 0) return fail();
+    out.resize(have + static_cast<std::size_t>(n));
+    if (n == 0) return out;
+  }
 }
 
 std::string read_config_text(const std::filesystem::path& path) {

@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <variant>
 #include <vector>
 
@@ -74,6 +75,11 @@ std::string read_config_text(const std::filesystem::path& path);
 // becomes that byte, any other character keeps its UTF-8 bytes, and a byte
 // that is not part of valid UTF-8 is written as it stands.
 std::vector<std::uint8_t> config_text_bytes(std::string_view text);
+
+// The whole file; nothing when it cannot be opened or read, with the
+// system's reason in `error` when given.
+std::optional<std::vector<std::uint8_t>> read_whole_file(const std::filesystem::path& path,
+                                                         std::error_code* error = nullptr);
 
 // Creates or empties the file and writes all bytes; true on failure.
 bool write_file(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
