@@ -77,6 +77,11 @@ class BaseHost final : public RecorderIo, public KbgmSink {
   void dd_plot(SurfaceId id, std::int32_t x, std::int32_t y, std::uint8_t colour);
   void present();
 
+  // data directory / "Rec" / "Rec" + n + ".dat"
+  static std::filesystem::path rec_path(const std::filesystem::path& data_dir, std::int32_t n) {
+    return HostFiles::rec_path(data_dir, n);
+  }
+
   // RecorderIo and KbgmSink, over the files of the data directory.
   bool file_exists(std::int32_t slot) override { return files_.file_exists(slot); }
   bool open_for_read(std::int32_t slot) override { return files_.open_for_read(slot); }
