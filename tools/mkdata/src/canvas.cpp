@@ -90,7 +90,9 @@ double segment_distance2(double px, double py, double ax, double ay, double bx, 
 
 Inside stroke(std::vector<std::pair<double, double>> pts, double r) {
   return [pts = std::move(pts), r](double x, double y) {
-    if (pts.size() == 1) return segment_distance2(x, y, pts[0].first, pts[0].second, pts[0].first, pts[0].second) <= r * r;
+    if (pts.size() == 1)
+      return segment_distance2(x, y, pts[0].first, pts[0].second, pts[0].first, pts[0].second) <=
+             r * r;
     for (std::size_t i = 1; i < pts.size(); ++i)
       if (segment_distance2(x, y, pts[i - 1].first, pts[i - 1].second, pts[i].first,
                             pts[i].second) <= r * r)
@@ -148,11 +150,13 @@ void paint(Image& img, const Mask& m, const std::function<std::uint8_t(int, int)
 }
 
 void paint(Image& img, const Mask& m, std::uint8_t c, int ox, int oy) {
-  paint(img, m, [c](int, int) { return c; }, ox, oy);
+  paint(
+      img, m, [c](int, int) { return c; }, ox, oy);
 }
 
 double bayer(int x, int y) {
-  static constexpr int kMatrix[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
+  static constexpr int kMatrix[4][4] = {
+      {0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
   return (kMatrix[y & 3][x & 3] + 0.5) / 16.0;
 }
 

@@ -42,10 +42,10 @@ struct Mask {
   std::vector<float> a;
 
   Mask() = default;
-  Mask(int width, int height) : w(width), h(height), a(static_cast<std::size_t>(width * height), 0.f) {}
+  Mask(int width, int height)
+      : w(width), h(height), a(static_cast<std::size_t>(width * height), 0.f) {}
   float at(int x, int y) const {
-    return (x < 0 || y < 0 || x >= w || y >= h) ? 0.f
-                                                : a[static_cast<std::size_t>(y * w + x)];
+    return (x < 0 || y < 0 || x >= w || y >= h) ? 0.f : a[static_cast<std::size_t>(y * w + x)];
   }
   float& ref(int x, int y) { return a[static_cast<std::size_t>(y * w + x)]; }
   bool on(int x, int y) const { return at(x, y) >= 0.5f; }
@@ -85,11 +85,11 @@ std::uint8_t shade(Ramp r, double v, int x, int y, int lo = 0, int hi = kRampLev
 
 // Stroke lettering: upper-case letters, digits and " !?-.&%:/".
 struct Lettering {
-  double cap = 12;      // cap height in pixels, pen centre to pen centre
-  double pen = 1.5;     // pen radius
-  double gap = 1.5;     // space between letters, in units of the cap height / 6
-  double slant = 0.0;   // x shift per pixel of height (italic)
-  double squeeze = 1.0; // horizontal scale
+  double cap = 12;       // cap height in pixels, pen centre to pen centre
+  double pen = 1.5;      // pen radius
+  double gap = 1.5;      // space between letters, in units of the cap height / 6
+  double slant = 0.0;    // x shift per pixel of height (italic)
+  double squeeze = 1.0;  // horizontal scale
 };
 // The width in pixels of the text drawn with the pen.
 double text_width(std::string_view text, const Lettering& l);
@@ -107,7 +107,7 @@ struct TextStyle {
   int fill_hi = 15;
   std::uint8_t outline = 0;  // 0: ink()
   int outline_width = 1;
-  int shadow = 1;            // offset of the drop shadow; 0 none
+  int shadow = 1;  // offset of the drop shadow; 0 none
 };
 void paint_text(Image& img, const Mask& text, const TextStyle& s);
 

@@ -16,7 +16,8 @@ void label(Image& img, std::string_view text, int x, int y) {
   for (char c : text) {
     char u = c;
     if (u >= 'a' && u <= 'z') u = static_cast<char>(u - 'a' + 'A');
-    stamp(img, font_glyph(u), x, y, [](char, int) { return ramp(Ramp::Grey, 15); }, ink());
+    stamp(
+        img, font_glyph(u), x, y, [](char, int) { return ramp(Ramp::Grey, 15); }, ink());
     x += 9;
   }
 }

@@ -26,9 +26,9 @@ struct Chord {
 struct Style {
   std::string name;
   int bpm;
-  int tonic;                    // MIDI key of the tonic (octave of the melody)
-  std::array<int, 7> scale;     // semitones above the tonic
-  std::vector<int> progression; // chord root degree per bar
+  int tonic;                     // MIDI key of the tonic (octave of the melody)
+  std::array<int, 7> scale;      // semitones above the tonic
+  std::vector<int> progression;  // chord root degree per bar
   int lead_program, arp_program, pad_program, bass_program;
   bool driving;
   std::uint64_t seed;
@@ -58,8 +58,9 @@ void setup(MidiTrack& t, int ch, int program, int volume, int pan, int reverb) {
 const std::vector<std::vector<int>> kCalmRhythms = {
     {2, 2, 4}, {3, 1, 2, 2}, {2, 1, 1, 4}, {4, 2, 2}, {2, 2, 2, 2}, {1, 1, 2, 4}, {6, 2}};
 // In sixteenths (each sums to 16).
-const std::vector<std::vector<int>> kDrivingRhythms = {
-    {4, 2, 2, 4, 4}, {3, 3, 2, 4, 4}, {2, 2, 4, 2, 2, 4}, {4, 4, 2, 2, 4}, {6, 2, 4, 4}, {2, 2, 2, 2, 8}};
+const std::vector<std::vector<int>> kDrivingRhythms = {{4, 2, 2, 4, 4},    {3, 3, 2, 4, 4},
+                                                       {2, 2, 4, 2, 2, 4}, {4, 4, 2, 2, 4},
+                                                       {6, 2, 4, 4},       {2, 2, 2, 2, 8}};
 
 struct Note {
   std::uint32_t on, off;
@@ -84,9 +85,11 @@ std::vector<Note> melody(const Style& s, Rng& rng) {
     const int root = s.progression[static_cast<std::size_t>(bar)];
     const std::vector<int>& rhythm =
         last_bar ? std::vector<int>{static_cast<int>(kBar / unit)}
-                 : rhythms[static_cast<std::size_t>((phrase == 2 ? shape_b : shape_a)[static_cast<std::size_t>(in_phrase)])];
+                 : rhythms[static_cast<std::size_t>(
+                       (phrase == 2 ? shape_b : shape_a)[static_cast<std::size_t>(in_phrase)])];
     // A fixed random stream per phrase shape and bar makes repeats repeat.
-    Rng local(s.seed * 131 + static_cast<std::uint64_t>((phrase == 2 ? 100 : 0) + in_phrase + (phrase == 3 && in_phrase == 3 ? 7 : 0)));
+    Rng local(s.seed * 131 + static_cast<std::uint64_t>((phrase == 2 ? 100 : 0) + in_phrase +
+                                                        (phrase == 3 && in_phrase == 3 ? 7 : 0)));
     std::uint32_t t = static_cast<std::uint32_t>(bar) * kBar;
     for (std::size_t k = 0; k < rhythm.size(); ++k) {
       const std::uint32_t len = static_cast<std::uint32_t>(rhythm[k]) * unit;
@@ -97,7 +100,8 @@ std::vector<Note> melody(const Style& s, Rng& rng) {
       if (degree < 0) degree += 2;
       if (degree > 9) degree -= 2;
       if (strong || k + 1 == rhythm.size())
-        for (int tries = 0; tries < 3 && !chord_tone(degree, root); ++tries) degree += (degree > 5 ? -1 : 1);
+        for (int tries = 0; tries < 3 && !chord_tone(degree, root); ++tries)
+          degree += (degree > 5 ? -1 : 1);
       if (last_bar) degree = 7;
       // Rests now and then, never on the downbeat of a phrase.
       const bool rest = !last_bar && !(in_phrase == 0 && k == 0) && local.below(9) == 0;
@@ -135,8 +139,9 @@ std::vector<std::uint8_t> compose(const Style& s) {
   MidiTrack conductor;
   conductor.name = s.name;
   const std::uint32_t tempo = static_cast<std::uint32_t>(60000000 / s.bpm);
-  conductor.meta(0, 0x51, {static_cast<std::uint8_t>(tempo >> 16), static_cast<std::uint8_t>(tempo >> 8),
-                           static_cast<std::uint8_t>(tempo)});
+  conductor.meta(0, 0x51,
+                 {static_cast<std::uint8_t>(tempo >> 16), static_cast<std::uint8_t>(tempo >> 8),
+                  static_cast<std::uint8_t>(tempo)});
   conductor.meta(0, 0x58, {4, 2, 24, 8});
   conductor.end_tick = end;
 
@@ -177,7 +182,8 @@ std::vector<std::uint8_t> compose(const Style& s) {
   for (int bar = 0; bar < bars; ++bar) {
     const int root = s.progression[static_cast<std::size_t>(bar)];
     const std::uint32_t on = static_cast<std::uint32_t>(bar) * kBar;
-    for (int d : {0, 2, 4}) pad_notes.push_back({on, on + kBar - kQ / 8, degree_key(s, root + d - 7), 64});
+    for (int d : {0, 2, 4})
+      pad_notes.push_back({on, on + kBar - kQ / 8, degree_key(s, root + d - 7), 64});
   }
   end_at(pad_notes, end);
   // Every pad note of the last bar reaches the end together.
@@ -198,7 +204,8 @@ std::vector<std::uint8_t> compose(const Style& s) {
     if (s.driving) {
       for (int e = 0; e < 8; ++e) {
         const int k = (e == 3 || e == 7) ? key + 12 : key;
-        bass_notes.push_back({b0 + e * kQ / 2, b0 + e * kQ / 2 + kQ / 2 - kQ / 8, k, e % 2 ? 84 : 100});
+        bass_notes.push_back(
+            {b0 + e * kQ / 2, b0 + e * kQ / 2 + kQ / 2 - kQ / 8, k, e % 2 ? 84 : 100});
       }
     } else {
       bass_notes.push_back({b0, b0 + kQ * 2 - kQ / 8, key, 92});
@@ -215,13 +222,16 @@ std::vector<std::uint8_t> compose(const Style& s) {
   drums.name = "Drums";
   setup(drums, kDrums, 0, s.driving ? 100 : 80, 64, 30);
   std::vector<Note> hits;
-  auto hit = [&](std::uint32_t at, int key, int vel) { hits.push_back({at, at + kQ / 8, key, vel}); };
+  auto hit = [&](std::uint32_t at, int key, int vel) {
+    hits.push_back({at, at + kQ / 8, key, vel});
+  };
   for (int bar = 0; bar < bars; ++bar) {
     const std::uint32_t b0 = static_cast<std::uint32_t>(bar) * kBar;
     const bool fill = bar % 8 == 7;
     if (bar % 8 == 0) hit(b0, kCrash, s.driving ? 100 : 70);
     if (s.driving) {
-      for (int e = 0; e < 8; ++e) hit(b0 + e * kQ / 2, e % 2 ? kClosedHat : kPedalHat, 60 + rng.below(12));
+      for (int e = 0; e < 8; ++e)
+        hit(b0 + e * kQ / 2, e % 2 ? kClosedHat : kPedalHat, 60 + rng.below(12));
       hit(b0, kKick, 110);
       hit(b0 + kQ * 3 / 2, kKick, 90);
       hit(b0 + kQ * 2, kKick, 104);
@@ -236,7 +246,8 @@ std::vector<std::uint8_t> compose(const Style& s) {
         hit(b0 + kQ * 3 + kQ * 3 / 4, kSnare, 110);
       }
     } else {
-      for (int e = 0; e < 8; ++e) hit(b0 + e * kQ / 2, kShaker, 44 + rng.below(10) + (e % 2 ? 0 : 8));
+      for (int e = 0; e < 8; ++e)
+        hit(b0 + e * kQ / 2, kShaker, 44 + rng.below(10) + (e % 2 ? 0 : 8));
       hit(b0, kKick, 80);
       hit(b0 + kQ * 5 / 2, kKick, 66);
       hit(b0 + kQ, kSideStick, 64);

@@ -29,8 +29,8 @@ constexpr std::array<std::array<Rgb, 4>, kRampCount> kRampKeys = {{
     {{{4, 4, 14}, {24, 20, 62}, {52, 42, 104}, {122, 102, 182}}},        // Night
 }};
 
-constexpr std::array<int, 10> kFixed = {kClear,        kBorder,      kPlainBg1,     kPlainBg0,
-                                        kRowBand,      kStringSlack, kStringTaut,   kStringTense,
+constexpr std::array<int, 10> kFixed = {kClear,        kBorder,      kPlainBg1,   kPlainBg0,
+                                        kRowBand,      kStringSlack, kStringTaut, kStringTense,
                                         kStringDanger, kFixedWhite};
 
 Rgb mix(Rgb a, Rgb b, int num, int den) {
@@ -120,8 +120,12 @@ bool ramp_of(std::uint8_t index, Ramp& r, int& level) {
   return false;
 }
 
-std::uint8_t ink() { return table().ink; }
+std::uint8_t ink() {
+  return table().ink;
+}
 
-const Palette& master_palette() { return table().palette; }
+const Palette& master_palette() {
+  return table().palette;
+}
 
 }  // namespace zt::mkdata

@@ -9,16 +9,16 @@
 namespace zt::mkdata {
 
 // Entries the game itself draws with by number; they keep these meanings.
-inline constexpr std::uint8_t kClear = 0;         // black, colour key, iris
-inline constexpr std::uint8_t kBorder = 13;       // dark frame around the field
-inline constexpr std::uint8_t kPlainBg1 = 15;     // fill of the menu screens without background
-inline constexpr std::uint8_t kPlainBg0 = 34;     // fill of the play screens without background
-inline constexpr std::uint8_t kRowBand = 65;      // the option rows
-inline constexpr std::uint8_t kStringSlack = 197; // green
-inline constexpr std::uint8_t kStringTaut = 245;  // yellow
-inline constexpr std::uint8_t kStringTense = 150; // orange
-inline constexpr std::uint8_t kStringDanger = 113;// red
-inline constexpr std::uint8_t kFixedWhite = 255;  // shown white whatever the palette says
+inline constexpr std::uint8_t kClear = 0;           // black, colour key, iris
+inline constexpr std::uint8_t kBorder = 13;         // dark frame around the field
+inline constexpr std::uint8_t kPlainBg1 = 15;       // fill of the menu screens without background
+inline constexpr std::uint8_t kPlainBg0 = 34;       // fill of the play screens without background
+inline constexpr std::uint8_t kRowBand = 65;        // the option rows
+inline constexpr std::uint8_t kStringSlack = 197;   // green
+inline constexpr std::uint8_t kStringTaut = 245;    // yellow
+inline constexpr std::uint8_t kStringTense = 150;   // orange
+inline constexpr std::uint8_t kStringDanger = 113;  // red
+inline constexpr std::uint8_t kFixedWhite = 255;    // shown white whatever the palette says
 
 // Colour ramps, each from near black to near white through its hue.
 enum class Ramp : int {

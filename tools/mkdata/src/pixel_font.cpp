@@ -18,7 +18,8 @@ void stamp(Image& img, const PixelArt& art, int x, int y,
   for (int j = -1; j <= h; ++j)
     for (int i = -1; i <= w; ++i) {
       if (filled(i, j)) {
-        img.set(x + i, y + j, colour(art[static_cast<std::size_t>(j)][static_cast<std::size_t>(i)], j));
+        img.set(x + i, y + j,
+                colour(art[static_cast<std::size_t>(j)][static_cast<std::size_t>(i)], j));
         continue;
       }
       bool near = false;
@@ -30,6 +31,7 @@ void stamp(Image& img, const PixelArt& art, int x, int y,
 
 namespace {
 
+// clang-format off
 const std::map<char, PixelArt>& font_table() {
   static const std::map<char, PixelArt> t = {
       {'0', {".#####.", "##...##", "##..###", "##.#.##", "###..##", "##...##", "##...##", "##...##", ".#####."}},
@@ -95,6 +97,8 @@ const std::map<char, PixelArt>& font_table() {
   return t;
 }
 
+// clang-format on
+
 }  // namespace
 
 const PixelArt& font_glyph(char c) {
@@ -104,6 +108,7 @@ const PixelArt& font_glyph(char c) {
 }
 
 const PixelArt& score_digit(int d) {
+  // clang-format off
   static const std::array<PixelArt, 11> kDigits = {{
       {".###.", "##.##", "##.##", "##.##", "##.##", "##.##", "##.##", "##.##", ".###."},
       {"..##.", ".###.", "..##.", "..##.", "..##.", "..##.", "..##.", "..##.", ".####"},
@@ -117,10 +122,12 @@ const PixelArt& score_digit(int d) {
       {".###.", "##.##", "##.##", "##.##", ".####", "...##", "...##", "...##", ".###."},
       {".###.", "#...#", "#...#", "#...#", ".###.", "#...#", "#...#", "#...#", ".###."},
   }};
+  // clang-format on
   return kDigits[static_cast<std::size_t>(d)];
 }
 
 const PixelArt& percent_glyph(int d) {
+  // clang-format off
   static const std::array<PixelArt, 11> kGlyphs = {{
       {"###", "#.#", "#.#", "#.#", "###"},
       {".#.", "##.", ".#.", ".#.", "###"},
@@ -134,6 +141,7 @@ const PixelArt& percent_glyph(int d) {
       {"###", "#.#", "###", "..#", "###"},
       {"#.#", "..#", ".#.", "#..", "#.#"},
   }};
+  // clang-format on
   return kGlyphs[static_cast<std::size_t>(d)];
 }
 

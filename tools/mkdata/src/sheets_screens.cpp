@@ -15,7 +15,8 @@ constexpr double kPi = std::numbers::pi;
 // picture it shades tiles seamlessly. Result in [0, 1].
 class TileNoise {
  public:
-  TileNoise(int cells, std::uint64_t seed) : n_(cells), v_(static_cast<std::size_t>(cells * cells)) {
+  TileNoise(int cells, std::uint64_t seed)
+      : n_(cells), v_(static_cast<std::size_t>(cells * cells)) {
     Rng rng(seed);
     for (double& x : v_) x = rng.unit();
   }
@@ -65,8 +66,10 @@ void menu_tile(Image& img, int oy) {
       // Bevelled squares of 32 pixels.
       const int u = x % 32, v = y % 32;
       double lift = 0;
-      if (u == 0 || v == 0) lift = 0.16;
-      else if (u == 31 || v == 31) lift = -0.1;
+      if (u == 0 || v == 0)
+        lift = 0.16;
+      else if (u == 31 || v == 31)
+        lift = -0.1;
       img.set(x, oy + y, shade(Ramp::Blue, 0.1 + 0.16 * cloud + lift, x, y, 0, 6));
     }
 }
@@ -90,7 +93,8 @@ Image draw_title() {
   l.slant = 0.14;
   const char* name = "ZENTROPOLIUM";
   const double tw = text_width(name, l);
-  if (tw > 288) l.squeeze = (288 - 2 * l.pen - l.slant * l.cap) / (tw - 2 * l.pen - l.slant * l.cap);
+  if (tw > 288)
+    l.squeeze = (288 - 2 * l.pen - l.slant * l.cap) / (tw - 2 * l.pen - l.slant * l.cap);
   const Mask letters = text_mask_centred(300, 50, name, 150, 3.5, l);
   const Mask ring = dilate(letters, 2);
   paint(img, shift(ring, 2, 2), ink());
@@ -148,15 +152,18 @@ Image draw_titlebg() {
   const double pcx = 282, pcy = 104, pr = 20;
   const Mask planet = rasterize(320, 240, circle(pcx, pcy, pr));
   paint(img, planet, [&](int x, int y) {
-    return shade(Ramp::Violet, sphere_light((x + 0.5 - pcx) / pr, (y + 0.5 - pcy) / pr) * 0.75, x, y, 1, 12);
+    return shade(Ramp::Violet, sphere_light((x + 0.5 - pcx) / pr, (y + 0.5 - pcy) / pr) * 0.75, x,
+                 y, 1, 12);
   });
   const Mask ring = rasterize(320, 240, [&](double x, double y) {
     const double u = (x - pcx) / 33.0, v = (y - pcy + (x - pcx) * 0.25) / 7.0;
     const double d = u * u + v * v;
-    const bool front = y - pcy + (x - pcx) * 0.25 > 0 || (x - pcx) * (x - pcx) + (y - pcy) * (y - pcy) > pr * pr;
+    const bool front =
+        y - pcy + (x - pcx) * 0.25 > 0 || (x - pcx) * (x - pcx) + (y - pcy) * (y - pcy) > pr * pr;
     return d < 1.0 && d > 0.62 && front;
   });
-  paint(img, ring, [&](int x, int y) { return shade(Ramp::Rose, 0.5 + 0.01 * (x - pcx), x, y, 3, 11); });
+  paint(img, ring,
+        [&](int x, int y) { return shade(Ramp::Rose, 0.5 + 0.01 * (x - pcx), x, y, 3, 11); });
   // The floor: a grid running to a vanishing point on the horizon.
   const double vx = 160;
   for (int y = horizon; y < 240; ++y) {
@@ -165,7 +172,8 @@ Image draw_titlebg() {
     const double z = 240.0 / depth;
     const double z1 = 240.0 / (depth + 1);
     if (std::floor(z) != std::floor(z1) || y == horizon)
-      for (int x = 0; x < 320; ++x) img.set(x, y, ramp(Ramp::Magenta, std::min(11, 5 + (y - horizon) / 10)));
+      for (int x = 0; x < 320; ++x)
+        img.set(x, y, ramp(Ramp::Magenta, std::min(11, 5 + (y - horizon) / 10)));
     for (int k = -12; k <= 12; ++k) {
       const double x = vx + k * 28.0 * depth / 40.0;
       const int xi = static_cast<int>(std::round(x));
@@ -184,7 +192,8 @@ Image draw_logo() {
     Ramp planet;
     double pr;
   };
-  const Orbit orbits[2] = {{52, 15, -0.35, 2.2, Ramp::Sky, 6.5}, {38, 11, 0.5, -0.9, Ramp::Rose, 4.5}};
+  const Orbit orbits[2] = {{52, 15, -0.35, 2.2, Ramp::Sky, 6.5},
+                           {38, 11, 0.5, -0.9, Ramp::Rose, 4.5}};
   auto orbit_point = [&](const Orbit& o, double a) {
     const double x = o.rx * std::cos(a), y = o.ry * std::sin(a);
     return std::pair{cx + x * std::cos(o.tilt) - y * std::sin(o.tilt),
@@ -200,9 +209,12 @@ Image draw_logo() {
   };
   auto draw_planet = [&](const Orbit& o) {
     auto [px, py] = orbit_point(o, o.at);
-    img.blit(sprite(219, 148, circle(px, py, o.pr), [&](double x, double y) {
-      return shade(o.planet, sphere_light((x - px) / o.pr, (y - py) / o.pr), 0, 0, 2, 15, false);
-    }), 0, 0);
+    img.blit(sprite(219, 148, circle(px, py, o.pr),
+                    [&](double x, double y) {
+                      return shade(o.planet, sphere_light((x - px) / o.pr, (y - py) / o.pr), 0, 0,
+                                   2, 15, false);
+                    }),
+             0, 0);
   };
   for (const Orbit& o : orbits) draw_orbit(o, false);
   for (const Orbit& o : orbits)
@@ -215,9 +227,13 @@ Image draw_logo() {
       if (d > sr && d < sr + 9 && bayer(x, y) < (1 - (d - sr) / 9) * 0.7)
         img.set(x, y, ramp(Ramp::Orange, 5 + static_cast<int>(4 * (1 - (d - sr) / 9))));
     }
-  img.blit(sprite(219, 148, circle(cx, cy, sr), [&](double x, double y) {
-    return shade(Ramp::Gold, 0.25 + 0.85 * sphere_light((x - cx) / sr, (y - cy) / sr), 0, 0, 6, 15, false);
-  }), 0, 0);
+  img.blit(sprite(219, 148, circle(cx, cy, sr),
+                  [&](double x, double y) {
+                    return shade(Ramp::Gold,
+                                 0.25 + 0.85 * sphere_light((x - cx) / sr, (y - cy) / sr), 0, 0, 6,
+                                 15, false);
+                  }),
+           0, 0);
   for (const Orbit& o : orbits) draw_orbit(o, true);
   for (const Orbit& o : orbits)
     if (std::sin(o.at) >= 0) draw_planet(o);

@@ -45,7 +45,8 @@ Image plain_target(int f) {
     const double light = sphere_light(nx, ny);
     double a = std::atan2(dy, dx) - turn;
     a = std::fmod(a + 8 * kPi, kPi / 2);
-    if (d > 7.2 && d < 9.6 && std::abs(a - kPi / 4) < 0.28) return shade(Ramp::Gold, 0.6 + 0.4 * light, 0, 0, 8, 15, false);
+    if (d > 7.2 && d < 9.6 && std::abs(a - kPi / 4) < 0.28)
+      return shade(Ramp::Gold, 0.6 + 0.4 * light, 0, 0, 8, 15, false);
     if (d < 3.6) return shade(Ramp::Red, light, 0, 0, 5, 14, false);
     if (d < 6.6) return shade(Ramp::Grey, light, 0, 0, 9, 15, false);
     return shade(Ramp::Red, light, 0, 0, 3, 12, false);
@@ -56,7 +57,9 @@ Image plain_target(int f) {
 Image endurance_target(int f) {
   const double cx = 12, cy = 12, R = 10.8;
   std::vector<std::pair<double, double>> hex;
-  for (int i = 0; i < 6; ++i) hex.emplace_back(cx + R * std::cos(kPi / 6 + i * kPi / 3), cy + R * std::sin(kPi / 6 + i * kPi / 3));
+  for (int i = 0; i < 6; ++i)
+    hex.emplace_back(cx + R * std::cos(kPi / 6 + i * kPi / 3),
+                     cy + R * std::sin(kPi / 6 + i * kPi / 3));
   const double sweep = -14 + f * 2.4;
   return sprite(24, 24, polygon(hex), [&](double x, double y) {
     const double dx = x - cx, dy = y - cy;
@@ -65,7 +68,8 @@ Image endurance_target(int f) {
     static constexpr int kFacet[6] = {7, 10, 12, 9, 6, 5};
     int level = kFacet[facet];
     if (std::hypot(dx, dy) < 5.2) level = 9;
-    const bool plus = (std::abs(dx) < 1.3 && std::abs(dy) < 4.4) || (std::abs(dy) < 1.3 && std::abs(dx) < 4.4);
+    const bool plus =
+        (std::abs(dx) < 1.3 && std::abs(dy) < 4.4) || (std::abs(dy) < 1.3 && std::abs(dx) < 4.4);
     if (plus) return ramp(Ramp::Grey, 15);
     const double s = (x + y) - 24 - sweep;
     if (std::abs(s) < 1.6) level += 4;
@@ -81,7 +85,8 @@ Image radius_target(int f) {
   Image img(24, 24);
   // The ring fades out as it grows: fewer pixels of it are drawn.
   if (t < 0.9) {
-    const Mask m = rasterize(24, 24, subtract(circle(cx, cy, ring + 0.8), circle(cx, cy, ring - 0.5)));
+    const Mask m =
+        rasterize(24, 24, subtract(circle(cx, cy, ring + 0.8), circle(cx, cy, ring - 0.5)));
     paint(img, m, [&](int x, int y) {
       return t < 0.6 || (x + y) % 2 ? ramp(Ramp::Magenta, 13 - static_cast<int>(6 * t)) : kClear;
     });
@@ -106,9 +111,12 @@ Image radius_target(int f) {
 
 Image target_frame(int kind, int f) {
   switch (kind) {
-    case 0: return plain_target(f);
-    case 1: return endurance_target(f);
-    default: return radius_target(f);
+    case 0:
+      return plain_target(f);
+    case 1:
+      return endurance_target(f);
+    default:
+      return radius_target(f);
   }
 }
 
@@ -184,38 +192,38 @@ double sphere_light(double nx, double ny) {
 Image draw_ball() {
   Image img(128, 256);
   const double c = 64, R = 63.5;
-  Image ball = sprite(128, 128, circle(c, c, R), [&](double x, double y) {
-    const double nx = (x - c) / R, ny = (y - c) / R;
-    const double d = std::hypot(nx, ny);
-    if (d > 0.94) return ramp(Ramp::Steel, 1);
-    // A little light bounced from below keeps the dark side round.
-    const double bounce = std::max(0.0, ny) * std::max(0.0, d - 0.6) * 0.5;
-    return shade(Ramp::Steel, 0.15 + 0.9 * sphere_light(nx, ny) + bounce, 0, 0, 2, 15, false);
-  }, false);
+  Image ball = sprite(
+      128, 128, circle(c, c, R),
+      [&](double x, double y) {
+        const double nx = (x - c) / R, ny = (y - c) / R;
+        const double d = std::hypot(nx, ny);
+        if (d > 0.94) return ramp(Ramp::Steel, 1);
+        // A little light bounced from below keeps the dark side round.
+        const double bounce = std::max(0.0, ny) * std::max(0.0, d - 0.6) * 0.5;
+        return shade(Ramp::Steel, 0.15 + 0.9 * sphere_light(nx, ny) + bounce, 0, 0, 2, 15, false);
+      },
+      false);
   img.blit(ball, 0, 0);
   // The unused lower cell shows the palette, 16 entries a row.
-  for (int i = 1; i < 256; ++i) img.fill_rect(8 * (i % 16), 128 + 8 * (i / 16), 8, 8, static_cast<std::uint8_t>(i));
+  for (int i = 1; i < 256; ++i)
+    img.fill_rect(8 * (i % 16), 128 + 8 * (i / 16), 8, 8, static_cast<std::uint8_t>(i));
   return img;
 }
 
 Image draw_hand() {
   Image img(11, 11);
   const PixelArt glove = {
-      ".W.W.W...",
-      ".W.W.W.W.",
-      ".W.W.W.W.",
-      ".WWWWWWW.",
-      "WWWWWWWWS",
-      "WWWWWWWSS",
-      ".WWWWWWS.",
-      "..CCCCC..",
-      "..CCCCC..",
+      ".W.W.W...", ".W.W.W.W.", ".W.W.W.W.", ".WWWWWWW.", "WWWWWWWWS",
+      "WWWWWWWSS", ".WWWWWWS.", "..CCCCC..", "..CCCCC..",
   };
-  stamp(img, glove, 1, 1, [](char ch, int row) {
-    if (ch == 'S') return ramp(Ramp::Grey, 10);
-    if (ch == 'C') return ramp(Ramp::Sky, row == 7 ? 13 : 10);
-    return ramp(Ramp::Grey, row < 3 ? 15 : 14);
-  }, ink());
+  stamp(
+      img, glove, 1, 1,
+      [](char ch, int row) {
+        if (ch == 'S') return ramp(Ramp::Grey, 10);
+        if (ch == 'C') return ramp(Ramp::Sky, row == 7 ? 13 : 10);
+        return ramp(Ramp::Grey, row < 3 ? 15 : 14);
+      },
+      ink());
   return img;
 }
 
@@ -241,7 +249,8 @@ Image draw_fragments() {
       const double a = f * 2 * kPi / 5;
       std::vector<std::pair<double, double>> pts;
       if (kind == 0) {
-        for (int k = 0; k < 3; ++k) pts.emplace_back(5.5 * std::cos(a + k * 2.2), 4.5 * std::sin(a + k * 2.2));
+        for (int k = 0; k < 3; ++k)
+          pts.emplace_back(5.5 * std::cos(a + k * 2.2), 4.5 * std::sin(a + k * 2.2));
       } else if (kind == 1) {
         pts = {{0, -5.5}, {3, 0}, {0, 5.5}, {-3, 0}};
       } else {
@@ -276,7 +285,8 @@ Image draw_menu_icon() {
     const Mask line = rasterize(32, 32, stroke({{px, py}, {bx, by}}, 0.6));
     paint(cell, dilate(line, 1), ink());
     paint(cell, line, ramp(Ramp::Grey, 12));
-    const Image pivot = sprite(32, 32, circle(px, py, 2.2), [](double, double) { return ramp(Ramp::Steel, 12); });
+    const Image pivot =
+        sprite(32, 32, circle(px, py, 2.2), [](double, double) { return ramp(Ramp::Steel, 12); });
     cell.blit(pivot, 0, 0);
     const double r = 6.2;
     const Image ball = sprite(32, 32, circle(bx, by, r), [&](double x, double y) {
@@ -303,7 +313,8 @@ Image draw_gravity_h() {
   for (int k = 0; k < 10; ++k) {
     const bool right = k >= 5;
     const int f = k % 5;
-    img.blit(changer(right ? kPi : 0.0, 0.45 + 0.1 * f, f, right ? -1 : 1), 50 * (k % 5), 60 * (k / 5));
+    img.blit(changer(right ? kPi : 0.0, 0.45 + 0.1 * f, f, right ? -1 : 1), 50 * (k % 5),
+             60 * (k / 5));
   }
   return img;
 }

@@ -14,11 +14,16 @@ namespace {
 // The text font's light body, white at the top going to pale sky.
 std::uint8_t font_body(char ch, int row) {
   switch (ch) {
-    case 'G': return ramp(Ramp::Green, row < 3 ? 13 : 11);
-    case 'R': return ramp(Ramp::Red, row < 3 ? 11 : 9);
-    case 'Y': return ramp(Ramp::Gold, 13);
-    case 'W': return ramp(Ramp::Grey, 15);
-    default: break;
+    case 'G':
+      return ramp(Ramp::Green, row < 3 ? 13 : 11);
+    case 'R':
+      return ramp(Ramp::Red, row < 3 ? 11 : 9);
+    case 'Y':
+      return ramp(Ramp::Gold, 13);
+    case 'W':
+      return ramp(Ramp::Grey, 15);
+    default:
+      break;
   }
   static constexpr int kLevel[9] = {15, 15, 15, 14, 14, 14, 13, 13, 12};
   return row < 5 ? ramp(Ramp::Grey, kLevel[row]) : ramp(Ramp::Sky, kLevel[row]);
@@ -37,9 +42,13 @@ Lettering fit(std::string_view text, double w, double cap, double pen, double ga
 
 // A check mark or a cross of the judge pictures.
 Mask mark_mask(int w, int h, bool check, double cx, double cy, double s) {
-  if (check) return rasterize(w, h, stroke({{cx - s, cy}, {cx - s * 0.3, cy + s * 0.75}, {cx + s, cy - s}}, s * 0.28));
-  return rasterize(w, h, unite(stroke({{cx - s * 0.8, cy - s * 0.8}, {cx + s * 0.8, cy + s * 0.8}}, s * 0.26),
-                               stroke({{cx + s * 0.8, cy - s * 0.8}, {cx - s * 0.8, cy + s * 0.8}}, s * 0.26)));
+  if (check)
+    return rasterize(
+        w, h, stroke({{cx - s, cy}, {cx - s * 0.3, cy + s * 0.75}, {cx + s, cy - s}}, s * 0.28));
+  return rasterize(
+      w, h,
+      unite(stroke({{cx - s * 0.8, cy - s * 0.8}, {cx + s * 0.8, cy + s * 0.8}}, s * 0.26),
+            stroke({{cx + s * 0.8, cy - s * 0.8}, {cx - s * 0.8, cy + s * 0.8}}, s * 0.26)));
 }
 
 void sparkle(Image& img, int x, int y, int r, std::uint8_t c) {
@@ -73,11 +82,26 @@ PlateLook plate_look(int i) {
 
 std::vector<std::string> plate_lines(int i) {
   static const char* kLines[20][3] = {
-      {"E"},           {"D"},          {"C"},          {"B"},         {"A"},
-      {"S"},           {"SS"},         {"SSS"},        {"ULTRA"},     {"GENIUS"},
-      {"HYPER"},       {"EX-HYPER"},   {"SUPER", "HYPER"},           {"ULTRA", "HYPER"},
-      {"SUPER", "ULTRA", "HYPER"},     {"COSMIC", "SUPER"},          {"COSMIC", "HYPER"},
-      {"COSMIC", "EX-HYPER"},          {"ZENTRO-", "POLIUM"},        {"GOD OF", "PENDULUM"},
+      {"E"},
+      {"D"},
+      {"C"},
+      {"B"},
+      {"A"},
+      {"S"},
+      {"SS"},
+      {"SSS"},
+      {"ULTRA"},
+      {"GENIUS"},
+      {"HYPER"},
+      {"EX-HYPER"},
+      {"SUPER", "HYPER"},
+      {"ULTRA", "HYPER"},
+      {"SUPER", "ULTRA", "HYPER"},
+      {"COSMIC", "SUPER"},
+      {"COSMIC", "HYPER"},
+      {"COSMIC", "EX-HYPER"},
+      {"ZENTRO-", "POLIUM"},
+      {"GOD OF", "PENDULUM"},
   };
   std::vector<std::string> out;
   for (const char* s : kLines[i])
@@ -93,7 +117,7 @@ Image rank_plate(int i) {
   for (int y = 2; y < H - 2; ++y)
     for (int x = 2; x < W - 2; ++x) {
       double v = 0.25 + 0.35 * (1.0 - (x + y) / double(W + H));
-      const double band = std::abs((x - y * 0.6) - 40) ;
+      const double band = std::abs((x - y * 0.6) - 40);
       if (band < 6) v += 0.12;
       const int hi = look.back == Ramp::Night ? 15 : 9;
       img.set(x, y, shade(look.back, v, x, y, 1, hi));
@@ -186,15 +210,18 @@ Image draw_score() {
   const PixelArt& unlit = score_digit(10);
   for (int j = 0; j < 9; ++j)
     for (int i = 0; i < 5; ++i)
-      if (unlit[static_cast<std::size_t>(j)][static_cast<std::size_t>(i)] != '.') img.set(2 + i, 1 + j, ramp(Ramp::Steel, 4));
+      if (unlit[static_cast<std::size_t>(j)][static_cast<std::size_t>(i)] != '.')
+        img.set(2 + i, 1 + j, ramp(Ramp::Steel, 4));
   // Three colours by digit group: cells 30-39 the units group, 20-29, 10-19.
   const Ramp groups[3] = {Ramp::Sky, Ramp::Gold, Ramp::Rose};
   for (int g = 0; g < 3; ++g)
     for (int d = 0; d < 10; ++d) {
       const int cell = 30 + d - 10 * g;
       const Ramp r = groups[g];
-      stamp(img, score_digit(d), 9 * (cell % 10) + 2, 12 * (cell / 10) + 1,
-            [r](char, int row) { return row < 2 ? ramp(Ramp::Grey, 15) : ramp(r, 14 - row / 3); }, ink());
+      stamp(
+          img, score_digit(d), 9 * (cell % 10) + 2, 12 * (cell / 10) + 1,
+          [r](char, int row) { return row < 2 ? ramp(Ramp::Grey, 15) : ramp(r, 14 - row / 3); },
+          ink());
     }
   return img;
 }
@@ -224,8 +251,12 @@ Image draw_number() {
 Image draw_pfont() {
   Image img(55, 8);
   for (int d = 0; d < 11; ++d)
-    stamp(img, percent_glyph(d), 5 * d + 1, 2,
-          [](char, int row) { return row == 0 ? ramp(Ramp::Grey, 15) : ramp(Ramp::Gold, 14 - row / 2); }, ink());
+    stamp(
+        img, percent_glyph(d), 5 * d + 1, 2,
+        [](char, int row) {
+          return row == 0 ? ramp(Ramp::Grey, 15) : ramp(Ramp::Gold, 14 - row / 2);
+        },
+        ink());
   return img;
 }
 
@@ -235,8 +266,11 @@ Image draw_judge() {
     const char* text;
     Ramp fill;
   };
-  const Look looks[5] = {{"PERFECT", Ramp::Gold}, {"GREAT", Ramp::Orange}, {"GOOD", Ramp::Green},
-                         {"OK", Ramp::Sky},        {"MISS", Ramp::Red}};
+  const Look looks[5] = {{"PERFECT", Ramp::Gold},
+                         {"GREAT", Ramp::Orange},
+                         {"GOOD", Ramp::Green},
+                         {"OK", Ramp::Sky},
+                         {"MISS", Ramp::Red}};
   for (int i = 0; i < 5; ++i) {
     Image cell(60, 30);
     TextStyle st;
@@ -292,8 +326,10 @@ Image draw_gauge() {
   for (int x = 0; x < 300; ++x)
     for (int y = 0; y < 15; ++y) {
       std::uint8_t c = ramp(Ramp::Night, y < 4 ? 2 : 4 + y / 4);
-      if (y == 0 || y == 14 || x == 0 || x == 299) c = ink();
-      else if ((x == 120 || x == 210 || x == 270) && y > 2 && y < 12) c = ramp(Ramp::Night, 12);
+      if (y == 0 || y == 14 || x == 0 || x == 299)
+        c = ink();
+      else if ((x == 120 || x == 210 || x == 270) && y > 2 && y < 12)
+        c = ramp(Ramp::Night, 12);
       img.set(x, 15 + y, c);
     }
   return img;

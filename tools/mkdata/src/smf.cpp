@@ -35,12 +35,14 @@ void MidiTrack::channel(std::uint32_t tick, std::vector<std::uint8_t> msg, int o
 
 void MidiTrack::note(int ch, int key, int velocity, std::uint32_t on, std::uint32_t off) {
   channel(off, {static_cast<std::uint8_t>(0x80 | ch), static_cast<std::uint8_t>(key), 64}, 2);
-  channel(on, {static_cast<std::uint8_t>(0x90 | ch), static_cast<std::uint8_t>(key),
-               static_cast<std::uint8_t>(std::clamp(velocity, 1, 127))},
+  channel(on,
+          {static_cast<std::uint8_t>(0x90 | ch), static_cast<std::uint8_t>(key),
+           static_cast<std::uint8_t>(std::clamp(velocity, 1, 127))},
           3);
 }
 
-std::vector<std::uint8_t> smf_bytes(std::uint16_t ticks_per_quarter, std::vector<MidiTrack> tracks) {
+std::vector<std::uint8_t> smf_bytes(std::uint16_t ticks_per_quarter,
+                                    std::vector<MidiTrack> tracks) {
   std::vector<std::uint8_t> o = {'M', 'T', 'h', 'd'};
   put_be(o, 6, 4);
   put_be(o, 1, 2);

@@ -14,7 +14,9 @@ constexpr double kRate = kSampleRate;
 
 using Buffer = std::vector<float>;
 
-Buffer silence(double seconds) { return Buffer(static_cast<std::size_t>(seconds * kRate), 0.f); }
+Buffer silence(double seconds) {
+  return Buffer(static_cast<std::size_t>(seconds * kRate), 0.f);
+}
 
 // Attack-decay envelope: linear rise over `attack` seconds, then exponential
 // fall with the given time constant, and a short fade at the very end.

@@ -50,7 +50,9 @@ Outcome run(const std::string& cmd) {
   return r;
 }
 
-std::string quoted(const fs::path& p) { return "'" + p.string() + "'"; }
+std::string quoted(const fs::path& p) {
+  return "'" + p.string() + "'";
+}
 
 // One temporary data directory written by the real program, shared by the tests.
 class DataDir : public ::testing::Test {
@@ -60,7 +62,7 @@ class DataDir : public ::testing::Test {
     fs::remove_all(root_);
     fs::create_directories(root_);
     const Outcome r = run(std::string("'") + ZT_MKDATA_EXE + "' " + quoted(root_ / "a") +
-                      " --contact-sheet " + quoted(root_ / "contact.bmp"));
+                          " --contact-sheet " + quoted(root_ / "contact.bmp"));
     status_ = r.status;
     output_ = r.out;
     expected_ = build_data_set();
@@ -110,7 +112,8 @@ TEST_F(DataDir, ArchivesRoundTripThroughTheReaderAndAreCompressed) {
     bool pair_codes = false;
     for (std::size_t i = 0; i < members->size(); ++i) {
       const std::size_t e = 256 + 268 * i;
-      const std::uint32_t offset = u32(bytes, e), stored = u32(bytes, e + 4), unpacked = u32(bytes, e + 8);
+      const std::uint32_t offset = u32(bytes, e), stored = u32(bytes, e + 4),
+                          unpacked = u32(bytes, e + 8);
       const std::string name(reinterpret_cast<const char*>(&bytes[e + 12]));
       EXPECT_EQ(name, (*members)[i].name);
       EXPECT_TRUE(names.insert(name).second) << "duplicate " << name;
@@ -156,12 +159,12 @@ TEST_F(DataDir, EveryBitmapHasItsSheetSizeAndTheMasterPalette) {
     int w, h;
   };
   static constexpr Expect kSizes[kSheetCount] = {
-      {"ball.bmp", 128, 256},     {"hand.bmp", 11, 11},         {"logo.bmp", 219, 148},
-      {"title.bmp", 300, 100},    {"titlebg.bmp", 320, 240},    {"MenuIcon.bmp", 320, 32},
-      {"target.bmp", 480, 72},    {"next2.bmp", 480, 72},       {"fragments.bmp", 90, 54},
-      {"font.bmp", 288, 36},      {"score.bmp", 90, 48},        {"number.bmp", 400, 40},
-      {"judge.bmp", 60, 150},     {"pfont.bmp", 55, 8},         {"gravityx.bmp", 250, 120},
-      {"gravityh.bmp", 250, 120}, {"gauge.bmp", 300, 30},       {"rank.bmp", 500, 320},
+      {"ball.bmp", 128, 256},     {"hand.bmp", 11, 11},      {"logo.bmp", 219, 148},
+      {"title.bmp", 300, 100},    {"titlebg.bmp", 320, 240}, {"MenuIcon.bmp", 320, 32},
+      {"target.bmp", 480, 72},    {"next2.bmp", 480, 72},    {"fragments.bmp", 90, 54},
+      {"font.bmp", 288, 36},      {"score.bmp", 90, 48},     {"number.bmp", 400, 40},
+      {"judge.bmp", 60, 150},     {"pfont.bmp", 55, 8},      {"gravityx.bmp", 250, 120},
+      {"gravityh.bmp", 250, 120}, {"gauge.bmp", 300, 30},    {"rank.bmp", 500, 320},
       {"field.bmp", 160, 320},    {"gameover.bmp", 300, 120}};
   const QdaArchive archive = QdaArchive::parse(read_file(dir() / "images.qda"));
   const Palette& master = master_palette();
@@ -180,7 +183,8 @@ TEST_F(DataDir, EveryBitmapHasItsSheetSizeAndTheMasterPalette) {
     EXPECT_EQ(bmp->surface.width, e.w);
     EXPECT_EQ(bmp->surface.height, e.h);
     for (std::size_t c = 0; c < 256; ++c)
-      for (std::size_t b = 0; b < 3; ++b) ASSERT_EQ(bmp->palette[4 * c + b], master[4 * c + b]) << c;
+      for (std::size_t b = 0; b < 3; ++b)
+        ASSERT_EQ(bmp->palette[4 * c + b], master[4 * c + b]) << c;
   }
   // The display forces these two; the palette agrees with it.
   EXPECT_EQ(master[0] | master[1] | master[2], 0);
@@ -265,7 +269,8 @@ TEST_F(DataDir, SongsAreReadByMidicsvAndLoopCleanly) {
       last_channel_msg = std::max(last_channel_msg, e.tick);
       const int ch = std::stoi(e.args.at(0));
       if (e.tick == 0 && e.type == "Program_c") setup_at_zero[ch].insert("program");
-      if (e.tick == 0 && e.type == "Control_c" && e.args.at(1) == "7") setup_at_zero[ch].insert("volume");
+      if (e.tick == 0 && e.type == "Control_c" && e.args.at(1) == "7")
+        setup_at_zero[ch].insert("volume");
       const bool on = e.type == "Note_on_c" && std::stoi(e.args.at(2)) > 0;
       const bool off = e.type == "Note_off_c" || (e.type == "Note_on_c" && !on);
       if (on) {
@@ -283,7 +288,8 @@ TEST_F(DataDir, SongsAreReadByMidicsvAndLoopCleanly) {
     EXPECT_EQ(last_off, end_of_track);
     EXPECT_EQ(last_channel_msg, end_of_track);
     EXPECT_TRUE(drums_on_ten);
-    for (const auto& [key, n] : held) EXPECT_EQ(n, 0) << "channel " << key.first << " key " << key.second;
+    for (const auto& [key, n] : held)
+      EXPECT_EQ(n, 0) << "channel " << key.first << " key " << key.second;
     for (const auto& [ch, tick] : first_note) {
       (void)tick;
       EXPECT_EQ(setup_at_zero[ch].size(), 2u) << "channel " << ch;
@@ -296,7 +302,7 @@ TEST_F(DataDir, SongsAreReadByMidicsvAndLoopCleanly) {
 
 TEST_F(DataDir, TwoRunsWriteTheSameBytes) {
   const Outcome r = run(std::string("'") + ZT_MKDATA_EXE + "' " + quoted(root_ / "b") +
-                    " --contact-sheet " + quoted(root_ / "contact2.bmp"));
+                        " --contact-sheet " + quoted(root_ / "contact2.bmp"));
   ASSERT_EQ(r.status, 0) << r.out;
   for (const char* name : {"images.qda", "sounds.qda", "title.mid", "stage.mid"})
     EXPECT_TRUE(read_file(dir() / name) == read_file(root_ / "b" / name)) << name;
