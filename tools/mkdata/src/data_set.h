@@ -27,7 +27,6 @@ struct DataSet {
 // Nothing when a bitmap could not be encoded.
 std::optional<DataSet> build_data_set();
 
-// Byte-pair encoded archive of the files.
 // The archive of the files, byte-pair encoded, or the writer's error text.
 std::variant<Bytes, std::string> pack_archive(const std::vector<NamedFile>& files);
 
