@@ -136,10 +136,10 @@ TEST(SessionTest, AWholeGameFromTheLogoToTheExit) {
   for (int i = 0; i < 41 && !game.quit(); ++i) s.frame();
   EXPECT_TRUE(game.quit());
 
-  EXPECT_THAT(s.visited, ::testing::ElementsAre(kStateLogo, kStateTitle, kStateOptions, kStateTitle,
-                                                kStateIntro, kStatePlay, kStateLineCut,
-                                                kStateResult, kStateNameEntry, kStateTop10,
-                                                kStateTitle, kStateExit));
+  EXPECT_THAT(s.visited,
+              ::testing::ElementsAre(kStateLogo, kStateTitle, kStateOptions, kStateTitle,
+                                     kStateIntro, kStatePlay, kStateLineCut, kStateResult,
+                                     kStateNameEntry, kStateTop10, kStateTitle, kStateExit));
   EXPECT_EQ(game.settings().flags, flags);
   // A plain play writes no replay; the changed table is handed out for saving.
   EXPECT_TRUE(host.files.files.empty());

@@ -12,7 +12,7 @@ namespace zt {
 namespace {
 
 constexpr std::array<std::int32_t, 5> kMoves = {-16, -6, 0, 6, 16};
-constexpr int kHorizon = 20;  // frames looked ahead
+constexpr int kHorizon = 20;    // frames looked ahead
 constexpr int kMoveFrames = 4;  // a tried movement lasts this long, then the hand holds
 constexpr std::int64_t kHitRange = 17 * 17;  // radius 5 + 12, squared
 
@@ -45,7 +45,8 @@ Point ScriptedHand::next(TGame& game) const {
       std::int64_t over = 0;
       for (int k = 0; k < kHorizon; ++k) {
         const int along = std::min(k + 1, kMoveFrames);
-        p.set_hand(field_x(std::int64_t{h.x} + mx * along), field_y(std::int64_t{h.y} + my * along));
+        p.set_hand(field_x(std::int64_t{h.x} + mx * along),
+                   field_y(std::int64_t{h.y} + my * along));
         p.step(f.gravity, f.collision_constant, mass, experiment, quiet);
         if (p.is_cut()) {
           cost = (std::int64_t{1} << 56) - (std::int64_t{k} << 46);
