@@ -11,9 +11,9 @@ namespace zt::mkdata {
 
 #if defined(ZT_MKDATA_DEMO)
 namespace {
-// About a minute of play before the hand tears the string: long enough to
+// About half a minute of play before the hand tears the string: long enough to
 // show hits and combos, short enough to loop on the title screen.
-constexpr int kPlayFrames = 2400;
+constexpr int kPlayFrames = 1200;
 constexpr int kFrameLimit = 20000;
 }  // namespace
 
