@@ -16,6 +16,15 @@ sleep 3
 import -window root ../zentro-logo.png
 sleep 7.5
 import -window root ../zentro-title.png
+# OPTION, on the title menu's third line, and back with Esc.
+xdotool mousemove 320 318
+sleep 0.3
+xdotool click 1
+sleep 1.5
+import -window root ../zentro-options.png
+xdotool key Escape
+sleep 1
+import -window root ../zentro-title-again.png
 xdotool key Escape
 sleep 0.6
 import -window root ../zentro-exit.png
@@ -29,7 +38,10 @@ wait $pid
 test "$(stat -c %s ZTScore.dat)" = 320
 grep -q '^AppearedMaxRank=E' Zentria.ini
 grep -q '^PlaySE=1' Zentria.ini
-# The title menu is no black screen: the picture has many colours.
-colours=$(convert ../zentro-title.png -format %k info:)
-echo "title screenshot colours: $colours"
-test "$colours" -gt 16
+# Every picture is a real screen, and the options screen is not the menu.
+for shot in logo title options title-again; do
+  colours=$(convert "../zentro-$shot.png" -format %k info:)
+  echo "$shot: $colours colours"
+  test "$colours" -gt 16
+done
+! cmp -s ../zentro-title.png ../zentro-options.png
