@@ -55,8 +55,7 @@ inline Point ball_after_step(TGame& game, MemoryHost& host) {
 
 // Moves every target onto the spot the ball reaches next frame, so that the
 // next play frame hits the live target (of the given kind).
-inline void aim_targets_at_ball(TGame& game, MemoryHost& host,
-                                std::uint8_t kind = kTargetPlain) {
+inline void aim_targets_at_ball(TGame& game, MemoryHost& host, std::uint8_t kind = kTargetPlain) {
   const Point b = ball_after_step(game, host);
   game.slots() = TSlotSet{};
   for (int i = 0; i < 3; ++i) game.slots().push(b, kind, {0, 0});

@@ -71,9 +71,9 @@ TEST(Judge, ClassesByStretch) {
     std::int32_t percent;
     std::int32_t judge;
   };
-  for (const Case c : {Case{100, 0}, Case{90, 0}, Case{89, 1}, Case{70, 1}, Case{69, 2},
-                       Case{40, 2}, Case{39, 3}, Case{1, 3}, Case{0, 4}, Case{101, 4},
-                       Case{-1, 4}}) {
+  for (const Case c :
+       {Case{100, 0}, Case{90, 0}, Case{89, 1}, Case{70, 1}, Case{69, 2}, Case{40, 2}, Case{39, 3},
+        Case{1, 3}, Case{0, 4}, Case{101, 4}, Case{-1, 4}}) {
     EXPECT_EQ(TGame::judge(c.percent), c.judge) << c.percent;
   }
 }
@@ -88,9 +88,9 @@ TEST_F(PlayTest, HitsScoreByStretchComboAndStreak) {
     std::size_t judge;
     const char* sound;
   };
-  for (const Case c : {Case{48, 2, 1, 95, 95 * 9 * 2 * 10, 0, "explosion1"},
-                       Case{54, 0, 0, 88, 88 * 5, 1, "destroy1"},
-                       Case{130, 4, 3, 0, 0, 4, "destroy0"}}) {
+  for (const Case c :
+       {Case{48, 2, 1, 95, 95 * 9 * 2 * 10, 0, "explosion1"},
+        Case{54, 0, 0, 88, 88 * 5, 1, "destroy1"}, Case{130, 4, 3, 0, 0, 4, "destroy0"}}) {
     SCOPED_TRACE(c.hand_y);
     begin(TGame::kModePlain, 0);
     hang_ball(c.hand_y);
@@ -113,8 +113,7 @@ TEST_F(PlayTest, HitsScoreByStretchComboAndStreak) {
     EXPECT_EQ(f.frames_since_hit, 1);
     EXPECT_EQ(f.perfect_streak, c.judge == 0 ? c.streak + 1 : c.streak);
     EXPECT_EQ(f.perfect_timer, c.judge == 0 ? 39 : 0);
-    EXPECT_THAT(host.sounds,
-                ::testing::Contains(MemoryHost::Sound{c.sound, c.judge <= 1 ? 4 : 3}));
+    EXPECT_THAT(host.sounds, ::testing::Contains(MemoryHost::Sound{c.sound, c.judge <= 1 ? 4 : 3}));
     // Sorted by kind: the percent, the judge, then the points at the hand.
     const std::vector<TText>& texts = game.texts().texts();
     ASSERT_EQ(texts.size(), 3u);
@@ -453,9 +452,7 @@ class NameEntryTest : public PlayTest {
     const std::int32_t r = (i - 1) / 8;
     return {97 + 18 * c, 100 + 15 * r};
   }
-  static Point key_of(char ch) {
-    return key(static_cast<std::int32_t>(kFontChars.find(ch)) + 1);
-  }
+  static Point key_of(char ch) { return key(static_cast<std::int32_t>(kFontChars.find(ch)) + 1); }
   void press_key(Point p) {
     click(host, p.x, p.y);
     frames(1);
@@ -469,7 +466,7 @@ TEST_F(NameEntryTest, TheNameHoldsNineCharactersAndDefaultsWhenEmpty) {
   EXPECT_EQ(game.player_name(), "ANONYMOUS");  // a tenth character is not appended
   for (int i = 0; i < 10; ++i) press_key(key(48));
   EXPECT_EQ(game.player_name(), "");
-  press_key({60, 60});  // off the keyboard
+  press_key({60, 60});    // off the keyboard
   press_key({104, 100});  // the gap right of key 1
   EXPECT_EQ(game.player_name(), "");
   EXPECT_EQ(game.state(), kStateNameEntry);

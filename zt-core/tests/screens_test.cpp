@@ -77,7 +77,7 @@ TEST_F(ScreensTest, TitleRowsAreHitInTheirBandsOnly) {
            Case{100, 190, false, kStateSlots, 1},
            Case{100, 205, false, kStateExit, 0},
            Case{100, 239, false, kStateExit, 0},  // held at y 205
-           Case{100, 175, true, kStateTitle, 0},   // no recording in experiment mode
+           Case{100, 175, true, kStateTitle, 0},  // no recording in experiment mode
            Case{100, 190, true, kStateTitle, 0},
            Case{100, 205, true, kStateExit, 0},
        }) {
@@ -115,7 +115,8 @@ TEST_F(ScreensTest, TheDemonstrationStartsOnFrame1000WhenSlotZeroHoldsAReplay) {
     bool experiment;
     bool started;
   };
-  for (const Case c : {Case{true, false, true}, Case{false, false, false}, Case{true, true, false}}) {
+  for (const Case c :
+       {Case{true, false, true}, Case{false, false, false}, Case{true, true, false}}) {
     game = TGame::create(no_flags());
     game.settings().experiment = c.experiment;
     host.files.files.erase(0);
@@ -157,10 +158,11 @@ TEST_F(ScreensTest, EachOptionRowFlipsItsOwnFlag) {
     std::int32_t y;
     std::uint8_t flipped;
   };
-  for (const Case c : {Case{65, kDrawBackground}, Case{57, kDrawBackground}, Case{72, kDrawBackground},
-                       Case{73, 0}, Case{76, 0}, Case{77, kPlaySE}, Case{125, kShowEachScore},
-                       Case{145, kAutoSaveAt1}, Case{165, kExitWithRBtn}, Case{185, kViewFpsNumber},
-                       Case{212, kMiniScreen}, Case{40, kDrawBackground} /* held at y 65 */}) {
+  for (const Case c :
+       {Case{65, kDrawBackground}, Case{57, kDrawBackground}, Case{72, kDrawBackground},
+        Case{73, 0}, Case{76, 0}, Case{77, kPlaySE}, Case{125, kShowEachScore},
+        Case{145, kAutoSaveAt1}, Case{165, kExitWithRBtn}, Case{185, kViewFpsNumber},
+        Case{212, kMiniScreen}, Case{40, kDrawBackground} /* held at y 65 */}) {
     SCOPED_TRACE(c.y);
     game = TGame::create(no_flags());
     open(kStateOptions);
