@@ -60,7 +60,8 @@ bool run_play(TGame& game, MemoryHost& host, bool chase, Report& r) {
   // The result's first frame finishes the recording or writes the score back.
   const std::size_t before = host.presented.size();
   if (game.step_frame(host)) return false;
-  for (std::size_t i = before; i < host.presented.size(); ++i) r.hashes.push_back(host.presented[i].hash);
+  for (std::size_t i = before; i < host.presented.size(); ++i)
+    r.hashes.push_back(host.presented[i].hash);
 
   const PlayFields& p = game.play();
   std::ostringstream out;
@@ -116,7 +117,8 @@ int main(int argc, char** argv) {
     const auto& file = host.files.files.at(1);
     std::filesystem::create_directories(dir);
     std::ofstream out(dir / "Rec1.dat", std::ios::binary);
-    out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+    out.write(reinterpret_cast<const char*>(file.data()),
+              static_cast<std::streamsize>(file.size()));
     if (!out) return fail("cannot write Rec1.dat");
     if (!write_text(dir / "record.txt", r.text)) return fail("cannot write record.txt");
     return 0;

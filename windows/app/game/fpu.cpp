@@ -50,6 +50,8 @@ LONG WINAPI on_fault(EXCEPTION_POINTERS* info) {
 }
 }  // namespace
 
-void InstallRuntimeErrorHandler() { SetUnhandledExceptionFilter(&on_fault); }
+void InstallRuntimeErrorHandler() {
+  SetUnhandledExceptionFilter(&on_fault);
+}
 
 }  // namespace zt::win

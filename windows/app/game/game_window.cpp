@@ -18,8 +18,8 @@ std::optional<std::vector<std::uint8_t>> read_file(const char* path) {
 }
 
 std::wstring wide(const std::string& utf8) {
-  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                    nullptr, 0);
+  const int n =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
   std::wstring w(static_cast<std::size_t>(n), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), w.data(), n);
   return w;
@@ -42,7 +42,9 @@ bool FrameDue(std::uint32_t now, std::uint32_t last_frame_time, bool shift) {
   return shift || elapsed >= static_cast<std::uint32_t>(FrameWait);
 }
 
-bool ShiftHeld() { return AsyncKeyState(VK_SHIFT) != 0; }
+bool ShiftHeld() {
+  return AsyncKeyState(VK_SHIFT) != 0;
+}
 
 TForm1::TForm1() : form(L"Zentropolium", 640, 480) {
   SetWindowLongPtrW(form.Handle(), GWL_STYLE, WS_POPUP | WS_CLIPCHILDREN);
@@ -95,8 +97,7 @@ void TForm1::FormCreate() {
   }
   idle_installed_ = true;
   LastFrameTime = timeGetTime();
-  form.SetBounds(-20, -20, GetSystemMetrics(SM_CXSCREEN) + 40,
-                 GetSystemMetrics(SM_CYSCREEN) + 40);
+  form.SetBounds(-20, -20, GetSystemMetrics(SM_CXSCREEN) + 40, GetSystemMetrics(SM_CYSCREEN) + 40);
 
   try {
     CreateGame();
@@ -171,7 +172,8 @@ void TForm1::SaveScoreFile() {
   const auto bytes = game_->hiscore_bytes();
   if (!bytes) return;
   std::ofstream out("ZTScore.dat", std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes->data()), static_cast<std::streamsize>(bytes->size()));
+  out.write(reinterpret_cast<const char*>(bytes->data()),
+            static_cast<std::streamsize>(bytes->size()));
   if (!out) show_error("ZTScore.dat を書き込めません");
 }
 

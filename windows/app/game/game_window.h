@@ -9,8 +9,8 @@
 #include <optional>
 #include <string>
 
-#include "ddsd.h"
 #include "dddd.h"
+#include "ddsd.h"
 #include "form.h"
 #include "game/ugame.h"
 #include "kbgm_backend.h"

@@ -6,9 +6,13 @@ namespace {
 AsyncKeyStateFn g_source = nullptr;
 }
 
-void SetAsyncKeyStateSource(AsyncKeyStateFn source) { g_source = source; }
+void SetAsyncKeyStateSource(AsyncKeyStateFn source) {
+  g_source = source;
+}
 
-SHORT AsyncKeyState(int vk) { return g_source ? g_source(vk) : GetAsyncKeyState(vk); }
+SHORT AsyncKeyState(int vk) {
+  return g_source ? g_source(vk) : GetAsyncKeyState(vk);
+}
 
 bool GetKey(int vk) {
   if (vk == VK_LBUTTON) {

@@ -3,4 +3,6 @@
 
 #include "game_window.h"
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return zt::win::RunGameWindow(); }
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  return zt::win::RunGameWindow();
+}

@@ -5,7 +5,9 @@
 namespace zt::win {
 
 namespace {
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char lower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 }  // namespace
 
 bool NoCaseLess::operator()(std::string_view a, std::string_view b) const {
@@ -23,8 +25,8 @@ std::size_t ChooseChannel(std::vector<std::int32_t>& priorities, const std::vect
 }
 
 TSounds::TSounds(TDDSD& sound) : sound_(sound), priorities_(sound.ChannelCount, 0) {
-  for (const char* name : {"gravitychange", "explosion1", "bound", "select", "cutwarn",
-                           "destroy0", "destroy1"}) {
+  for (const char* name :
+       {"gravitychange", "explosion1", "bound", "select", "cutwarn", "destroy0", "destroy1"}) {
     AddSound(name);
   }
 }

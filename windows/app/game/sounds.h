@@ -15,8 +15,7 @@ namespace zt::win {
 
 // The channel a new effect takes. Channels that have stopped get priority 0
 // first; then the lowest priority wins, the first of equals.
-std::size_t ChooseChannel(std::vector<std::int32_t>& priorities,
-                          const std::vector<bool>& playing);
+std::size_t ChooseChannel(std::vector<std::int32_t>& priorities, const std::vector<bool>& playing);
 
 struct NoCaseLess {
   using is_transparent = void;

@@ -82,7 +82,9 @@ WinHost::WinHost(TDDDD& display, TSurfaces* sheets, TSounds* sounds, BgmBackend&
   picture_ = TDDDDSurface::CreateInSystemMemory(display, kFrameWidth, kFrameHeight, 0);
 }
 
-WinHost::~WinHost() { close(); }
+WinHost::~WinHost() {
+  close();
+}
 
 TDDDDGenSurface* WinHost::surface(SurfaceId id) {
   switch (surface_kind(id)) {
@@ -237,16 +239,22 @@ void WinHost::dd_plot(SurfaceId id, std::int32_t x, std::int32_t y, std::uint8_t
   s->SetPixel(x, y, colour);
 }
 
-bool WinHost::key_down(std::int32_t code) { return GetKey(code); }
+bool WinHost::key_down(std::int32_t code) {
+  return GetKey(code);
+}
 
-void WinHost::clear_key(std::int32_t code) { GetKey(code); }
+void WinHost::clear_key(std::int32_t code) {
+  GetKey(code);
+}
 
 Point WinHost::mouse_pos() {
   const POINT p = cursor.get();
   return {p.x, p.y};
 }
 
-void WinHost::warp_mouse(std::int32_t x, std::int32_t y) { cursor.set(x, y); }
+void WinHost::warp_mouse(std::int32_t x, std::int32_t y) {
+  cursor.set(x, y);
+}
 
 void WinHost::play_sound(std::string_view name, std::int32_t priority) {
   if (sounds_) sounds_->Play(name, priority);

@@ -22,13 +22,19 @@ struct FlagKey {
   bool def;
 };
 constexpr FlagKey kFlagKeys[] = {
-    {"DrawBackground", kDrawBackground, true}, {"PlaySE", kPlaySE, true},
-    {"PlayMidi", kPlayMidi, true},             {"ShowEachScore", kShowEachScore, false},
-    {"AutoSaveAt1", kAutoSaveAt1, false},      {"ExitWithRBtn", kExitWithRBtn, false},
-    {"ViewFpsNumber", kViewFpsNumber, false},  {"MiniScreen", kMiniScreen, false},
+    {"DrawBackground", kDrawBackground, true},
+    {"PlaySE", kPlaySE, true},
+    {"PlayMidi", kPlayMidi, true},
+    {"ShowEachScore", kShowEachScore, false},
+    {"AutoSaveAt1", kAutoSaveAt1, false},
+    {"ExitWithRBtn", kExitWithRBtn, false},
+    {"ViewFpsNumber", kViewFpsNumber, false},
+    {"MiniScreen", kMiniScreen, false},
 };
 
-bool is_space(char c) { return c == ' ' || c == '\t'; }
+bool is_space(char c) {
+  return c == ' ' || c == '\t';
+}
 
 std::string read_string(const std::string& path, const char* section, const char* key) {
   char buffer[2048];
@@ -174,7 +180,9 @@ WinConfig ReadSettings(const std::string& path) {
   }
 
   const char sep = system_decimal_separator();
-  auto factor = [&](const char* key) { return IniFloat(read_string(path, kConstant, key), 1.0, sep); };
+  auto factor = [&](const char* key) {
+    return IniFloat(read_string(path, kConstant, key), 1.0, sep);
+  };
   const double gravity = factor("Gravity");
   const double collision = factor("CollisionConstant");
   const double length = factor("NaturalLength");

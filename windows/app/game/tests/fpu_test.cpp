@@ -1,10 +1,10 @@
 // The game's x87 control word: the core's arithmetic faults on an invalid
 // operation, a division by zero or an overflow instead of giving inf or NaN.
-#include <gtest/gtest.h>
+#include "fpu.h"
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
-#include "fpu.h"
 #include "x87.h"
 
 namespace zt::win {

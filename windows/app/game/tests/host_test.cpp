@@ -145,8 +145,8 @@ TEST_F(WinHostTest, ScreenshotIsAnEightBitBitmapInTheCurrentDirectory) {
     display->dddd->PaletteEntries[i] = PALETTEENTRY{static_cast<BYTE>(i), 2, 3, PC_NOCOLLAPSE};
   }
   host->dd_fill_rect(kFrame, 0, 0, 320, 240, 5);
-  host->dd_plot(kFrame, 0, 0, 9);     // top left
-  host->dd_plot(kFrame, 319, 239, 4); // bottom right
+  host->dd_plot(kFrame, 0, 0, 9);      // top left
+  host->dd_plot(kFrame, 319, 239, 4);  // bottom right
   EXPECT_FALSE(host->save_screenshot(kFrame, Palette{}, 7));
   std::ifstream in("ScrSht7.bmp", std::ios::binary);
   const std::vector<std::uint8_t> b(std::istreambuf_iterator<char>(in), {});
@@ -198,8 +198,8 @@ TEST(FrameDue, EveryFrameWaitOrAtOnceWithShift) {
     bool shift, due;
   };
   const Case cases[] = {
-      {1024, 1000, false, false}, {1025, 1000, false, true},  {1001, 1000, true, true},
-      {1000, 1000, false, false}, {5, 0xFFFFFFF0u, false, false},  // across the wrap: 21 ms
+      {1024, 1000, false, false},    {1025, 1000, false, true},      {1001, 1000, true, true},
+      {1000, 1000, false, false},    {5, 0xFFFFFFF0u, false, false},  // across the wrap: 21 ms
       {9, 0xFFFFFFF0u, false, true},
   };
   for (const Case& c : cases) EXPECT_EQ(FrameDue(c.now, c.last, c.shift), c.due) << c.now;

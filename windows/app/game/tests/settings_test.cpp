@@ -1,7 +1,6 @@
 // "Zentria.ini" through the system's INI functions: the rules in which the
 // Windows program differs from the core's reader.
 #include <gtest/gtest.h>
-
 #include <windows.h>
 
 #include <cstdio>
@@ -68,11 +67,22 @@ TEST(IniInt, WindowsIntegerForms) {
     std::int32_t expected;
   };
   const Case cases[] = {
-      {"31", 31},        {"$1F", 31},          {"0x10", 16},       {"0X1f", 31},
-      {"-$10", -16},     {"-0x10", -16},       {"+7", 7},          {"$-10", 20},
-      {"", 20},          {"12a", 20},          {"2147483647", 2147483647},
-      {"2147483648", 20}, {"-2147483648", INT32_MIN}, {"$FFFFFFFF", -1},
-      {"$100000000", 20}, {"0x", 20},
+      {"31", 31},
+      {"$1F", 31},
+      {"0x10", 16},
+      {"0X1f", 31},
+      {"-$10", -16},
+      {"-0x10", -16},
+      {"+7", 7},
+      {"$-10", 20},
+      {"", 20},
+      {"12a", 20},
+      {"2147483647", 2147483647},
+      {"2147483648", 20},
+      {"-2147483648", INT32_MIN},
+      {"$FFFFFFFF", -1},
+      {"$100000000", 20},
+      {"0x", 20},
   };
   for (const Case& c : cases) EXPECT_EQ(IniInt(c.text, 20), c.expected) << c.text;
 }

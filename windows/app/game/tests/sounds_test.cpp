@@ -1,12 +1,12 @@
 // TSounds on the sound component's eight channels, with long clips so that
 // every effect is still playing when the next one comes.
-#include <gtest/gtest.h>
+#include "sounds.h"
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include "form.h"
 #include "media_test_support.h"
-#include "sounds.h"
 
 namespace zt::win {
 namespace {
@@ -16,8 +16,8 @@ class SoundsTest : public ::testing::Test {
   void SetUp() override {
     test::reset_logs();
     std::vector<test::QdaMember> members;
-    for (const char* name : {"gravitychange", "explosion1", "bound", "select", "cutwarn",
-                             "destroy0", "destroy1"}) {
+    for (const char* name :
+         {"gravitychange", "explosion1", "bound", "select", "cutwarn", "destroy0", "destroy1"}) {
       members.push_back({std::string(name) + ".wav", test::make_wav(11025, 8, 1, 11025 * 20)});
     }
     test::write_temp("sounds.qda", test::make_qda_plain(members));

@@ -18,17 +18,15 @@ TEST(CellRect, CellsOfTheSheets) {
     RECT expected;
   };
   const Case cases[] = {
-      {1, 1, {0, 128, 128, 256}},  // ball
-      {1, 2, {0, 0, 0, 0}},        // past the last row
-      {7, 59, {456, 48, 480, 72}}, // target
-      {7, 60, {0, 0, 0, 0}},
-      {13, 3, {0, 90, 60, 120}},   // judge
-      {10, 24, {0, 12, 12, 24}},   // font: the second row starts at cell 24
-      {14, 10, {50, 0, 55, 8}},    // pfont
-      {2, 0, {0, 0, 11, 11}},      // hand: whole sheet for any n
-      {2, 99, {0, 0, 11, 11}},
-      {3, 5, {0, 0, 219, 148}},    // logo
-      {5, -1, {0, 0, 320, 240}},   // titlebg
+      {1, 1, {0, 128, 128, 256}},                              // ball
+      {1, 2, {0, 0, 0, 0}},                                    // past the last row
+      {7, 59, {456, 48, 480, 72}},                             // target
+      {7, 60, {0, 0, 0, 0}},       {13, 3, {0, 90, 60, 120}},  // judge
+      {10, 24, {0, 12, 12, 24}},  // font: the second row starts at cell 24
+      {14, 10, {50, 0, 55, 8}},   // pfont
+      {2, 0, {0, 0, 11, 11}},     // hand: whole sheet for any n
+      {2, 99, {0, 0, 11, 11}},     {3, 5, {0, 0, 219, 148}},  // logo
+      {5, -1, {0, 0, 320, 240}},                              // titlebg
   };
   for (const Case& c : cases) {
     const SheetCut& cut = kSheetCuts[static_cast<std::size_t>(c.sheet - 1)];
@@ -43,9 +41,9 @@ TEST(CellRect, CellsOfTheSheets) {
 
 TEST(CellRect, TableMatchesTheGameSheets) {
   // The cell counts the game relies on follow from the table.
-  const std::pair<int, int> counts[] = {{1, 2},   {4, 2},   {6, 10}, {7, 60}, {9, 15},
+  const std::pair<int, int> counts[] = {{1, 2},   {4, 2},   {6, 10},  {7, 60}, {9, 15},
                                         {10, 72}, {11, 40}, {12, 10}, {13, 5}, {15, 10},
-                                        {17, 2},  {18, 20}, {19, 2}, {20, 3}};
+                                        {17, 2},  {18, 20}, {19, 2},  {20, 3}};
   for (const auto& [sheet, cells] : counts) {
     const SheetCut& c = kSheetCuts[static_cast<std::size_t>(sheet - 1)];
     EXPECT_EQ(c.height / c.cell_height * c.columns, cells) << c.member;
