@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "formats/config.h"
+
 namespace zt {
 namespace {
 
@@ -57,24 +59,6 @@ std::optional<std::vector<std::uint8_t>> read_exactly(int fd, std::size_t length
     out.resize(have + static_cast<std::size_t>(n));
   }
   return out;
-}
-
-std::optional<std::vector<std::uint8_t>> read_whole_file(const std::filesystem::path& path) {
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd) return std::nullopt;
-  std::vector<std::uint8_t> out;
-  for (;;) {
-    const std::size_t have = out.size();
-    out.resize(have + kReadChunk);
-    const ssize_t n = ::read(fd.get(), out.data() + have, kReadChunk);
-    if (n < 0 && errno == EINTR) {
-      out.resize(have);
-      continue;
-    }
-    if (n < 0) return std::nullopt;
-    out.resize(have + static_cast<std::size_t>(n));
-    if (n == 0) return out;
-  }
 }
 
 }  // namespace
@@ -156,44 +140,39 @@ bool HostFiles::file_exists(std::string_view name) {
   return ::stat(p.c_str(), &st) == 0;
 }
 
+std::optional<std::vector<std::uint8_t>> read_whole_file(const std::filesystem::path& path,
+                                                         std::error_code* error) {
+  const auto fail = [error] {
+    if (error) *error = std::error_code(errno, std::generic_category());
+    return std::nullopt;
+  };
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) return fail();
+  std::vector<std::uint8_t> out;
+  for (;;) {
+    const std::size_t have = out.size();
+    out.resize(have + kReadChunk);
+    const ssize_t n = ::read(fd.get(), out.data() + have, kReadChunk);
+    if (n < 0 && errno == EINTR) {
+      out.resize(have);
+      continue;
+    }
+    if (n < 0) return fail();
+    out.resize(have + static_cast<std::size_t>(n));
+    if (n == 0) return out;
+  }
+}
+
 std::string read_config_text(const std::filesystem::path& path) {
   const auto bytes = read_whole_file(path);
   if (!bytes) return {};
-  return bytes_to_config_text(*bytes);
-}
-
-std::string bytes_to_config_text(std::span<const std::uint8_t> bytes) {
-  std::string out;
-  out.reserve(bytes.size());
-  for (const std::uint8_t b : bytes) {
-    if (b < 0x80) {
-      out.push_back(static_cast<char>(b));
-    } else {
-      out.push_back(static_cast<char>(0xC0 | (b >> 6)));
-      out.push_back(static_cast<char>(0x80 | (b & 0x3F)));
-    }
-  }
-  return out;
+  return latin1_to_utf8(
+      std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
 }
 
 std::vector<std::uint8_t> config_text_bytes(std::string_view text) {
-  std::vector<std::uint8_t> out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto b = static_cast<std::uint8_t>(text[i]);
-    // Only a two-byte sequence for U+0080..U+00FF shrinks to one byte; everything else,
-    // longer characters and stray bytes alike, goes out as it stands.
-    if ((b == 0xC2 || b == 0xC3) && i + 1 < text.size()) {
-      const auto next = static_cast<std::uint8_t>(text[i + 1]);
-      if ((next & 0xC0) == 0x80) {
-        out.push_back(static_cast<std::uint8_t>(((b & 0x03) << 6) | (next & 0x3F)));
-        ++i;
-        continue;
-      }
-    }
-    out.push_back(b);
-  }
-  return out;
+  const std::string bytes = utf8_to_latin1(text);
+  return {bytes.begin(), bytes.end()};
 }
 
 bool write_file(const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {

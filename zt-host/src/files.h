@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <variant>
 #include <vector>
 
@@ -66,17 +67,19 @@ class HostFiles final : public RecorderIo, public KbgmSink {
   UniqueFd replay_;
 };
 
-// The settings file as text, one character per byte (character code = byte
-// value, held as UTF-8); empty when the file cannot be read.
+// The settings file as text, one character per byte (latin1_to_utf8); empty
+// when the file cannot be read.
 std::string read_config_text(const std::filesystem::path& path);
 
-// The text's characters as file bytes: a code below 256 becomes that byte,
-// any other character keeps its UTF-8 bytes, and a byte that is not part of
-// valid UTF-8 is written as it stands.
+// The text as the bytes to write back (utf8_to_latin1): a code below 256
+// becomes that byte, any other character keeps its UTF-8 bytes, and a byte
+// that is not part of valid UTF-8 is written as it stands.
 std::vector<std::uint8_t> config_text_bytes(std::string_view text);
 
-// Each byte as the character of the same code, in UTF-8.
-std::string bytes_to_config_text(std::span<const std::uint8_t> bytes);
+// The whole file; nothing when it cannot be opened or read, with the
+// system's reason in `error` when given.
+std::optional<std::vector<std::uint8_t>> read_whole_file(const std::filesystem::path& path,
+                                                         std::error_code* error = nullptr);
 
 // Creates or empties the file and writes all bytes; true on failure.
 bool write_file(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
