@@ -1,0 +1,421 @@
+#include "audio.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <limits>
+#include <mutex>
+#include <utility>
+
+#include "formats/qda.h"
+
+namespace zt {
+
+namespace audio_detail {
+
+struct StreamState {
+  std::vector<float> samples;
+  std::size_t pos = 0;  // first sample not yet played
+  float gain = 1.0f;
+  std::uint32_t device = 0;  // logical device it is bound to; 0 when unbound
+};
+
+struct Core {
+  SDL_AudioDeviceID dev = 0;  // the one SDL2 device; 0 while no logical device is open
+  std::vector<std::uint32_t> logical;
+  std::uint32_t next_logical = 1;
+  // Read by the callback; changed by the main thread under the device lock.
+  std::vector<StreamState*> bound;
+  bool held = false;
+
+  Core() = default;
+  Core(const Core&) = delete;
+  Core& operator=(const Core&) = delete;
+  ~Core() {
+    if (dev != 0) SDL_CloseAudioDevice(dev);
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  }
+
+  void mix_into(float* out, std::size_t samples) {
+    for (StreamState* s : bound) {
+      const std::size_t n = std::min(samples, s->samples.size() - s->pos);
+      const float* in = s->samples.data() + s->pos;
+      for (std::size_t i = 0; i < n; ++i) out[i] += in[i] * s->gain;
+      s->pos += n;
+    }
+    for (std::size_t i = 0; i < samples; ++i) out[i] = std::clamp(out[i], -1.0f, 1.0f);
+  }
+};
+
+namespace {
+
+void mix_callback(void* user, Uint8* stream, int len) {
+  auto* core = static_cast<Core*>(user);
+  const std::size_t samples = static_cast<std::size_t>(len) / sizeof(float);
+  auto* out = reinterpret_cast<float*>(stream);
+  std::fill(out, out + samples, 0.0f);
+  if (!core->held) core->mix_into(out, samples);
+}
+
+// Locks the callback out while the main thread changes what it reads.
+class DeviceLock {
+ public:
+  explicit DeviceLock(const Core& core) : dev_(core.dev) {
+    if (dev_ != 0) SDL_LockAudioDevice(dev_);
+  }
+  DeviceLock(const DeviceLock&) = delete;
+  DeviceLock& operator=(const DeviceLock&) = delete;
+  ~DeviceLock() {
+    if (dev_ != 0) SDL_UnlockAudioDevice(dev_);
+  }
+
+ private:
+  SDL_AudioDeviceID dev_;
+};
+
+void unbind_locked(Core& core, StreamState* s) {
+  std::erase(core.bound, s);
+  s->device = 0;
+}
+
+}  // namespace
+}  // namespace audio_detail
+
+using audio_detail::Core;
+using audio_detail::DeviceLock;
+using audio_detail::StreamState;
+
+// ---- AudioSubsystem ----
+
+std::variant<AudioSubsystem, std::string> AudioSubsystem::init() {
+  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return std::string(SDL_GetError());
+  return AudioSubsystem(std::make_shared<Core>());
+}
+
+void AudioSubsystem::hold_output(bool held) {
+  DeviceLock lock(*core_);
+  core_->held = held;
+}
+
+std::vector<float> AudioSubsystem::render(std::size_t frames) {
+  std::vector<float> out(frames * 2, 0.0f);
+  DeviceLock lock(*core_);
+  core_->mix_into(out.data(), out.size());
+  return out;
+}
+
+// ---- AudioDevice ----
+
+std::variant<AudioDevice, std::string> AudioDevice::open_playback(const AudioSubsystem& audio,
+                                                                  const AudioSpec&) {
+  Core& core = *audio.core_;
+  if (core.dev == 0) {
+    SDL_AudioSpec want{};
+    want.freq = kMixSpec.freq;
+    want.format = kMixSpec.format;
+    want.channels = kMixSpec.channels;
+    want.samples = 1024;
+    want.callback = audio_detail::mix_callback;
+    want.userdata = &core;
+    SDL_AudioSpec have{};
+    const SDL_AudioDeviceID dev = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    if (dev == 0) return std::string(SDL_GetError());
+    core.dev = dev;
+  }
+  const std::uint32_t id = core.next_logical++;
+  core.logical.push_back(id);
+  return AudioDevice(audio.core_, id);
+}
+
+AudioDevice& AudioDevice::operator=(AudioDevice&& other) noexcept {
+  if (this != &other) {
+    close();
+    core_ = std::move(other.core_);
+    id_ = std::exchange(other.id_, 0);
+  }
+  return *this;
+}
+
+AudioDevice::~AudioDevice() { close(); }
+
+void AudioDevice::close() {
+  if (!core_ || id_ == 0) return;
+  Core& core = *core_;
+  {
+    DeviceLock lock(core);
+    std::vector<StreamState*> still;
+    for (StreamState* s : core.bound) {
+      if (s->device == id_) {
+        s->device = 0;
+      } else {
+        still.push_back(s);
+      }
+    }
+    core.bound = std::move(still);
+  }
+  std::erase(core.logical, id_);
+  if (core.logical.empty() && core.dev != 0) {
+    SDL_CloseAudioDevice(core.dev);
+    core.dev = 0;
+  }
+  id_ = 0;
+  core_.reset();
+}
+
+// ---- AudioStream ----
+
+std::variant<AudioStream, std::string> AudioStream::create(const AudioSubsystem& audio,
+                                                           const AudioSpec& source) {
+  if (source != kMixSpec) return std::string("only mix-format streams are supported");
+  return AudioStream(audio.core_, std::make_shared<StreamState>());
+}
+
+AudioStream& AudioStream::operator=(AudioStream&& other) noexcept {
+  if (this != &other) {
+    destroy();
+    core_ = std::move(other.core_);
+    state_ = std::move(other.state_);
+  }
+  return *this;
+}
+
+AudioStream::~AudioStream() { destroy(); }
+
+void AudioStream::destroy() {
+  if (!state_) return;
+  if (state_->device != 0) {
+    DeviceLock lock(*core_);
+    audio_detail::unbind_locked(*core_, state_.get());
+  }
+  state_.reset();
+  core_.reset();
+}
+
+bool AudioStream::bind(const AudioDevice& device) {
+  if (!state_ || device.id_ == 0 || device.core_ != core_) {
+    SDL_SetError("cannot bind the audio stream");
+    return false;
+  }
+  DeviceLock lock(*core_);
+  if (state_->device == 0) core_->bound.push_back(state_.get());
+  state_->device = device.id_;
+  return true;
+}
+
+bool AudioStream::put(std::span<const float> samples) {
+  if (!state_) {
+    SDL_SetError("no audio stream");
+    return false;
+  }
+  DeviceLock lock(*core_);
+  StreamState& s = *state_;
+  if (s.pos > 0 && s.pos >= s.samples.size() / 2) {
+    s.samples.erase(s.samples.begin(), s.samples.begin() + static_cast<std::ptrdiff_t>(s.pos));
+    s.pos = 0;
+  }
+  s.samples.insert(s.samples.end(), samples.begin(), samples.end());
+  return true;
+}
+
+bool AudioStream::put(std::span<const std::uint8_t> bytes) {
+  std::vector<float> samples(bytes.size() / sizeof(float));
+  std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
+  return put(std::span<const float>(samples));
+}
+
+bool AudioStream::flush() {
+  if (!state_) {
+    SDL_SetError("no audio stream");
+    return false;
+  }
+  return true;
+}
+
+std::int32_t AudioStream::queued() const {
+  if (!state_) {
+    SDL_SetError("no audio stream");
+    return -1;
+  }
+  DeviceLock lock(*core_);
+  const std::size_t bytes = (state_->samples.size() - state_->pos) * sizeof(float);
+  return static_cast<std::int32_t>(
+      std::min<std::size_t>(bytes, std::numeric_limits<std::int32_t>::max()));
+}
+
+bool AudioStream::resume_device() {
+  if (!state_ || state_->device == 0 || core_->dev == 0) {
+    SDL_SetError("the audio stream is not bound to a device");
+    return false;
+  }
+  SDL_PauseAudioDevice(core_->dev, 0);
+  return true;
+}
+
+void AudioStream::set_gain(float gain) {
+  if (!state_) return;
+  DeviceLock lock(*core_);
+  state_->gain = gain;
+}
+
+// ---- helpers ----
+
+std::optional<std::vector<std::uint8_t>> convert_to_mix(const AudioSpec& spec,
+                                                        std::span<const std::uint8_t> bytes) {
+  SDL_AudioCVT cvt;
+  const int built = SDL_BuildAudioCVT(&cvt, spec.format, spec.channels, spec.freq,
+                                      kMixSpec.format, kMixSpec.channels, kMixSpec.freq);
+  if (built < 0) return std::nullopt;
+  if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<int>::max() / 16)) {
+    return std::nullopt;
+  }
+  // Whole frames only: a torn last frame would shift every channel after it.
+  const std::size_t frame = static_cast<std::size_t>(SDL_AUDIO_BITSIZE(spec.format) / 8) *
+                            std::max<std::size_t>(spec.channels, 1);
+  const std::size_t used = bytes.size() - bytes.size() % frame;
+  if (built == 0) return std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + used);
+  std::vector<std::uint8_t> buf(used * static_cast<std::size_t>(cvt.len_mult));
+  std::memcpy(buf.data(), bytes.data(), used);
+  cvt.len = static_cast<int>(used);
+  cvt.buf = buf.data();
+  if (SDL_ConvertAudio(&cvt) != 0) return std::nullopt;
+  buf.resize(static_cast<std::size_t>(cvt.len_cvt));
+  return buf;
+}
+
+std::variant<std::vector<std::uint8_t>, std::string> read_file_bytes(
+    const std::filesystem::path& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return std::string(std::strerror(errno));
+  std::vector<std::uint8_t> out;
+  std::uint8_t chunk[65536];
+  for (;;) {
+    const std::size_t n = std::fread(chunk, 1, sizeof chunk, f);
+    out.insert(out.end(), chunk, chunk + n);
+    if (n < sizeof chunk) break;
+  }
+  const bool failed = std::ferror(f) != 0;
+  const int error = errno;
+  std::fclose(f);
+  if (failed) return std::string(std::strerror(error));
+  return out;
+}
+
+std::string ascii_lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+// ---- SfxBackend ----
+
+namespace {
+
+// The device the effects ask for; the layer plays them in its mix format.
+constexpr AudioSpec kSfxDeviceSpec{AUDIO_S16LSB, 2, 44100};
+
+std::optional<Clip> decode_wav(const std::vector<std::uint8_t>& bytes) {
+  if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) return std::nullopt;
+  SDL_RWops* rw = SDL_RWFromConstMem(bytes.data(), static_cast<int>(bytes.size()));
+  if (rw == nullptr) return std::nullopt;
+  SDL_AudioSpec spec{};
+  Uint8* buf = nullptr;
+  Uint32 len = 0;
+  if (SDL_LoadWAV_RW(rw, 1, &spec, &buf, &len) == nullptr) return std::nullopt;
+  std::optional<std::vector<std::uint8_t>> data =
+      convert_to_mix(AudioSpec{spec.format, spec.channels, spec.freq}, std::span(buf, len));
+  SDL_FreeWAV(buf);
+  if (!data) return std::nullopt;
+  return Clip{kMixSpec, std::move(*data)};
+}
+
+}  // namespace
+
+SfxBackend::SfxBackend(std::optional<AudioSubsystem> audio, const std::filesystem::path& data_dir)
+    : SfxBackend(std::move(audio), data_dir, std::cerr) {}
+
+SfxBackend::SfxBackend(std::optional<AudioSubsystem> audio, const std::filesystem::path& data_dir,
+                       std::ostream& err) {
+  load_clips(data_dir / "sounds.qda", err);
+  if (audio) {
+    auto opened = AudioDevice::open_playback(*audio, kSfxDeviceSpec);
+    if (auto* device = std::get_if<AudioDevice>(&opened)) {
+      device_ = std::move(*device);
+      audio_ = std::move(audio);
+    } else {
+      err << "sfx: no audio output device (" << std::get<std::string>(opened) << ")\n";
+    }
+  }
+}
+
+SfxBackend::~SfxBackend() {
+  for (Slot& slot : slots_) slot.stream.reset();
+  device_.reset();
+  audio_.reset();
+}
+
+void SfxBackend::load_clips(const std::filesystem::path& path, std::ostream& err) {
+  auto read = read_file_bytes(path);
+  if (auto* error = std::get_if<std::string>(&read)) {
+    err << "sfx: could not read " << path.string() << " (" << *error << ")\n";
+    return;
+  }
+  const QdaArchive archive = QdaArchive::parse(std::move(std::get<0>(read)));
+  for (const QdaEntry& entry : archive.entries()) {
+    if (entry.name.empty()) continue;
+    std::string key = ascii_lower(entry.name);
+    if (key.size() < 4 || !key.ends_with(".wav")) continue;
+    const std::optional<std::vector<std::uint8_t>> member = archive.load_member(entry.name);
+    if (!member) continue;
+    std::optional<Clip> clip = decode_wav(*member);
+    if (!clip) continue;
+    clips_.insert_or_assign(std::move(key), std::move(*clip));
+  }
+  if (clips_.empty()) err << "sfx: no .wav files in " << path.string() << "\n";
+}
+
+std::size_t SfxBackend::choose_voice() {
+  std::size_t chosen = 0;
+  std::int32_t best = std::numeric_limits<std::int32_t>::max();
+  for (std::size_t i = 0; i < slots_.size(); ++i) {
+    Slot& slot = slots_[i];
+    std::int32_t value = 0;
+    if (slot.stream) {
+      const std::int32_t queued = slot.stream->queued();
+      if (queued == 0) {
+        slot.stream.reset();
+      } else {
+        value = slot.priority;
+      }
+    }
+    if (value < best) {
+      best = value;
+      chosen = i;
+    }
+  }
+  return chosen;
+}
+
+void SfxBackend::play(std::string_view name, std::int32_t priority) {
+  if (!enabled_ || !audio_ || !device_) return;
+  std::string key = ascii_lower(name);
+  if (key.find('.') == std::string::npos) key += ".wav";
+  const auto it = clips_.find(key);
+  if (it == clips_.end()) return;
+  const std::size_t voice = choose_voice();
+
+  auto made = AudioStream::create(*audio_, it->second.spec);
+  auto* stream = std::get_if<AudioStream>(&made);
+  if (stream == nullptr) return;
+  if (!stream->bind(*device_) || !stream->put(std::span<const std::uint8_t>(it->second.data)) ||
+      !stream->flush() || !stream->resume_device()) {
+    return;
+  }
+  slots_[voice].stream = std::move(*stream);
+  slots_[voice].priority = priority;
+}
+
+}  // namespace zt

@@ -1,0 +1,249 @@
+#include "synth.h"
+
+#include <fluidsynth.h>
+#include <glib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "audio.h"
+#include "formats/midifile.h"
+
+namespace zt {
+
+namespace {
+
+// FluidSynth hands back no error texts, only log lines, so the lines of its
+// error levels are caught while a call runs; at other times they are dropped
+// so that a failure is reported once, by us.
+std::vector<std::string>* g_fluid_capture = nullptr;
+
+void fluid_log_to_capture(int level, const char* message, void*) {
+  if (g_fluid_capture == nullptr || message == nullptr) return;
+  if (level == FLUID_PANIC || level == FLUID_ERR) g_fluid_capture->emplace_back(message);
+}
+
+// The DLS loader that FluidSynth tries after the SoundFont loader reports
+// through GLib, which would print to standard error.
+void glib_log_to_nothing(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
+
+class FluidCapture {
+ public:
+  FluidCapture() {
+    for (int level = 0; level < LAST_LOG_LEVEL; ++level) {
+      fluid_set_log_function(level, fluid_log_to_capture, nullptr);
+    }
+    g_fluid_capture = &lines_;
+    old_glib_ = g_log_set_default_handler(glib_log_to_nothing, nullptr);
+  }
+  FluidCapture(const FluidCapture&) = delete;
+  FluidCapture& operator=(const FluidCapture&) = delete;
+  ~FluidCapture() {
+    g_log_set_default_handler(old_glib_, nullptr);
+    g_fluid_capture = nullptr;
+  }
+  // The first error: the one that says what went wrong, before the follow-ups.
+  std::string first(std::string_view fallback) const {
+    return lines_.empty() ? std::string(fallback) : lines_.front();
+  }
+
+ private:
+  std::vector<std::string> lines_;
+  GLogFunc old_glib_ = nullptr;
+};
+
+float square_gain(std::int32_t volume) {
+  const float v = static_cast<float>(volume) / 100.0f;
+  return v * v;
+}
+
+}  // namespace
+
+void SynthBackend::FluidDeleter::operator()(_fluid_hashtable_t* s) const { delete_fluid_settings(s); }
+void SynthBackend::FluidDeleter::operator()(_fluid_synth_t* s) const { delete_fluid_synth(s); }
+void SynthBackend::FluidDeleter::operator()(_fluid_player_t* p) const { delete_fluid_player(p); }
+
+SynthBackend::SynthBackend(std::filesystem::path data_dir, std::unique_ptr<PcmSink> sink,
+                           Clock clock)
+    : data_dir_(std::move(data_dir)), sink_(std::move(sink)), clock_(std::move(clock)) {}
+
+SynthBackend::~SynthBackend() { stop_sequencer(); }
+
+std::variant<std::unique_ptr<SynthBackend>, std::string> SynthBackend::create(
+    const std::filesystem::path& data_dir, const std::filesystem::path& soundfont_path,
+    std::unique_ptr<PcmSink> sink, Clock clock) {
+  const std::string path = soundfont_path.string();
+  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+    std::fclose(f);
+  } else {
+    return path + ": " + std::strerror(errno);
+  }
+
+  FluidCapture capture;
+  std::unique_ptr<SynthBackend> backend(
+      new SynthBackend(data_dir, std::move(sink), std::move(clock)));
+  backend->settings_.reset(new_fluid_settings());
+  fluid_settings_t* settings = backend->settings_.get();
+  if (settings == nullptr) {
+    return "could not start the synthesizer: " + capture.first("no settings");
+  }
+  fluid_settings_setnum(settings, "synth.sample-rate", 44100.0);
+  fluid_settings_setint(settings, "synth.polyphony", 64);
+  fluid_settings_setint(settings, "synth.reverb.active", 1);
+  fluid_settings_setint(settings, "synth.chorus.active", 1);
+  backend->synth_.reset(new_fluid_synth(settings));
+  if (!backend->synth_) {
+    return "could not start the synthesizer: " + capture.first("new_fluid_synth failed");
+  }
+  if (fluid_synth_sfload(backend->synth_.get(), path.c_str(), 1) == FLUID_FAILED) {
+    return path + ": " + capture.first("not a SoundFont 2 file");
+  }
+  return backend;
+}
+
+std::int32_t SynthBackend::load_file(std::string_view file_name) {
+  auto read = read_file_bytes(data_dir_ / std::filesystem::path(file_name));
+  auto* bytes = std::get_if<std::vector<std::uint8_t>>(&read);
+  if (bytes == nullptr) return 0;
+  // FluidSynth takes any bytes here and fails only once it plays them, so the
+  // file is checked now. Its reader has no timecode division.
+  const MidiParseResult parsed = parse_midi_file(*bytes);
+  if (!parsed || parsed.file->division.timecode) return 0;
+  ++next_handle_;
+  songs_[next_handle_] = std::make_shared<const std::vector<std::uint8_t>>(std::move(*bytes));
+  return next_handle_;
+}
+
+std::int32_t SynthBackend::play(std::int32_t handle, bool repeat) {
+  if (songs_.empty()) return 1;
+  const auto it = songs_.find(handle);
+  if (it == songs_.end()) return 1;
+  stop_sequencer();
+  FluidCapture capture;
+  player_.reset(new_fluid_player(synth_.get()));
+  if (!player_) return 1;
+  const std::vector<std::uint8_t>& bytes = *it->second;
+  if (fluid_player_add_mem(player_.get(), bytes.data(), bytes.size()) != FLUID_OK) {
+    player_.reset();
+    return 1;
+  }
+  // -1 loops for ever; 1 plays once. The loop starts again at tick 0.
+  fluid_player_set_loop(player_.get(), repeat ? -1 : 1);
+  if (fluid_player_play(player_.get()) != FLUID_OK) {
+    player_.reset();
+    return 1;
+  }
+  return 0;
+}
+
+void SynthBackend::stop_sequencer() {
+  if (!player_) return;
+  FluidCapture capture;
+  fluid_player_stop(player_.get());
+  fluid_synth_all_sounds_off(synth_.get(), -1);
+  player_.reset();
+}
+
+void SynthBackend::stop() {
+  fade_.reset();
+  fade_out_flag_ = false;
+  stop_sequencer();
+}
+
+void SynthBackend::set_volume(std::int32_t, std::int32_t volume) {
+  if (fade_) return;
+  volume_ = std::clamp(volume, 0, 100);
+}
+
+void SynthBackend::fade_in(std::int32_t, std::int32_t seconds) {
+  if (seconds <= 0) return;
+  volume_ = 0;
+  const auto s = static_cast<std::uint64_t>(seconds);
+  fade_ = Fade{clock_(), s * 1000, s * kStepSamplesPerSecond, s * kStepSamplesPerSecond, 0, +5,
+               false};
+  fade_out_flag_ = false;
+}
+
+void SynthBackend::fade_out(std::int32_t, std::int32_t seconds) {
+  if (seconds <= 0) {
+    stop();
+    return;
+  }
+  const auto s = static_cast<std::uint64_t>(seconds);
+  fade_ = Fade{clock_(), s * 1000, s * kStepSamplesPerSecond, s * kStepSamplesPerSecond,
+               volume_, -5, true};
+  fade_out_flag_ = true;
+}
+
+void SynthBackend::overdue_check() {
+  if (!fade_) return;
+  const auto elapsed = clock_() - fade_->start;
+  if (elapsed < std::chrono::milliseconds(fade_->length_ms) + kOverdueGrace) return;
+  const bool falling = fade_->step < 0;
+  const bool stop_song = fade_->stop_at_end && falling;
+  volume_ = falling ? 0 : 100;
+  fade_out_flag_ = false;
+  fade_.reset();
+  if (stop_song) stop_sequencer();
+}
+
+bool SynthBackend::fade_out_active() {
+  overdue_check();
+  return fade_out_flag_;
+}
+
+void SynthBackend::advance_fade(std::uint64_t n) {
+  Fade& f = *fade_;
+  if (f.remaining > n) {
+    f.remaining -= n;
+    return;
+  }
+  std::uint64_t d = n - f.remaining;
+  for (;;) {
+    f.level = std::clamp(f.level + f.step, 0, 100);
+    volume_ = f.level;
+    if (f.level == 0 || f.level == 100) {
+      const bool stop_song = f.stop_at_end && f.level == 0;
+      fade_out_flag_ = false;
+      fade_.reset();
+      if (stop_song) stop_sequencer();
+      return;
+    }
+    if (d == 0) {
+      f.remaining = f.step_samples;
+      break;
+    }
+    if (d < f.step_samples) {
+      f.remaining = f.step_samples - d;
+      break;
+    }
+    d -= f.step_samples;
+  }
+  overdue_check();
+}
+
+void SynthBackend::pump() {
+  for (int block = 0; block < kMaxBlocksPerPump; ++block) {
+    if (sink_->queued_frames() > kQueueLimitFrames) {
+      overdue_check();
+      return;
+    }
+    const std::int32_t a = std::clamp(volume_, 0, 100);
+    if (fade_) advance_fade(kBlockFrames);
+    const std::int32_t b = std::clamp(volume_, 0, 100);
+    fluid_synth_write_float(synth_.get(), static_cast<int>(kBlockFrames), left_.data(), 0, 1,
+                            right_.data(), 0, 1);
+    const float g = square_gain(a);
+    const float h = square_gain(b);
+    for (std::uint32_t j = 0; j < kBlockFrames; ++j) {
+      const float gain = g + (h - g) * static_cast<float>(j) / static_cast<float>(kBlockFrames);
+      interleaved_[2 * j] = left_[j] * gain;
+      interleaved_[2 * j + 1] = right_[j] * gain;
+    }
+    sink_->push(interleaved_);
+  }
+}
+
+}  // namespace zt

@@ -1,0 +1,292 @@
+#include "synth.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+
+#include "audio_fixtures.h"
+#include "smf_builder.h"
+
+namespace zt {
+namespace {
+
+using test::FakeSink;
+using test::TempDir;
+using namespace std::chrono_literals;
+
+// Four quarter notes at 120 bpm: a song of exactly two seconds.
+test::Bytes four_notes() {
+  test::SmfTrack t;
+  t.event(0, {0xC0, 0});
+  const std::uint8_t keys[] = {60, 64, 67, 72};
+  for (std::size_t i = 0; i < 4; ++i) {
+    t.event(i == 0 ? 0 : 240, {0x90, keys[i], 100}).event(240, {0x80, keys[i], 0});
+  }
+  t.end(240);  // the fourth beat ends the song
+  return test::smf_file(0, 480, {t});
+}
+
+constexpr std::size_t kSecond = 44100;
+
+class SynthTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::write_bytes(dir_ / "song.mid", four_notes());
+    synth_ = make(sink_);
+  }
+
+  std::unique_ptr<SynthBackend> make(FakeSink*& sink) {
+    auto owned = std::make_unique<FakeSink>();
+    sink = owned.get();
+    auto made = SynthBackend::create(dir_.path(), ZT_TEST_SOUNDFONT, std::move(owned),
+                                     [this] { return now_; });
+    EXPECT_TRUE(std::holds_alternative<std::unique_ptr<SynthBackend>>(made));
+    return std::move(std::get<std::unique_ptr<SynthBackend>>(made));
+  }
+
+  // Renders exactly `blocks` blocks.
+  static void render_blocks(SynthBackend& synth, FakeSink& sink, std::size_t blocks) {
+    for (std::size_t i = 0; i < blocks; ++i) {
+      sink.allowed_frames = SynthBackend::kBlockFrames;
+      synth.pump();
+    }
+  }
+  static std::size_t blocks_for(std::size_t frames) {
+    return (frames + SynthBackend::kBlockFrames - 1) / SynthBackend::kBlockFrames;
+  }
+
+  TempDir dir_;
+  std::chrono::steady_clock::time_point now_{};
+  FakeSink* sink_ = nullptr;
+  std::unique_ptr<SynthBackend> synth_;
+};
+
+TEST_F(SynthTest, PlaysTheSongAndStopsIt) {
+  const std::int32_t h = synth_->load_file("song.mid");
+  ASSERT_EQ(h, 1);
+  ASSERT_EQ(synth_->play(h, false), 0);
+  render_blocks(*synth_, *sink_, blocks_for(kSecond));
+  const double playing = test::rms(sink_->pushed, 0, kSecond);
+  EXPECT_GT(playing, 0.005);
+
+  synth_->stop();
+  EXPECT_FALSE(synth_->song_loaded_in_sequencer());
+  sink_->pushed.clear();
+  render_blocks(*synth_, *sink_, blocks_for(kSecond));
+  // After the reverb's tail has died away.
+  EXPECT_LT(test::rms(sink_->pushed, kSecond / 2, kSecond / 2), playing * 0.01);
+}
+
+TEST_F(SynthTest, PumpKeepsAQuarterSecondQueued) {
+  synth_->play(synth_->load_file("song.mid"), true);
+  sink_->unlimited = true;
+  synth_->pump();  // a drained queue: at most 32 blocks in one call
+  EXPECT_EQ(sink_->pushed.size(), 32u * 2 * SynthBackend::kBlockFrames);
+  sink_->unlimited = false;
+  sink_->allowed_frames = 0;
+  synth_->pump();  // full: nothing rendered
+  EXPECT_EQ(sink_->pushed.size(), 32u * 2 * SynthBackend::kBlockFrames);
+}
+
+TEST_F(SynthTest, VolumeIsTheSquareOfItsFractionAsAGain) {
+  FakeSink* ref_sink = nullptr;
+  auto reference = make(ref_sink);
+  for (SynthBackend* s : {synth_.get(), reference.get()}) s->play(s->load_file("song.mid"), false);
+  synth_->set_volume(1, 50);
+  render_blocks(*synth_, *sink_, 40);
+  render_blocks(*reference, *ref_sink, 40);
+  ASSERT_EQ(sink_->pushed.size(), ref_sink->pushed.size());
+  for (std::size_t i = 0; i < sink_->pushed.size(); ++i) {
+    ASSERT_EQ(sink_->pushed[i], ref_sink->pushed[i] * 0.25f) << i;
+  }
+  synth_->set_volume(1, 250);
+  EXPECT_EQ(synth_->volume(), 100);
+  synth_->set_volume(1, -3);
+  EXPECT_EQ(synth_->volume(), 0);
+}
+
+TEST_F(SynthTest, FadeOutStepsBySampleCountAndRampsWithinEachBlock) {
+  FakeSink* ref_sink = nullptr;
+  auto reference = make(ref_sink);
+  for (SynthBackend* s : {synth_.get(), reference.get()}) s->play(s->load_file("song.mid"), true);
+  synth_->fade_out(1, 1);
+  EXPECT_TRUE(synth_->fade_out_active());
+
+  // 44100 samples make 20 steps of 2205; the block that crosses the last one ends it.
+  std::int32_t before = 100;
+  for (std::size_t block = 1; block <= 87; ++block) {
+    render_blocks(*synth_, *sink_, 1);
+    render_blocks(*reference, *ref_sink, 1);
+    const std::uint64_t rendered = block * SynthBackend::kBlockFrames;
+    const auto expected = static_cast<std::int32_t>(
+        100 - 5 * std::min<std::uint64_t>(rendered / 2205, 20));
+    ASSERT_EQ(synth_->volume(), expected) << "block " << block;
+    const float g = (before / 100.0f) * (before / 100.0f);
+    const float h = (expected / 100.0f) * (expected / 100.0f);
+    const std::size_t base = (block - 1) * 2 * SynthBackend::kBlockFrames;
+    // The block that ends the fade is rendered after the song has stopped.
+    for (std::size_t j = 0; block < 87 && j < SynthBackend::kBlockFrames; j += 97) {
+      const float gain = g + (h - g) * static_cast<float>(j) / 512.0f;
+      ASSERT_EQ(sink_->pushed[base + 2 * j], ref_sink->pushed[base + 2 * j] * gain);
+    }
+    before = expected;
+    EXPECT_EQ(synth_->fade_out_active(), block < 87) << "block " << block;
+  }
+  EXPECT_EQ(synth_->volume(), 0);
+  EXPECT_FALSE(synth_->song_loaded_in_sequencer());
+}
+
+TEST_F(SynthTest, FadeInRisesFromSilenceAndIgnoresSetVolume) {
+  synth_->play(synth_->load_file("song.mid"), true);
+  synth_->fade_in(1, 1);
+  synth_->set_volume(1, 100);
+  EXPECT_EQ(synth_->volume(), 0);
+  EXPECT_FALSE(synth_->fade_out_active());
+  render_blocks(*synth_, *sink_, 5);  // 2560 samples: one step
+  EXPECT_EQ(synth_->volume(), 5);
+  render_blocks(*synth_, *sink_, 82);
+  EXPECT_EQ(synth_->volume(), 100);
+  EXPECT_FALSE(synth_->fading());
+  EXPECT_TRUE(synth_->song_loaded_in_sequencer());
+  EXPECT_EQ(synth_->fade_out_active(), false);
+  // Silent at first; the second note, half-way through the fade, sounds.
+  EXPECT_LT(test::rms(sink_->pushed, 0, 1024), 1e-4);
+  EXPECT_GT(test::rms(sink_->pushed, kSecond / 2, kSecond / 10), 0.001);
+}
+
+TEST_F(SynthTest, FadeOutFromFortyEndsAfterEightSteps) {
+  synth_->play(synth_->load_file("song.mid"), true);
+  synth_->set_volume(1, 40);
+  synth_->fade_out(1, 1);
+  render_blocks(*synth_, *sink_, 34);  // 17408 samples: 7 steps
+  EXPECT_EQ(synth_->volume(), 5);
+  EXPECT_TRUE(synth_->fade_out_active());
+  render_blocks(*synth_, *sink_, 1);  // 17920 > 8 x 2205
+  EXPECT_EQ(synth_->volume(), 0);
+  EXPECT_FALSE(synth_->fade_out_active());
+  EXPECT_FALSE(synth_->song_loaded_in_sequencer());
+}
+
+TEST_F(SynthTest, AnOverdueFadeEndsByTheClock) {
+  synth_->play(synth_->load_file("song.mid"), true);
+  synth_->fade_out(1, 4);
+  now_ += 5999ms;
+  EXPECT_TRUE(synth_->fade_out_active());
+  EXPECT_TRUE(synth_->song_loaded_in_sequencer());
+  now_ += 1ms;
+  EXPECT_FALSE(synth_->fade_out_active());
+  EXPECT_EQ(synth_->volume(), 0);
+  EXPECT_FALSE(synth_->song_loaded_in_sequencer());
+
+  // An overdue fade-in ends at full volume and keeps the song.
+  synth_->play(1, true);
+  synth_->fade_in(1, 1);
+  now_ += 3000ms;
+  EXPECT_FALSE(synth_->fade_out_active());
+  EXPECT_EQ(synth_->volume(), 100);
+  EXPECT_TRUE(synth_->song_loaded_in_sequencer());
+}
+
+TEST_F(SynthTest, StopAndZeroFadeKeepTheVolume) {
+  synth_->play(synth_->load_file("song.mid"), true);
+  synth_->set_volume(1, 70);
+  synth_->fade_out(1, 2);
+  render_blocks(*synth_, *sink_, 10);
+  const std::int32_t during = synth_->volume();
+  EXPECT_LT(during, 70);
+  synth_->stop();
+  EXPECT_EQ(synth_->volume(), during);
+  EXPECT_FALSE(synth_->fade_out_active());
+  synth_->play(1, true);
+  synth_->fade_out(1, 0);
+  EXPECT_EQ(synth_->volume(), during);
+  EXPECT_FALSE(synth_->song_loaded_in_sequencer());
+}
+
+// The song is two seconds long: repeating, its first note comes back at once
+// after the end; not repeating, it falls silent.
+TEST_F(SynthTest, LoopsAsTheRepeatSettingSays) {
+  FakeSink* once_sink = nullptr;
+  auto once = make(once_sink);
+  synth_->play(synth_->load_file("song.mid"), true);
+  once->play(once->load_file("song.mid"), false);
+  render_blocks(*synth_, *sink_, blocks_for(5 * kSecond));
+  render_blocks(*once, *once_sink, blocks_for(5 * kSecond));
+
+  const std::size_t window = kSecond / 10;
+  const double first = test::rms(sink_->pushed, 0, window);
+  ASSERT_GT(first, 0.005);
+  for (std::size_t loop = 1; loop <= 2; ++loop) {
+    // No gap at the loop: the note starts again within a few milliseconds.
+    const std::size_t start = loop * 2 * kSecond;
+    EXPECT_LT(test::rms(sink_->pushed, start - window / 2, window / 4), first * 0.5);
+    EXPECT_GT(test::rms(sink_->pushed, start + kSecond / 200, window), first * 0.5) << loop;
+  }
+  EXPECT_LT(test::rms(once_sink->pushed, 4 * kSecond, window), first * 0.01);
+}
+
+TEST_F(SynthTest, HandlesCountSuccessfulLoadsOnly) {
+  test::write_bytes(dir_ / "junk.mid", test::Bytes{'M', 'T', 'h', 'd', 0, 0});
+  test::write_bytes(dir_ / "timecode.mid", test::smf_file(0, 0xE728, {test::SmfTrack{}.event(0, {0x90, 60, 1}).end()}));
+  EXPECT_EQ(synth_->play(1, false), 1);  // nothing loaded yet
+  EXPECT_EQ(synth_->load_file("missing.mid"), 0);
+  EXPECT_EQ(synth_->load_file("junk.mid"), 0);
+  EXPECT_EQ(synth_->load_file("timecode.mid"), 0);
+  EXPECT_EQ(synth_->load_file("song.mid"), 1);
+  EXPECT_EQ(synth_->load_file("song.mid"), 2);
+  EXPECT_EQ(synth_->play(3, false), 1);
+  EXPECT_EQ(synth_->play(1, false), 0);
+  EXPECT_EQ(synth_->play(2, true), 0);
+  EXPECT_EQ(synth_->open(10, -1), 0);
+}
+
+TEST(SynthCreate, ErrorTextsNameTheFileAndNothingElseIsPrinted) {
+  TempDir dir;
+  test::write_bytes(dir / "junk.sf2", test::Bytes(3000, 0x5A));
+  test::write_bytes(dir / "short.sf2",
+                    test::Bytes{'R', 'I', 'F', 'F', 0x10, 0, 0, 0, 's', 'f', 'b', 'k'});
+  struct Case {
+    std::filesystem::path path;
+    std::string error;
+  };
+  const Case cases[] = {
+      {dir / "missing.sf2", (dir / "missing.sf2").string() + ": No such file or directory"},
+      {dir / "junk.sf2", (dir / "junk.sf2").string() + ": Not a RIFF file"},
+      {dir / "short.sf2", (dir / "short.sf2").string() + ": SoundFont file size mismatch"},
+  };
+  for (const Case& c : cases) {
+    test::StderrCapture capture;
+    auto made = SynthBackend::create(dir.path(), c.path, std::make_unique<FakeSink>());
+    const std::string printed = capture.text();
+    ASSERT_TRUE(std::holds_alternative<std::string>(made)) << c.path;
+    EXPECT_EQ(std::get<std::string>(made), c.error);
+    EXPECT_EQ(printed, "") << c.path;
+  }
+}
+
+// The generated songs, once the data generator has written them.
+TEST(SynthGeneratedData, TitleSongIsNotSilent) {
+  const std::filesystem::path data = ZT_GENERATED_DATA_DIR;
+  if (!std::filesystem::exists(data / "title.mid")) GTEST_SKIP() << "no generated data";
+  auto owned = std::make_unique<FakeSink>();
+  FakeSink* sink = owned.get();
+  auto made = SynthBackend::create(data, ZT_TEST_SOUNDFONT, std::move(owned));
+  ASSERT_TRUE(std::holds_alternative<std::unique_ptr<SynthBackend>>(made));
+  auto& synth = *std::get<std::unique_ptr<SynthBackend>>(made);
+  for (const char* song : {"title.mid", "stage.mid"}) {
+    sink->pushed.clear();
+    const std::int32_t h = synth.load_file(song);
+    ASSERT_GT(h, 0) << song;
+    ASSERT_EQ(synth.play(h, true), 0);
+    sink->unlimited = true;
+    for (int i = 0; i < 8; ++i) synth.pump();  // about three seconds
+    EXPECT_GT(test::rms(sink->pushed, 0, sink->pushed.size() / 2), 0.003) << song;
+    synth.stop();
+  }
+}
+
+}  // namespace
+}  // namespace zt
