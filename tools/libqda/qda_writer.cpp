@@ -5,6 +5,8 @@
 #include <cstring>
 #include <limits>
 
+#include "formats/qda.h"
+
 namespace zt::tools {
 namespace {
 
@@ -196,6 +198,11 @@ std::variant<std::vector<std::uint8_t>, QdaWriteError> write_qda(std::span<const
     }
     if (m.name.find('\0') != std::string::npos) {
       return QdaWriteError{"member name " + quoted(m.name) + " contains a NUL byte"};
+    }
+    const std::span<const std::uint8_t> raw(reinterpret_cast<const std::uint8_t*>(m.name.data()),
+                                            m.name.size());
+    if (qda_name_text(raw) != m.name) {
+      return QdaWriteError{"member name " + quoted(m.name) + " is not valid UTF-8"};
     }
     if (m.data.empty()) return QdaWriteError{"member " + quoted(m.name) + " is empty"};
     std::string key = folded(m.name);

@@ -25,8 +25,9 @@ struct QdaWriteError {
 std::vector<std::uint8_t> bpe_encode(std::span<const std::uint8_t> data);
 
 // The archive bytes, or an error for an empty member, an empty name, a name
-// of 256 bytes or more or with a NUL byte, or two names that differ only in
-// the case of ASCII letters (the reader could not tell them apart).
+// of 256 bytes or more, with a NUL byte or not valid UTF-8, or two names that
+// differ only in the case of ASCII letters: the reader could not return such
+// a member under its name.
 std::variant<std::vector<std::uint8_t>, QdaWriteError> write_qda(std::span<const QdaMember> members,
                                                                  bool encode);
 

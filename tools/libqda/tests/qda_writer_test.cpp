@@ -172,6 +172,8 @@ TEST(QdaWriter, RejectsMembersTheReaderCouldNotReturn) {
       {"name of 256 bytes", {{std::string(256, 'n'), {1}}}, "256 bytes"},
       {"empty name", {{"", {1}}}, "empty name"},
       {"NUL in name", {{std::string("a\0b", 3), {1}}}, "NUL"},
+      {"invalid UTF-8 in name", {{"a\xFF.bmp", {1}}}, "UTF-8"},
+      {"UTF-8 name", {{"\xC3\xA9t\xC3\xA9.wav", {1}}}, nullptr},
       {"name of 255 bytes", {{std::string(255, 'n'), {1}}}, nullptr},
       {"no members", {}, nullptr},
   };
