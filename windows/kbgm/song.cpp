@@ -1,0 +1,34 @@
+#include "song.h"
+
+#include <algorithm>
+
+#include "formats/midifile.h"
+
+namespace zt::kbgm {
+
+namespace {
+constexpr std::uint64_t kMinLengthUs = 1000;
+}
+
+std::optional<Song> song_from_midi(std::span<const std::uint8_t> bytes) {
+  const MidiParseResult parsed = parse_midi_file(bytes);
+  if (!parsed) return std::nullopt;
+  const MidiTimeline timeline = merge_tracks(*parsed.file);
+  Song song;
+  song.messages.reserve(timeline.channel_messages);
+  for (const TimedEvent& t : timeline.events) {
+    song.length_us = std::max(song.length_us, t.micros);
+    if (!t.event.is_channel()) continue;
+    SongMessage m;
+    m.micros = t.micros;
+    m.size = t.event.message_size();
+    m.bytes = {t.event.status, t.event.data1, t.event.data2};
+    if (m.size == 2) m.bytes[2] = 0;
+    song.messages.push_back(m);
+  }
+  if (song.messages.empty()) return std::nullopt;
+  song.length_us = std::max(song.length_us, kMinLengthUs);
+  return song;
+}
+
+}  // namespace zt::kbgm

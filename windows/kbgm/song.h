@@ -1,0 +1,30 @@
+// A song as the sequencer plays it: the channel messages of every track in
+// playing order with their times.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace zt::kbgm {
+
+struct SongMessage {
+  std::uint64_t micros = 0;  // from the start of the song
+  std::array<std::uint8_t, 3> bytes{};
+  std::uint8_t size = 0;
+  friend bool operator==(const SongMessage&, const SongMessage&) = default;
+};
+
+struct Song {
+  std::vector<SongMessage> messages;
+  // Time of the last event of any track (end of track included), so that a
+  // repeat keeps the rest at the end of the song; at least 1 ms.
+  std::uint64_t length_us = 0;
+};
+
+// None when the bytes are no MIDI file or carry no channel message.
+std::optional<Song> song_from_midi(std::span<const std::uint8_t> bytes);
+
+}  // namespace zt::kbgm

@@ -1,0 +1,24 @@
+// QDArc: members of a QDA archive, read from the archive file each time.
+#pragma once
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "media_base.h"
+
+namespace zt {
+
+class EQDAError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Opens the archive (read only), finds the member by name without regard to
+// case as the locale knows it, and returns its bytes in a stream at
+// position 0. Raises EQDAError for a bad archive or a missing member and
+// std::runtime_error when the file cannot be opened or ends early.
+std::unique_ptr<TMemoryStream> ExtractFromQDA(const std::string& archive_name,
+                                              const std::string& member_name);
+
+}  // namespace zt
