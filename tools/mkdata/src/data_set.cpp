@@ -2,7 +2,6 @@
 
 #include <fstream>
 #include <system_error>
-#include <variant>
 
 #include "bmp.h"
 #include "music.h"
@@ -26,13 +25,12 @@ std::optional<DataSet> build_data_set() {
   return d;
 }
 
-Bytes pack_archive(const std::vector<NamedFile>& files) {
+std::variant<Bytes, std::string> pack_archive(const std::vector<NamedFile>& files) {
   std::vector<zt::tools::QdaMember> members;
   for (const NamedFile& f : files) members.push_back({f.name, f.data});
   auto packed = zt::tools::write_qda(members, true);
-  if (Bytes* bytes = std::get_if<Bytes>(&packed)) return std::move(*bytes);
-  // The generator's own member names are all valid; an empty archive shows up at once.
-  return {};
+  if (auto* error = std::get_if<zt::tools::QdaWriteError>(&packed)) return error->message;
+  return std::get<Bytes>(std::move(packed));
 }
 
 bool write_file(const std::filesystem::path& path, const Bytes& bytes) {
@@ -48,9 +46,13 @@ std::optional<std::string> write_data_dir(const std::filesystem::path& dir, cons
   std::error_code ec;
   std::filesystem::create_directories(dir / "Rec", ec);
   if (ec) return "could not create " + (dir / "Rec").string() + ": " + ec.message();
+  auto images = pack_archive(data.images);
+  if (auto* error = std::get_if<std::string>(&images)) return "images.qda: " + *error;
+  auto sounds = pack_archive(data.sounds);
+  if (auto* error = std::get_if<std::string>(&sounds)) return "sounds.qda: " + *error;
   const std::pair<const char*, Bytes> files[] = {
-      {"images.qda", pack_archive(data.images)},
-      {"sounds.qda", pack_archive(data.sounds)},
+      {"images.qda", std::get<Bytes>(std::move(images))},
+      {"sounds.qda", std::get<Bytes>(std::move(sounds))},
       {"title.mid", data.title_mid},
       {"stage.mid", data.stage_mid},
   };

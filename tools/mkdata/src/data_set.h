@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 namespace zt::mkdata {
@@ -26,8 +27,8 @@ struct DataSet {
 // Nothing when a bitmap could not be encoded.
 std::optional<DataSet> build_data_set();
 
-// Byte-pair encoded archive of the files.
-Bytes pack_archive(const std::vector<NamedFile>& files);
+// Byte-pair encoded archive of the files, or the writer's error.
+std::variant<Bytes, std::string> pack_archive(const std::vector<NamedFile>& files);
 
 // Writes "images.qda", "sounds.qda", "title.mid", "stage.mid" and an empty
 // "Rec" directory into dir (created when missing). An error text on failure.
