@@ -138,7 +138,9 @@ AudioDevice& AudioDevice::operator=(AudioDevice&& other) noexcept {
   return *this;
 }
 
-AudioDevice::~AudioDevice() { close(); }
+AudioDevice::~AudioDevice() {
+  close();
+}
 
 void AudioDevice::close() {
   if (!core_ || id_ == 0) return;
@@ -181,7 +183,9 @@ AudioStream& AudioStream::operator=(AudioStream&& other) noexcept {
   return *this;
 }
 
-AudioStream::~AudioStream() { destroy(); }
+AudioStream::~AudioStream() {
+  destroy();
+}
 
 void AudioStream::destroy() {
   if (!state_) return;
@@ -264,8 +268,8 @@ void AudioStream::set_gain(float gain) {
 std::optional<std::vector<std::uint8_t>> convert_to_mix(const AudioSpec& spec,
                                                         std::span<const std::uint8_t> bytes) {
   SDL_AudioCVT cvt;
-  const int built = SDL_BuildAudioCVT(&cvt, spec.format, spec.channels, spec.freq,
-                                      kMixSpec.format, kMixSpec.channels, kMixSpec.freq);
+  const int built = SDL_BuildAudioCVT(&cvt, spec.format, spec.channels, spec.freq, kMixSpec.format,
+                                      kMixSpec.channels, kMixSpec.freq);
   if (built < 0) return std::nullopt;
   if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<int>::max() / 16)) {
     return std::nullopt;

@@ -23,7 +23,9 @@ std::uint32_t StreamSink::queued_frames() {
   return static_cast<std::uint32_t>(bytes) / static_cast<std::uint32_t>(kMixFrameBytes);
 }
 
-void StreamSink::push(std::span<const float> samples) { stream_->put(samples); }
+void StreamSink::push(std::span<const float> samples) {
+  stream_->put(samples);
+}
 
 // ---- The choice ----
 

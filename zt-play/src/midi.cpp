@@ -117,7 +117,8 @@ std::optional<SongTimeline> build_timeline(std::span<const std::uint8_t> file_by
   std::uint64_t micros_per_tick = 0;
   if (div.timecode) {
     const std::uint64_t subframes = std::max<std::uint8_t>(div.ticks_per_frame, 1);
-    micros_per_tick = 1000000000ull / (subframes * timecode_rate_thousandths(div.frames_per_second));
+    micros_per_tick =
+        1000000000ull / (subframes * timecode_rate_thousandths(div.frames_per_second));
   }
 
   // merge_tracks orders by tick, then track, then place in the track.
@@ -131,8 +132,8 @@ std::optional<SongTimeline> build_timeline(std::span<const std::uint8_t> file_by
     const std::uint64_t ticks = e.tick - previous_tick;
     previous_tick = e.tick;
     if (div.timecode) {
-      time = saturating_add(
-          time, saturate(static_cast<unsigned __int128>(ticks) * micros_per_tick));
+      time =
+          saturating_add(time, saturate(static_cast<unsigned __int128>(ticks) * micros_per_tick));
     } else {
       time = saturating_add(
           time, saturate(static_cast<unsigned __int128>(ticks) * tempo / ticks_per_quarter));
@@ -218,8 +219,9 @@ void SteadySeqClock::sleep_for(std::chrono::microseconds d) {
 // ---- Sequencer ----
 
 void Sequencer::push_channel(std::size_t c) {
-  const std::uint32_t value = static_cast<std::uint32_t>(std::min<std::uint8_t>(channel_volume_[c], 127)) *
-                              std::min<std::uint8_t>(master_, 100) / 100;
+  const std::uint32_t value =
+      static_cast<std::uint32_t>(std::min<std::uint8_t>(channel_volume_[c], 127)) *
+      std::min<std::uint8_t>(master_, 100) / 100;
   const auto v = static_cast<std::uint8_t>(value);
   if (sent_volume_[c] == v) return;
   const std::array<std::uint8_t, 3> msg{static_cast<std::uint8_t>(0xB0 + c), 7, v};
@@ -281,7 +283,8 @@ void Sequencer::advance() {
     const auto elapsed =
         std::chrono::duration_cast<std::chrono::milliseconds>(clock_.now() - fade_->start).count();
     const std::uint64_t ms = elapsed < 0 ? 0 : static_cast<std::uint64_t>(elapsed);
-    const auto k = static_cast<std::int32_t>(std::min<std::uint64_t>(ms * 20 / fade_->length_ms, 20));
+    const auto k =
+        static_cast<std::int32_t>(std::min<std::uint64_t>(ms * 20 / fade_->length_ms, 20));
     if (k > fade_->applied) {
       fade_->applied = k;
       const std::int32_t level = std::clamp(fade_->level + k * fade_->step, 0, 100);
@@ -302,8 +305,8 @@ void Sequencer::advance() {
     }
   }
   if (song_) {
-    const auto t = std::chrono::duration_cast<std::chrono::microseconds>(clock_.now() - song_->start)
-                       .count();
+    const auto t =
+        std::chrono::duration_cast<std::chrono::microseconds>(clock_.now() - song_->start).count();
     const std::uint64_t now_us = t < 0 ? 0 : static_cast<std::uint64_t>(t);
     const SongTimeline& tl = *song_->timeline;
     while (song_->position < tl.size() && tl[song_->position].micros <= now_us) {
@@ -327,8 +330,8 @@ void Sequencer::advance() {
 std::chrono::microseconds Sequencer::sleep_time() {
   std::chrono::microseconds sleep = fade_ ? kFadeSleep : kIdleSleep;
   if (song_ && song_->position < song_->timeline->size()) {
-    const auto t = std::chrono::duration_cast<std::chrono::microseconds>(clock_.now() - song_->start)
-                       .count();
+    const auto t =
+        std::chrono::duration_cast<std::chrono::microseconds>(clock_.now() - song_->start).count();
     const std::uint64_t now_us = t < 0 ? 0 : static_cast<std::uint64_t>(t);
     const std::uint64_t due = (*song_->timeline)[song_->position].micros;
     const std::uint64_t until = due > now_us ? due - now_us : 0;
@@ -421,8 +424,9 @@ std::int32_t MidiBackend::open(std::int32_t, std::int32_t) {
   if (std::optional<std::string> error = out->connect(*index, kMidiClientName)) return fail(*error);
 
   commands_ = std::make_shared<MidiCmdChannel>();
-  thread_ = std::thread([channel = commands_, out = std::move(out), flag = fade_flag_,
-                         clock = clock_]() mutable { run_sequencer(*channel, *out, *flag, *clock); });
+  thread_ =
+      std::thread([channel = commands_, out = std::move(out), flag = fade_flag_,
+                   clock = clock_]() mutable { run_sequencer(*channel, *out, *flag, *clock); });
   port_open_ = true;
   return 0;
 }

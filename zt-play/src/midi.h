@@ -85,8 +85,8 @@ struct FadeOut {
 struct Quit {};
 }  // namespace midi_cmd
 
-using MidiCmd = std::variant<midi_cmd::Play, midi_cmd::Stop, midi_cmd::SetVolume,
-                             midi_cmd::FadeIn, midi_cmd::FadeOut, midi_cmd::Quit>;
+using MidiCmd = std::variant<midi_cmd::Play, midi_cmd::Stop, midi_cmd::SetVolume, midi_cmd::FadeIn,
+                             midi_cmd::FadeOut, midi_cmd::Quit>;
 
 // Unbounded, first in first out, one sender and one receiver.
 class MidiCmdChannel {
@@ -135,7 +135,7 @@ class Sequencer {
   Sequencer(MidiOutput& out, std::atomic<bool>& fade_flag, SeqClock& clock)
       : out_(out), fade_flag_(fade_flag), clock_(clock) {}
 
-  void begin() { volume_push(); }  // controller 7 = 100 on every channel
+  void begin() { volume_push(); }   // controller 7 = 100 on every channel
   void handle(const MidiCmd& cmd);  // every command but Quit
   void advance();                   // the fade, then the song's due messages
   bool busy() const { return song_.has_value() || fade_.has_value(); }

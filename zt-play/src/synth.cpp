@@ -61,15 +61,23 @@ float square_gain(std::int32_t volume) {
 
 }  // namespace
 
-void SynthBackend::FluidDeleter::operator()(_fluid_hashtable_t* s) const { delete_fluid_settings(s); }
-void SynthBackend::FluidDeleter::operator()(_fluid_synth_t* s) const { delete_fluid_synth(s); }
-void SynthBackend::FluidDeleter::operator()(_fluid_player_t* p) const { delete_fluid_player(p); }
+void SynthBackend::FluidDeleter::operator()(_fluid_hashtable_t* s) const {
+  delete_fluid_settings(s);
+}
+void SynthBackend::FluidDeleter::operator()(_fluid_synth_t* s) const {
+  delete_fluid_synth(s);
+}
+void SynthBackend::FluidDeleter::operator()(_fluid_player_t* p) const {
+  delete_fluid_player(p);
+}
 
 SynthBackend::SynthBackend(std::filesystem::path data_dir, std::unique_ptr<PcmSink> sink,
                            Clock clock)
     : data_dir_(std::move(data_dir)), sink_(std::move(sink)), clock_(std::move(clock)) {}
 
-SynthBackend::~SynthBackend() { stop_sequencer(); }
+SynthBackend::~SynthBackend() {
+  stop_sequencer();
+}
 
 std::variant<std::unique_ptr<SynthBackend>, std::string> SynthBackend::create(
     const std::filesystem::path& data_dir, const std::filesystem::path& soundfont_path,
@@ -161,8 +169,8 @@ void SynthBackend::fade_in(std::int32_t, std::int32_t seconds) {
   if (seconds <= 0) return;
   volume_ = 0;
   const auto s = static_cast<std::uint64_t>(seconds);
-  fade_ = Fade{clock_(), s * 1000, s * kStepSamplesPerSecond, s * kStepSamplesPerSecond, 0, +5,
-               false};
+  fade_ =
+      Fade{clock_(), s * 1000, s * kStepSamplesPerSecond, s * kStepSamplesPerSecond, 0, +5, false};
   fade_out_flag_ = false;
 }
 
@@ -172,8 +180,8 @@ void SynthBackend::fade_out(std::int32_t, std::int32_t seconds) {
     return;
   }
   const auto s = static_cast<std::uint64_t>(seconds);
-  fade_ = Fade{clock_(), s * 1000, s * kStepSamplesPerSecond, s * kStepSamplesPerSecond,
-               volume_, -5, true};
+  fade_ = Fade{clock_(), s * 1000, s * kStepSamplesPerSecond, s * kStepSamplesPerSecond, volume_,
+               -5,       true};
   fade_out_flag_ = true;
 }
 

@@ -102,9 +102,9 @@ TEST(AudioLayer, ConversionKeepsTheWholeClip) {
   // 22050 Hz mono to 44100 Hz stereo: twice the frames, both channels, the
   // same level, and no frame lost at the end.
   const std::vector<std::int16_t> clip(2205, 16384);
-  const std::vector<std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(clip.data()),
-                                        reinterpret_cast<const std::uint8_t*>(clip.data()) +
-                                            clip.size() * 2);
+  const std::vector<std::uint8_t> bytes(
+      reinterpret_cast<const std::uint8_t*>(clip.data()),
+      reinterpret_cast<const std::uint8_t*>(clip.data()) + clip.size() * 2);
   auto converted = convert_to_mix(AudioSpec{AUDIO_S16SYS, 1, 22050}, bytes);
   ASSERT_TRUE(converted);
   ASSERT_EQ(converted->size(), 2205u * 2 * 2 * sizeof(float));
@@ -201,8 +201,8 @@ TEST_F(SfxTest, TheSevenEffectsLoadAndPlayByName) {
     const char* name;
     bool plays;
   };
-  const Case cases[] = {{"Bound", true},       {"select.WAV", true}, {"bound.ogg", false},
-                        {"missing", false},     {"DESTROY1", true},   {"select.", false}};
+  const Case cases[] = {{"Bound", true},    {"select.WAV", true}, {"bound.ogg", false},
+                        {"missing", false}, {"DESTROY1", true},   {"select.", false}};
   for (const Case& c : cases) {
     auto fresh = make(seven_effects());
     fresh->play(c.name, 5);
@@ -237,8 +237,8 @@ TEST_F(SfxTest, ANinthEffectTakesTheFirstVoiceOfLowestPriority) {
 }
 
 TEST_F(SfxTest, FinishedVoicesAreReleasedAtTheNextStart) {
-  auto sfx = make(qda_file({{"bound.wav", constant_wav(8192, 50)},
-                            {"select.wav", constant_wav(8192, 44100)}}));
+  auto sfx = make(
+      qda_file({{"bound.wav", constant_wav(8192, 50)}, {"select.wav", constant_wav(8192, 44100)}}));
   sfx->play("select", 3);  // long
   sfx->play("bound", 9);   // short
   sfx->play("bound", 9);
@@ -275,8 +275,8 @@ TEST_F(SfxTest, ReportsEachFailureOnceAndStaysSilent) {
   }
   // Every WAV member damaged.
   {
-    test::write_bytes(dir_ / "sounds.qda", qda_file({{"bound.wav", Bytes{1, 2, 3}},
-                                                     {"select.wav", Bytes(64, 0)}}));
+    test::write_bytes(dir_ / "sounds.qda",
+                      qda_file({{"bound.wav", Bytes{1, 2, 3}}, {"select.wav", Bytes(64, 0)}}));
     std::ostringstream err;
     SfxBackend sfx(audio_, dir_.path(), err);
     EXPECT_EQ(err.str(), "sfx: no .wav files in " + (dir_ / "sounds.qda").string() + "\n");

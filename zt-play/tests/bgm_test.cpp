@@ -123,8 +123,8 @@ TEST_F(BgmCreateTest, TheFirstSoundfontBesideTheExecutableInByteOrder) {
   err_.str("");
   backend = create_with(std::nullopt, std::nullopt);
   const fs::path taken = beside_ / "tim.SF2";
-  EXPECT_EQ(err_.str(),
-            "midi: could not load " + taken.string() + " (" + taken.string() + ": Not a RIFF file)\n");
+  EXPECT_EQ(err_.str(), "midi: could not load " + taken.string() + " (" + taken.string() +
+                            ": Not a RIFF file)\n");
   EXPECT_NE(dynamic_cast<SilentBackend*>(backend.get()), nullptr);
 }
 
@@ -154,8 +154,8 @@ TEST(BgmCreateDevice, NoAudioOutputDeviceIsNamedInTheLine) {
   env.err = &err;
   auto backend = create(audio, dir.path(), fs::path(ZT_TEST_SOUNDFONT), std::nullopt, env);
   const std::string text = err.str();
-  EXPECT_THAT(text, ::testing::StartsWith(std::string("midi: could not load ") +
-                                          ZT_TEST_SOUNDFONT + " (no audio output device: "));
+  EXPECT_THAT(text, ::testing::StartsWith(std::string("midi: could not load ") + ZT_TEST_SOUNDFONT +
+                                          " (no audio output device: "));
   EXPECT_THAT(text, ::testing::EndsWith(")\n"));
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1);
   EXPECT_NE(dynamic_cast<SilentBackend*>(backend.get()), nullptr);

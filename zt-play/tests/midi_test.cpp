@@ -71,15 +71,14 @@ TEST(BuildTimeline, TimecodeDivisionCountsFramesAndSubframes) {
     std::uint64_t at_tick_600;
   };
   const Case cases[] = {
-      {25, 40, 600000},                      // 1 ms a tick
+      {25, 40, 600000},                        // 1 ms a tick
       {24, 0, 600ull * (1000000000 / 24000)},  // 0 subframes count as 1
       {29, 4, 600ull * (1000000000 / (4 * 29970))},
   };
   for (const Case& c : cases) {
     SmfTrack t;
     t.tempo(0, 1).event(600, {0x90, 60, 1}).end();  // tempo is not looked at
-    const auto division =
-        static_cast<std::uint16_t>(((256 - c.fps) & 0xFF) << 8 | c.subframes);
+    const auto division = static_cast<std::uint16_t>(((256 - c.fps) & 0xFF) << 8 | c.subframes);
     auto tl = build_timeline(test::smf_file(0, division, {t}));
     ASSERT_TRUE(tl) << int(c.fps);
     EXPECT_THAT(times(*tl), ::testing::ElementsAre(c.at_tick_600)) << int(c.fps);
@@ -139,8 +138,8 @@ class SequencerTest : public ::testing::Test {
 TEST_F(SequencerTest, SendsEachMessageWhenItIsDue) {
   seq_.begin();
   EXPECT_EQ(rec_->take(), volumes(100));
-  seq_.handle(midi_cmd::Play{false, song({at(0, {0x90, 60, 100}), at(10000, {0x80, 60, 0}),
-                                          at(10000, {0xC0, 3})})});
+  seq_.handle(midi_cmd::Play{
+      false, song({at(0, {0x90, 60, 100}), at(10000, {0x80, 60, 0}), at(10000, {0xC0, 3})})});
   EXPECT_EQ(rec_->take(), all_notes_off());  // and no volume: nothing changed
   seq_.advance();
   EXPECT_THAT(rec_->take(), ::testing::ElementsAre(Bytes{0x90, 60, 100}));
@@ -160,8 +159,8 @@ TEST_F(SequencerTest, SongVolumesAreScaledByTheMaster) {
   rec_->take();
   seq_.handle(midi_cmd::SetVolume{50});
   EXPECT_EQ(rec_->take(), volumes(50));
-  seq_.handle(midi_cmd::Play{false, song({at(0, {0xB3, 7, 64}), at(0, {0xB3, 7, 64}),
-                                          at(100000, {0x90, 1, 1})})});
+  seq_.handle(midi_cmd::Play{
+      false, song({at(0, {0xB3, 7, 64}), at(0, {0xB3, 7, 64}), at(100000, {0x90, 1, 1})})});
   rec_->take();
   seq_.advance();
   EXPECT_THAT(rec_->take(), ::testing::ElementsAre(cc(3, 7, 32)));  // the repeat is not sent
@@ -258,8 +257,11 @@ TEST_F(SequencerTest, StopEndsSongFadeAndFlag) {
 
 Bytes two_notes() {
   SmfTrack t;
-  t.event(0, {0x90, 60, 100}).event(48, {0x80, 60, 0}).event(0, {0x90, 64, 100})
-      .event(48, {0x80, 64, 0}).end();
+  t.event(0, {0x90, 60, 100})
+      .event(48, {0x80, 60, 0})
+      .event(0, {0x90, 64, 100})
+      .event(48, {0x80, 64, 0})
+      .end();
   return test::smf_file(0, 96, {t});
 }
 
@@ -285,9 +287,8 @@ class MidiBackendTest : public ::testing::Test {
   }
   std::unique_ptr<MidiBackend> make(const std::string& port,
                                     std::optional<std::string> factory_error = std::nullopt) {
-    return std::make_unique<MidiBackend>(dir_.path(), port,
-                                         test::recording_factory(rec_, factory_error), clock_,
-                                         &err_);
+    return std::make_unique<MidiBackend>(
+        dir_.path(), port, test::recording_factory(rec_, factory_error), clock_, &err_);
   }
 
   test::TempDir dir_;
@@ -360,8 +361,8 @@ TEST_F(MidiBackendTest, PlaysOnTheThreadAndSilencesAllChannelsWhenDropped) {
   const std::vector<Bytes> sent = rec_->take();
   std::vector<Bytes> expected = volumes(100);
   for (const Bytes& b : all_notes_off()) expected.push_back(b);
-  for (const Bytes& b : {Bytes{0x90, 60, 100}, Bytes{0x80, 60, 0}, Bytes{0x90, 64, 100},
-                         Bytes{0x80, 64, 0}}) {
+  for (const Bytes& b :
+       {Bytes{0x90, 60, 100}, Bytes{0x80, 60, 0}, Bytes{0x90, 64, 100}, Bytes{0x80, 64, 0}}) {
     expected.push_back(b);
   }
   for (int i = 0; i < 2; ++i) {  // the song's end, then the thread's last act

@@ -121,8 +121,8 @@ TEST_F(SynthTest, FadeOutStepsBySampleCountAndRampsWithinEachBlock) {
     render_blocks(*synth_, *sink_, 1);
     render_blocks(*reference, *ref_sink, 1);
     const std::uint64_t rendered = block * SynthBackend::kBlockFrames;
-    const auto expected = static_cast<std::int32_t>(
-        100 - 5 * std::min<std::uint64_t>(rendered / 2205, 20));
+    const auto expected =
+        static_cast<std::int32_t>(100 - 5 * std::min<std::uint64_t>(rendered / 2205, 20));
     ASSERT_EQ(synth_->volume(), expected) << "block " << block;
     const float g = (before / 100.0f) * (before / 100.0f);
     const float h = (expected / 100.0f) * (expected / 100.0f);
@@ -230,7 +230,8 @@ TEST_F(SynthTest, LoopsAsTheRepeatSettingSays) {
 
 TEST_F(SynthTest, HandlesCountSuccessfulLoadsOnly) {
   test::write_bytes(dir_ / "junk.mid", test::Bytes{'M', 'T', 'h', 'd', 0, 0});
-  test::write_bytes(dir_ / "timecode.mid", test::smf_file(0, 0xE728, {test::SmfTrack{}.event(0, {0x90, 60, 1}).end()}));
+  test::write_bytes(dir_ / "timecode.mid",
+                    test::smf_file(0, 0xE728, {test::SmfTrack{}.event(0, {0x90, 60, 1}).end()}));
   EXPECT_EQ(synth_->play(1, false), 1);  // nothing loaded yet
   EXPECT_EQ(synth_->load_file("missing.mid"), 0);
   EXPECT_EQ(synth_->load_file("junk.mid"), 0);

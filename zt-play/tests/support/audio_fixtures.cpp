@@ -23,7 +23,9 @@ void put_u32(Bytes& out, std::uint32_t v) {
   put_u16(out, v & 0xFFFF);
   put_u16(out, v >> 16);
 }
-void put_text(Bytes& out, std::string_view s) { out.insert(out.end(), s.begin(), s.end()); }
+void put_text(Bytes& out, std::string_view s) {
+  out.insert(out.end(), s.begin(), s.end());
+}
 
 }  // namespace
 
@@ -69,7 +71,8 @@ Bytes qda_file(const std::vector<std::pair<std::string, Bytes>>& members) {
     out.insert(out.end(), raw.begin(), raw.end());
     offset += static_cast<std::uint32_t>(data.size());
   }
-  for (const auto& member : members) out.insert(out.end(), member.second.begin(), member.second.end());
+  for (const auto& member : members)
+    out.insert(out.end(), member.second.begin(), member.second.end());
   return out;
 }
 
@@ -109,7 +112,9 @@ StderrCapture::StderrCapture() {
   close(fd);
 }
 
-StderrCapture::~StderrCapture() { text(); }
+StderrCapture::~StderrCapture() {
+  text();
+}
 
 std::string StderrCapture::text() {
   if (done_) return {};
@@ -163,7 +168,8 @@ void RecordingMidiOutput::send(std::span<const std::uint8_t> message) {
 
 MidiOutputFactory recording_factory(std::shared_ptr<RecordedMidi> rec,
                                     std::optional<std::string> error) {
-  return [rec, error](std::string_view client) -> std::variant<std::unique_ptr<MidiOutput>, std::string> {
+  return [rec, error](
+             std::string_view client) -> std::variant<std::unique_ptr<MidiOutput>, std::string> {
     {
       std::lock_guard lock(rec->mu);
       ++rec->clients_made;
