@@ -146,7 +146,7 @@ void App::handle_event(const SDL_Event& event, SDL_Window* window, bool& fullscr
       const SDL_Keycode sym = event.key.keysym.sym;
       if (sym == SDLK_UNKNOWN || (down && event.key.repeat != 0)) break;
       if (const int entry = key_entry(sym)) {
-        host.base.key_table()[static_cast<std::size_t>(entry)] = down ? 1 : 0;
+        set_entry(entry, down);
       } else if (sym == SDLK_LSHIFT || sym == SDLK_RSHIFT) {
         fast = down;
       } else if (sym == SDLK_F11 && down) {
@@ -164,8 +164,7 @@ void App::handle_event(const SDL_Event& event, SDL_Window* window, bool& fullscr
     case SDL_MOUSEBUTTONDOWN:
     case SDL_MOUSEBUTTONUP:
       if (const int entry = button_entry(event.button.button)) {
-        host.base.key_table()[static_cast<std::size_t>(entry)] =
-            event.type == SDL_MOUSEBUTTONDOWN ? 1 : 0;
+        set_entry(entry, event.type == SDL_MOUSEBUTTONDOWN);
       }
       break;
     default:
@@ -173,11 +172,34 @@ void App::handle_event(const SDL_Event& event, SDL_Window* window, bool& fullscr
   }
 }
 
+void App::set_entry(int entry, bool down) {
+  const auto i = static_cast<std::size_t>(entry);
+  if (down) {
+    host.base.key_table()[i] = 1;
+    unseen_press[i] = true;
+    held_release[i] = false;
+  } else if (unseen_press[i]) {
+    held_release[i] = true;
+  } else {
+    host.base.key_table()[i] = 0;
+  }
+}
+
+void App::release_held_keys() {
+  for (std::size_t i = 0; i < 256; ++i) {
+    if (held_release[i]) host.base.key_table()[i] = 0;
+    held_release[i] = false;
+    unseen_press[i] = false;
+  }
+}
+
 void App::step_game(SDL_Window* window, bool fullscreen) {
   const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
   host.base.clock_ms() = static_cast<std::uint32_t>(static_cast<std::uint64_t>(since.count()));
 
-  if (const std::optional<GameError> e = game.step_frame(host)) {
+  const std::optional<GameError> error = game.step_frame(host);
+  release_held_keys();
+  if (const std::optional<GameError> e = error) {
     const std::string message(text(*e));
     std::cerr << message << std::endl;
     if (show_error) show_error(message);

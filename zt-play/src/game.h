@@ -63,6 +63,10 @@ struct App {
   std::uint8_t last_flags = 0;
   // The confinement rectangle in force, put back after a warp.
   std::optional<SDL_Rect> mouse_rect;
+  // Presses not yet seen by a game step, and their releases held back until
+  // one has run, so that a tap shorter than a step still acts once.
+  std::array<bool, 256> unseen_press{};
+  std::array<bool, 256> held_release{};
   // Where the error of a game step went; the tests replace the dialog.
   void (*show_error)(std::string_view message) = nullptr;
 
@@ -78,6 +82,8 @@ struct App {
 
  private:
   void warp_cursor(SDL_Window* window, bool fullscreen);
+  void set_entry(int entry, bool down);
+  void release_held_keys();
 };
 
 // Steps 7 to 19 of start-up: the data directory, the settings, the host, the

@@ -1,0 +1,132 @@
+#!/bin/bash
+# End-to-end tests of the real program.
+#   e2e.sh cli EXE DATA_DIR     start-up failures, no display needed
+#   e2e.sh window EXE DATA_DIR  the window under an X server (run inside xvfb-run)
+# The program always runs on a copy of the data directory in a temporary
+# directory. Exit 77 means skipped.
+set -u
+mode=$1
+exe=$2
+data=$3
+[ -f "$data/images.qda" ] || { echo "no generated data directory at $data"; exit 77; }
+
+work=$(mktemp -d)
+pid=
+cleanup() {
+  if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then kill "$pid"; wait "$pid" 2>/dev/null; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+cp -r "$data" "$work/data"
+export SDL_AUDIODRIVER=dummy
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+pass() { echo "ok: $*"; }
+
+if [ "$mode" = cli ]; then
+  # No display, so that the error box returns at once.
+  unset DISPLAY WAYLAND_DISPLAY
+  env SDL_VIDEODRIVER=dummy "$exe" --window=0 >"$work/out" 2>"$work/err"
+  rc=$?
+  [ $rc -eq 2 ] || fail "bad option: status $rc"
+  grep -qx 'error: invalid --window=0 (fullscreen, or a window scale 1-10)' "$work/err" \
+    && pass "bad option" || fail "bad option message: $(cat "$work/err")"
+
+  env SDL_VIDEODRIVER=dummy "$exe" --bogus >"$work/out" 2>"$work/err"
+  rc=$?
+  [ $rc -eq 2 ] && grep -qx 'error: unknown option: --bogus' "$work/err" \
+    && pass "unknown option" || fail "unknown option: status $rc, $(cat "$work/err")"
+
+  env SDL_VIDEODRIVER=dummy "$exe" --data-dir="$work/missing" >"$work/out" 2>"$work/err"
+  rc=$?
+  [ $rc -eq 2 ] && grep -qx "error: $work/missing/images.qda not found" "$work/err" \
+    && pass "missing data directory" || fail "missing data: status $rc, $(cat "$work/err")"
+
+  env SDL_VIDEODRIVER=dummy "$exe" --help >"$work/out" 2>"$work/err"
+  rc=$?
+  [ $rc -eq 0 ] && [ "$(head -1 "$work/out")" = "Zentropolium Ported" ] \
+    && [ "$(wc -l <"$work/out")" -eq 11 ] && pass "help" || fail "help: status $rc"
+  exit $((failures > 0))
+fi
+
+# ---- window mode ----
+for tool in xdotool xwininfo import compare convert; do
+  command -v $tool >/dev/null || { echo "missing $tool"; exit 77; }
+done
+
+# Presses held for a few game steps, as a person would.
+press_key() { xdotool keydown --window "$wid" "$1"; sleep 0.1; xdotool keyup --window "$wid" "$1"; }
+click_at() {
+  xdotool mousemove --window "$wid" "$1" "$2"; sleep 0.15
+  xdotool mousedown --window "$wid" 1; sleep 0.1; xdotool mouseup --window "$wid" 1
+}
+# Differing pixels between two pictures of the same size, in percent.
+diff_percent() {
+  local n
+  n=$(compare -metric AE -fuzz 12% "$1" "$2" null: 2>&1 | cut -d' ' -f1)
+  echo $(( ${n%.*} * 100 / (960 * 720) ))
+}
+
+cd "$work"
+"$exe" --data-dir="$work/data" >"$work/out" 2>"$work/err" &
+pid=$!
+wid=$(timeout 15 xdotool search --sync --name '^Zentropolium$' | head -1)
+[ -n "$wid" ] || { echo "FAIL: no window"; cat "$work/err"; exit 1; }
+xdotool windowfocus --sync "$wid" 2>/dev/null
+
+geometry=$(xwininfo -id "$wid" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}')
+[ "$geometry" = 960x720 ] && pass "window 960x720" || fail "window is $geometry"
+
+# The logo runs 180 steps (4.5 s), then the title menu fades in.
+sleep 7
+press_key s
+import -window "$wid" title.png
+sleep 0.3
+if [ -f data/ScrSht0.bmp ]; then
+  pass "S writes ScrSht0.bmp"
+  # The window shows the game's own frame scaled by 3; only the animated
+  # parts may differ between the two moments.
+  convert data/ScrSht0.bmp -filter point -resize 300% shot3.png
+  d=$(diff_percent shot3.png title.png)
+  [ "$d" -lt 15 ] && pass "title menu on screen ($d% differs from the game's frame)" \
+    || fail "window differs from the game's frame by $d%"
+else
+  fail "no ScrSht0.bmp"
+fi
+
+# Field (100, 160) is the OPTION row; the window point is its centre at scale 3.
+click_at 301 481
+sleep 1
+import -window "$wid" options.png
+d=$(diff_percent title.png options.png)
+[ "$d" -gt 30 ] && pass "OPTION opens the options screen ($d% changed)" \
+  || fail "options screen not shown ($d% changed)"
+
+# Switch DrawBackground off (row 1, field y 65), then GO BACK TO MENU (field y 225).
+click_at 301 196
+sleep 0.3
+click_at 301 676
+sleep 1
+
+# One Esc on the title menu leads to the exit screen, whose 41st frame ends the program.
+press_key Escape
+for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$pid" 2>/dev/null; then
+  fail "still running after Esc on the title menu"
+else
+  wait "$pid"
+  rc=$?
+  pid=
+  [ $rc -eq 0 ] && pass "Esc ends with status 0" || fail "status $rc"
+fi
+
+size=$(stat -c %s data/ZTScore.dat 2>/dev/null || echo none)
+[ "$size" = 320 ] && pass "score file written" || fail "score file: $size"
+if grep -q '^DrawBackground=0' data/Zentria.ini 2>/dev/null; then
+  pass "changed setting saved"
+else
+  fail "Zentria.ini: $(cat data/Zentria.ini 2>/dev/null || echo missing)"
+fi
+
+[ $failures -eq 0 ] || { echo "--- stderr"; cat "$work/err"; }
+exit $((failures > 0))
