@@ -79,11 +79,12 @@ struct App {
   // Clears the window, draws the newest picture scaled and shows it.
   void draw(SDL_Renderer* renderer, SDL_Texture* texture, SDL_Window* window);
   void save_on_exit();
+  // Run after every game step: clears the releases held back for it.
+  void release_held_keys();
 
  private:
   void warp_cursor(SDL_Window* window, bool fullscreen);
   void set_entry(int entry, bool down);
-  void release_held_keys();
 };
 
 // Steps 7 to 19 of start-up: the data directory, the settings, the host, the
