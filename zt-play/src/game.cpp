@@ -279,8 +279,12 @@ void App::apply_cursor_grab(SDL_Window* window, bool force) {
     (void)SDL_SetWindowMouseRect(window, nullptr);
   }
   SDL_SetWindowMouseGrab(window, want ? SDL_TRUE : SDL_FALSE);
-  // SDL2 reports no result: the grab in force tells.
-  if ((SDL_GetWindowMouseGrab(window) == SDL_TRUE) == want) {
+  // SDL2 reports no result: the grab in force tells. A window without the
+  // input focus yet (just created) gets the grab once the focus arrives.
+  const Uint32 flags = SDL_GetWindowFlags(window);
+  const bool pending = want && (flags & SDL_WINDOW_MOUSE_GRABBED) != 0 &&
+                       (flags & SDL_WINDOW_INPUT_FOCUS) == 0;
+  if (pending || (SDL_GetWindowMouseGrab(window) == SDL_TRUE) == want) {
     grabbed = want;
   } else if (want && !grab_error_reported) {
     grab_error_reported = true;

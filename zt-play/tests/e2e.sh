@@ -128,5 +128,53 @@ else
   fail "Zentria.ini: $(cat data/Zentria.ini 2>/dev/null || echo missing)"
 fi
 
-[ $failures -eq 0 ] || { echo "--- stderr"; cat "$work/err"; }
+# Whether the pointer, sent to the far corner of the screen, stays in the field.
+pointer_confined() {
+  xdotool mousemove 640 512
+  sleep 0.2
+  xdotool mousemove 1270 1015
+  sleep 0.3
+  eval "$(xdotool getmouselocation --shell)"
+  [ "$X" -lt $((wx + ww)) ] && [ "$Y" -lt $((wy + wh)) ]
+}
+start_small() {
+  "$exe" --data-dir="$work/data" --window=2 "$@" >"$work/out2" 2>>"$work/err2" &
+  pid=$!
+  wid=$(timeout 15 xdotool search --sync --name '^Zentropolium$' | head -1)
+  xdotool windowfocus --sync "$wid" 2>/dev/null
+  sleep 0.5
+  read -r wx wy ww wh < <(xwininfo -id "$wid" | awk '/Absolute upper-left X/ {x=$4}
+    /Absolute upper-left Y/ {y=$4} /Width:/ {w=$2} /Height:/ {h=$2} END {print x, y, w, h}')
+}
+# Esc on the logo ends the program at once.
+end_on_logo() {
+  press_key Escape
+  for _ in $(seq 30); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  if kill -0 "$pid" 2>/dev/null; then
+    fail "Esc on the logo did not end the program"
+  else
+    wait "$pid" && pass "Esc on the logo ends with status 0" || fail "status $? after Esc on the logo"
+    pid=
+  fi
+}
+
+start_small --confine=on
+[ "${ww}x${wh}" = 640x480 ] && pass "--window=2 is 640x480" || fail "--window=2 is ${ww}x${wh}"
+pointer_confined && pass "--confine=on keeps the pointer in the field" \
+  || fail "pointer left the field: $X,$Y (window $wx,$wy ${ww}x${wh})"
+end_on_logo
+
+# Without a window manager the window keeps its size in full screen, but full
+# screen always confines the pointer, which shows that F11 switched.
+start_small
+pointer_confined && fail "pointer confined with --confine off" || pass "windowed: pointer free"
+press_key F11
+sleep 0.5
+pointer_confined && pass "F11: full screen confines the pointer" || fail "F11: pointer free"
+press_key F11
+sleep 0.5
+pointer_confined && fail "F11 again: still confined" || pass "F11 again: windowed, pointer free"
+end_on_logo
+
+[ $failures -eq 0 ] || { echo "--- stderr"; cat "$work/err" "$work/err2"; }
 exit $((failures > 0))
