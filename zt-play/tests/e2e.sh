@@ -1,20 +1,24 @@
 #!/bin/bash
 # End-to-end tests of the real program.
 #   e2e.sh cli EXE DATA_DIR     start-up failures, no display needed
-#   e2e.sh window EXE DATA_DIR  the window under an X server (run inside xvfb-run)
+#   e2e.sh window EXE DATA_DIR [REPLAYER]
+#                               the window under an X server (run inside xvfb-run);
+#                               REPLAYER: the test program that replays a recording
+#                               of this run in memory
 # The program always runs on a copy of the data directory in a temporary
 # directory. Exit 77 means skipped.
 set -u
 mode=$1
 exe=$2
 data=$3
+replayer=${4:-}
 [ -f "$data/images.qda" ] || { echo "no generated data directory at $data"; exit 77; }
 
 work=$(mktemp -d)
 pid=
 cleanup() {
   if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then kill "$pid"; wait "$pid" 2>/dev/null; fi
-  rm -rf "$work"
+  if [ -n "${ZT_E2E_KEEP:-}" ]; then echo "kept $work"; else rm -rf "$work"; fi
 }
 trap cleanup EXIT
 cp -r "$data" "$work/data"
@@ -175,6 +179,51 @@ press_key F11
 sleep 0.5
 pointer_confined && fail "F11 again: still confined" || pass "F11 again: windowed, pointer free"
 end_on_logo
+
+# A recorded play: NEW GAME records into slot 1 with AutoSaveAt1 on, the hand
+# moves, Shift runs the rest of the play fast until it ends; then the core's
+# in-memory host replays the recording to the same end and score.
+if [ -n "$replayer" ]; then
+  rm -rf "$work/data"
+  cp -r "$data" "$work/data"
+  printf '[GameSetting]\r\nAutoSaveAt1=1\r\n' >"$work/data/Zentria.ini"
+  start_small
+  sleep 6.5  # the logo, then the title menu
+  # NEW GAME is the first row, field (100, 130); at scale 2 its centre is (201, 261).
+  xdotool mousemove --window "$wid" 201 261
+  sleep 0.15
+  xdotool mousedown --window "$wid" 1; sleep 0.1; xdotool mouseup --window "$wid" 1
+  sleep 0.5
+  rec="$work/data/Rec/Rec1.dat"
+  done_recording() { [ -f "$rec" ] && [ "$(od -An -tx1 -N8 "$rec" | tr -d ' 0\n')" != "" ]; }
+  # The hand circles about the field's centre; one xdotool run moves the
+  # pointer every few milliseconds.
+  moves=$(awk -v w="$wid" 'BEGIN { for (i = 0; i < 300; i++) { a = i * 0.008;
+    printf "mousemove --window %s %d %d sleep 0.004 ", w, 320 + 160 * sin(a), 240 + 110 * sin(a * 1.3) } }')
+  # A few seconds at the normal pace, then Shift runs the rest of the play fast.
+  for n in $(seq 40); do
+    done_recording && break
+    [ "$n" = 4 ] && xdotool keydown --window "$wid" shift
+    # shellcheck disable=SC2086
+    xdotool $moves
+  done
+  xdotool keyup --window "$wid" shift
+  if done_recording; then
+    pass "a play was recorded ($(stat -c %s "$rec") bytes)"
+    ZT_REPLAY_DIR="$work/data" "$replayer" --gtest_filter='ReplayAgreement.*' >"$work/replay" 2>&1
+    rc=$?
+    if [ $rc -eq 0 ] && grep -q '^\[  PASSED  \] 1 test' "$work/replay" && ! grep -q SKIPPED "$work/replay"; then
+      pass "the in-memory host replays the recording to the same score: $(grep -o 'replayed.*' "$work/replay")"
+    else
+      fail "replay disagrees:"; cat "$work/replay"
+    fi
+  else
+    fail "no finished recording"
+  fi
+  kill "$pid" 2>/dev/null
+  wait "$pid" 2>/dev/null
+  pid=
+fi
 
 [ $failures -eq 0 ] || { echo "--- stderr"; cat "$work/err" "$work/err2"; }
 exit $((failures > 0))
