@@ -34,7 +34,9 @@ SettingsSnapshot snapshot(const TGame& game) {
 
 namespace {
 
-void show_error_box(std::string_view message) { dialog::show(dialog::kError, message); }
+void show_error_box(std::string_view message) {
+  dialog::show(dialog::kError, message);
+}
 
 bool window_fullscreen(SDL_Window* window) {
   return (SDL_GetWindowFlags(window) & SDL_WINDOW_FULLSCREEN) != 0;
@@ -282,14 +284,13 @@ void App::apply_cursor_grab(SDL_Window* window, bool force) {
   // SDL2 reports no result: the grab in force tells. A window without the
   // input focus yet (just created) gets the grab once the focus arrives.
   const Uint32 flags = SDL_GetWindowFlags(window);
-  const bool pending = want && (flags & SDL_WINDOW_MOUSE_GRABBED) != 0 &&
-                       (flags & SDL_WINDOW_INPUT_FOCUS) == 0;
+  const bool pending =
+      want && (flags & SDL_WINDOW_MOUSE_GRABBED) != 0 && (flags & SDL_WINDOW_INPUT_FOCUS) == 0;
   if (pending || (SDL_GetWindowMouseGrab(window) == SDL_TRUE) == want) {
     grabbed = want;
   } else if (want && !grab_error_reported) {
     grab_error_reported = true;
-    std::cerr << "could not confine the pointer to the play field: " << SDL_GetError()
-              << std::endl;
+    std::cerr << "could not confine the pointer to the play field: " << SDL_GetError() << std::endl;
   }
 }
 
@@ -445,7 +446,9 @@ struct SdlLibrary {
   ~SdlLibrary() { SDL_Quit(); }
 };
 
-std::string sdl_error(std::string_view what) { return std::string(what) + SDL_GetError(); }
+std::string sdl_error(std::string_view what) {
+  return std::string(what) + SDL_GetError();
+}
 
 }  // namespace
 
@@ -498,9 +501,8 @@ std::optional<std::string> run(const std::vector<std::string>& args) {
 
   std::unique_ptr<SDL_Renderer, SdlDeleter> renderer(SDL_CreateRenderer(window.get(), -1, 0));
   if (!renderer) return sdl_error("could not create the renderer: ");
-  std::unique_ptr<SDL_Texture, SdlDeleter> texture(
-      SDL_CreateTexture(renderer.get(), SDL_PIXELFORMAT_XRGB8888, SDL_TEXTUREACCESS_STREAMING, 320,
-                        240));
+  std::unique_ptr<SDL_Texture, SdlDeleter> texture(SDL_CreateTexture(
+      renderer.get(), SDL_PIXELFORMAT_XRGB8888, SDL_TEXTUREACCESS_STREAMING, 320, 240));
   if (!texture) return sdl_error("could not create the present texture: ");
   SDL_SetTextureScaleMode(texture.get(), SDL_ScaleModeNearest);
 

@@ -1,5 +1,3 @@
-#include "game.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -7,6 +5,7 @@
 #include <filesystem>
 
 #include "audio_fixtures.h"
+#include "game.h"
 #include "layout.h"
 
 namespace zt::game {
@@ -15,7 +14,9 @@ namespace {
 namespace fs = std::filesystem;
 
 std::vector<std::string> g_errors;
-void record_error(std::string_view message) { g_errors.emplace_back(message); }
+void record_error(std::string_view message) {
+  g_errors.emplace_back(message);
+}
 
 // The app on a copy of the generated data, with a window, renderer and
 // texture of SDL's dummy video driver.
@@ -238,14 +239,15 @@ TEST_F(AppTest, DrawingScalesThePictureThroughTheColourTable) {
   EXPECT_TRUE(app->colour_table_valid);
 
   std::vector<std::uint32_t> shown(1000 * 700);
-  ASSERT_EQ(SDL_RenderReadPixels(renderer, nullptr, SDL_PIXELFORMAT_XRGB8888, shown.data(),
-                                 1000 * 4),
-            0)
+  ASSERT_EQ(
+      SDL_RenderReadPixels(renderer, nullptr, SDL_PIXELFORMAT_XRGB8888, shown.data(), 1000 * 4), 0)
       << SDL_GetError();
-  const auto at = [&](int x, int y) { return shown[static_cast<std::size_t>(y) * 1000 + x] & 0xFFFFFF; };
+  const auto at = [&](int x, int y) {
+    return shown[static_cast<std::size_t>(y) * 1000 + x] & 0xFFFFFF;
+  };
   EXPECT_EQ(at(179, 110), 0u) << "outside the field stays black";
-  EXPECT_EQ(at(180, 110), 0u);        // pixel 0: colour 0
-  EXPECT_EQ(at(181, 111), 0u);        // still pixel 0 at scale 2
+  EXPECT_EQ(at(180, 110), 0u);         // pixel 0: colour 0
+  EXPECT_EQ(at(181, 111), 0u);         // still pixel 0 at scale 2
   EXPECT_EQ(at(182, 110), 0xFFFFFFu);  // pixel 1: colour 255
   EXPECT_EQ(at(184, 110), 0x123456u);  // pixel 2: colour 7
   EXPECT_EQ(at(180 + 639, 110 + 479), 0x123456u);
@@ -289,7 +291,7 @@ TEST(LocalDatetime, RoundsTheOffsetToWholeMinutesWithARealFloor) {
     std::int64_t applied;
   };
   const Case cases[] = {
-      {0, 0},          {19800, 19800},   {29, 0},          {30, 60},
+      {0, 0},           {19800, 19800},   {29, 0},          {30, 60},
       {-12600, -12600}, {-12629, -12600}, {-12631, -12660}, {-31, -60},
   };
   for (const Case& c : cases) {
