@@ -24,8 +24,8 @@ constexpr std::int32_t kLineCutFrames = 120;
 
 // Upper score bounds of rank titles 0 to 18; above the last comes 19.
 constexpr std::array<std::int64_t, 19> kRankBounds = {
-    1000,     10000,    30000,    60000,     100000,    150000,    300000,
-    500000,   1000000,  3000000,  5000000,   10000000,  15000000,  20000000,
+    1000,     10000,    30000,    60000,     100000,    150000,   300000,
+    500000,   1000000,  3000000,  5000000,   10000000,  15000000, 20000000,
     30000000, 50000000, 70000000, 100000000, 1000000000};
 
 constexpr std::int32_t kRankCellW = 100;

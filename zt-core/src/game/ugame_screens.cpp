@@ -117,8 +117,8 @@ std::optional<GameError> TGame::state_title(Host& host) {
   host.free_surface(plate);
 
   if (experiment) {
-    draw_big_text("FOR EXPERIMENT", 160, 93 - sine_at(2 * std::int64_t{fc}) / 200, kAlignCentre,
-                  -2, true, fc / 5, host);
+    draw_big_text("FOR EXPERIMENT", 160, 93 - sine_at(2 * std::int64_t{fc}) / 200, kAlignCentre, -2,
+                  true, fc / 5, host);
   }
   if (fc % 40 < 20) draw_text("VER. 1.3", 319, 230, kAlignRight, 0, false, 0, host);
 
@@ -133,8 +133,12 @@ std::optional<GameError> TGame::state_title(Host& host) {
   const std::int32_t hovered = menu_row_at(p.x, p.y, experiment);
 
   const std::array<std::string_view, kMenuRows> labels = {
-      flag(kAutoSaveAt1) ? "NEW GAMEr" : "NEW GAME", "RANKING",     "OPTION",
-      "RECORD DATA",                                 "REPLAY DATA", "EXIT GAME"};
+      flag(kAutoSaveAt1) ? "NEW GAMEr" : "NEW GAME",
+      "RANKING",
+      "OPTION",
+      "RECORD DATA",
+      "REPLAY DATA",
+      "EXIT GAME"};
   for (std::int32_t i = 1; i <= kMenuRows; ++i) {
     if (experiment && (i == 4 || i == 5)) continue;
     draw_text(labels[static_cast<std::size_t>(i - 1)], 159, 130 + 15 * (i - 1), kAlignCentre, 5,
@@ -228,7 +232,8 @@ std::optional<GameError> TGame::state_options(Host& host) {
         settings_.flags = static_cast<std::uint8_t>(settings_.flags ^ (1u << (i - 1)));
       }
     }
-    if (bgm_.device_failed()) settings_.flags = static_cast<std::uint8_t>(settings_.flags & ~kPlayMidi);
+    if (bgm_.device_failed())
+      settings_.flags = static_cast<std::uint8_t>(settings_.flags & ~kPlayMidi);
     if (!bgm_.on() && flag(kPlayMidi)) {
       bgm_.set_on(true, host);
       bgm_.play("title", true, 0, 0, host);
