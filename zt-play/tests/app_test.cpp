@@ -283,6 +283,13 @@ TEST_F(AppTest, ConfinementFollowsTheOptionFocusAndState) {
   app->apply_cursor_grab(window, true);
   EXPECT_FALSE(app->grabbed) << "play confinement outside a play";
   EXPECT_EQ(app->grab_state, 0);
+  app->game.start_play(TGame::kModePlain, 0, false, app->host);
+  app->game.set_state(kStatePlay, app->host);
+  app->apply_cursor_grab(window, false);
+  EXPECT_TRUE(app->grabbed) << "play confinement during a play";
+  app->game.set_state(kStatePause, app->host);
+  app->apply_cursor_grab(window, false);
+  EXPECT_FALSE(app->grabbed) << "leaving the play releases the pointer";
 }
 
 TEST(LocalDatetime, RoundsTheOffsetToWholeMinutesWithARealFloor) {
