@@ -1,0 +1,107 @@
+// The top of the program: start-up and teardown, the window with its
+// renderer and streaming texture, the event loop with the fixed 25 ms game
+// step, the mapping of SDL input to the key codes the core reads, the mouse
+// confinement, and the drawing of the 8-bit picture through a colour table.
+#pragma once
+
+#include <SDL.h>
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "game/ugame.h"
+#include "options.h"
+#include "play_host.h"
+
+namespace zt::game {
+
+using Clock = std::chrono::steady_clock;
+
+inline constexpr std::chrono::milliseconds kStep{25};
+inline constexpr std::chrono::milliseconds kFastSlice{8};
+inline constexpr std::chrono::milliseconds kMaxSleep{2};
+
+// The settings snapshot of what the game holds now.
+options::SettingsSnapshot snapshot(const TGame& game);
+options::SettingsSnapshot snapshot(const TConfig& settings);
+
+struct App {
+  App(TGame game, PlayHost host, std::filesystem::path data_dir, std::string settings_text,
+      const options::Options& opts);
+
+  TGame game;
+  PlayHost host;
+  std::filesystem::path data_dir;
+  std::string settings_text;
+  options::SettingsSnapshot settings_at_start;
+  std::optional<std::vector<std::uint8_t>> frame_pixels;
+  std::int32_t frame_width = 0;
+  std::int32_t frame_height = 0;
+  Palette frame_palette{};
+  Clock::time_point start;
+  Clock::time_point next_step;
+  std::array<std::uint32_t, 256> colour_table{};
+  bool fast = false;
+  bool quit = false;
+  bool cursor_shown = false;
+  bool grabbed = false;
+  bool grab_error_reported = false;
+  bool focused = true;
+  bool colour_table_valid = false;
+  Palette colour_table_palette{};
+  bool new_frame = false;
+  options::Confine confine = options::Confine::Off;
+  std::uint8_t grab_state = 2;  // 2: never applied
+  std::uint8_t last_state = kStateLogo;
+  std::uint8_t last_flags = 0;
+  // The confinement rectangle in force, put back after a warp.
+  std::optional<SDL_Rect> mouse_rect;
+  // Presses not yet seen by a game step, and their releases held back until
+  // one has run, so that a tap shorter than a step still acts once.
+  std::array<bool, 256> unseen_press{};
+  std::array<bool, 256> held_release{};
+  // Where the error of a game step went; the tests replace the dialog.
+  void (*show_error)(std::string_view message) = nullptr;
+
+  // Applies one event from the queue.
+  void handle_event(const SDL_Event& event, SDL_Window* window, bool& fullscreen);
+  void step_game(SDL_Window* window, bool fullscreen);
+  void apply_cursor_grab(SDL_Window* window, bool force);
+  // Fills the locked texture with the newest picture through the colour table.
+  void present(SDL_Texture* texture);
+  // Clears the window, draws the newest picture scaled and shows it.
+  void draw(SDL_Renderer* renderer, SDL_Texture* texture, SDL_Window* window);
+  void save_on_exit();
+  // Run after every game step: clears the releases held back for it.
+  void release_held_keys();
+
+ private:
+  void warp_cursor(SDL_Window* window, bool fullscreen);
+  void set_entry(int entry, bool down);
+};
+
+// Steps 7 to 19 of start-up: the data directory, the settings, the host, the
+// sound, the game with its score table and music. The audio subsystem may be
+// absent.
+std::variant<std::unique_ptr<App>, std::string> create_app(
+    const options::Options& opts, const std::filesystem::path& data_dir,
+    const std::optional<AudioSubsystem>& audio);
+
+// Sleeps until close to the deadline, then waits out the rest.
+void delay_precise(Clock::duration d);
+
+// Runs the loop until the app's quit flag is set.
+void main_loop(SDL_Texture* texture, SDL_Renderer* renderer, App& app, SDL_Window* window,
+               bool& fullscreen);
+
+// The whole program after the program name: nothing, or the start-up error.
+std::optional<std::string> run(const std::vector<std::string>& args);
+
+}  // namespace zt::game

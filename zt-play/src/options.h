@@ -1,0 +1,72 @@
+// The program's command line, the search for the data directory and the
+// writing of the score and settings files once the main loop has ended.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <variant>
+#include <vector>
+
+namespace zt::options {
+
+enum class Confine : std::uint8_t { Off = 0, Play = 1, On = 2 };
+
+inline constexpr std::uint32_t kMinScale = 1;
+inline constexpr std::uint32_t kMaxScale = 10;
+
+struct Options {
+  std::string data_dir = "Zentropolium 1.3";
+  std::optional<std::string> soundfont;
+  std::optional<std::string> midi_port;
+  std::uint32_t scale = 3;
+  bool cursor_shown = false;
+  bool fullscreen = false;
+  bool help = false;
+  Confine confine = Confine::Off;
+  friend bool operator==(const Options&, const Options&) = default;
+};
+
+// Eleven lines without a line end after the last.
+std::string_view usage_text();
+
+// The arguments after the program name; an error text on the first bad one.
+std::variant<Options, std::string> parse_options(const std::vector<std::string>& args);
+
+// The directory as given when it holds "images.qda", else the same relative
+// path beside the executable when that one does, else the directory as given.
+std::filesystem::path resolve_data_dir(const std::filesystem::path& dir);
+// The same search with the executable's directory supplied.
+std::filesystem::path resolve_data_dir(const std::filesystem::path& dir,
+                                       const std::optional<std::filesystem::path>& exe_dir);
+
+// The settings the game can change while it runs.
+struct SettingsSnapshot {
+  std::string last_player_name;
+  std::int32_t num_of_fragments = 0;
+  std::int32_t score_num_of_digits = 0;
+  std::int32_t score_separate = 0;
+  std::int32_t appeared_max_rank = 0;  // a title index
+  std::uint8_t flags = 0;
+  friend bool operator==(const SettingsSnapshot&, const SettingsSnapshot&) = default;
+};
+
+// Prints "could not save PATH: REASON" to standard error and shows it in an
+// error box; the program goes on.
+void report_save_error(const std::filesystem::path& path, const std::error_code& error);
+
+using SaveErrorReporter = std::function<void(const std::filesystem::path&, const std::error_code&)>;
+
+// Writes "ZTScore.dat" when score bytes are given and "Zentria.ini" only when
+// the snapshots differ. Each failure is reported and the next file is still
+// written.
+void write_save_files(const std::filesystem::path& dir, const std::string& settings_text,
+                      const std::optional<std::vector<std::uint8_t>>& score_bytes,
+                      const SettingsSnapshot& at_start, const SettingsSnapshot& now,
+                      const SaveErrorReporter& report = report_save_error);
+
+}  // namespace zt::options

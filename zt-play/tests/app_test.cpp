@@ -1,0 +1,312 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+
+#include "audio_fixtures.h"
+#include "game.h"
+#include "layout.h"
+
+namespace zt::game {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> g_errors;
+void record_error(std::string_view message) {
+  g_errors.emplace_back(message);
+}
+
+// The app on a copy of the generated data, with a window, renderer and
+// texture of SDL's dummy video driver.
+class AppTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const fs::path data = ZT_GENERATED_DATA_DIR;
+    if (!fs::exists(data / "images.qda")) GTEST_SKIP() << "no generated data at " << data;
+    ::setenv("SDL_VIDEODRIVER", "dummy", 1);
+    ::setenv("SDL_AUDIODRIVER", "dummy", 1);
+    ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_VIDEO), 0) << SDL_GetError();
+    fs::copy(data, dir.path() / "data", fs::copy_options::recursive);
+    make_app(options::Options{});
+  }
+  void TearDown() override {
+    app.reset();
+    if (texture) SDL_DestroyTexture(texture);
+    if (renderer) SDL_DestroyRenderer(renderer);
+    if (window) SDL_DestroyWindow(window);
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    g_errors.clear();
+  }
+
+  void make_app(const options::Options& opts) {
+    auto made = create_app(opts, dir.path() / "data", std::nullopt);
+    ASSERT_TRUE(std::holds_alternative<std::unique_ptr<App>>(made)) << std::get<std::string>(made);
+    app = std::move(std::get<std::unique_ptr<App>>(made));
+    app->show_error = record_error;
+    if (!window) {
+      window = SDL_CreateWindow("Zentropolium", 0, 0, 960, 720, SDL_WINDOW_RESIZABLE);
+      ASSERT_NE(window, nullptr) << SDL_GetError();
+      renderer = SDL_CreateRenderer(window, -1, SDL_RENDERER_SOFTWARE);
+      ASSERT_NE(renderer, nullptr) << SDL_GetError();
+      texture = SDL_CreateTexture(renderer, SDL_PIXELFORMAT_XRGB8888, SDL_TEXTUREACCESS_STREAMING,
+                                  320, 240);
+      ASSERT_NE(texture, nullptr) << SDL_GetError();
+      SDL_SetTextureScaleMode(texture, SDL_ScaleModeNearest);
+    }
+  }
+
+  void send(const SDL_Event& e) { app->handle_event(e, window, fullscreen); }
+  static SDL_Event key(bool down, SDL_Keycode sym, bool repeat = false) {
+    SDL_Event e{};
+    e.type = down ? SDL_KEYDOWN : SDL_KEYUP;
+    e.key.keysym.sym = sym;
+    e.key.repeat = repeat ? 1 : 0;
+    return e;
+  }
+  static SDL_Event button(bool down, Uint8 b) {
+    SDL_Event e{};
+    e.type = down ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP;
+    e.button.button = b;
+    return e;
+  }
+  static SDL_Event motion(int x, int y) {
+    SDL_Event e{};
+    e.type = SDL_MOUSEMOTION;
+    e.motion.x = x;
+    e.motion.y = y;
+    return e;
+  }
+  std::uint8_t entry(int code) const { return app->host.base.key_table()[code]; }
+  // Nonzero key table entries.
+  std::vector<int> pressed() const {
+    std::vector<int> v;
+    for (int i = 0; i < 256; ++i) {
+      if (entry(i)) v.push_back(i);
+    }
+    return v;
+  }
+  void step_until_state(std::uint8_t s, int limit = 400) {
+    for (int i = 0; i < limit && app->game.state() != s; ++i) app->step_game(window, fullscreen);
+    ASSERT_EQ(app->game.state(), s);
+  }
+
+  test::TempDir dir;
+  std::unique_ptr<App> app;
+  SDL_Window* window = nullptr;
+  SDL_Renderer* renderer = nullptr;
+  SDL_Texture* texture = nullptr;
+  bool fullscreen = false;
+};
+
+TEST_F(AppTest, KeysAndButtonsMapToTheCoresKeyCodes) {
+  struct Case {
+    const char* what;
+    SDL_Event event;
+    std::vector<int> entries;  // set after the event
+  };
+  const std::vector<Case> cases = {
+      {"Esc", key(true, SDLK_ESCAPE), {kKeyEsc}},
+      {"C", key(true, SDLK_c), {kKeyC}},
+      {"P", key(true, SDLK_p), {kKeyP}},
+      {"Q", key(true, SDLK_q), {kKeyQ}},
+      {"S", key(true, SDLK_s), {kKeyS}},
+      {"R is not read", key(true, SDLK_r), {}},
+      {"A is not read", key(true, SDLK_a), {}},
+      {"unknown key", key(true, SDLK_UNKNOWN), {}},
+      {"left", button(true, SDL_BUTTON_LEFT), {kKeyLButton}},
+      {"middle", button(true, SDL_BUTTON_MIDDLE), {kKeyMButton}},
+      {"right", button(true, SDL_BUTTON_RIGHT), {kKeyRButton}},
+      {"side button 4", button(true, 4), {}},
+      {"side button 5", button(true, 5), {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    app->host.base.key_table().fill(0);
+    send(c.event);
+    EXPECT_EQ(pressed(), c.entries);
+    EXPECT_FALSE(app->fast);
+  }
+}
+
+TEST_F(AppTest, ARepeatChangesNothingAndAReleaseClearsOnceAStepHasSeenThePress) {
+  send(key(true, SDLK_p));
+  app->release_held_keys();  // a step has run
+  app->host.clear_key(kKeyP);
+  send(key(true, SDLK_p, true));
+  EXPECT_EQ(entry(kKeyP), 0) << "a repeat must not press again";
+  app->host.base.key_table()[kKeyP] = 1;
+  send(key(false, SDLK_p));
+  EXPECT_EQ(entry(kKeyP), 0);
+
+  // Press and release between two steps: the step still sees the press once.
+  send(button(true, SDL_BUTTON_LEFT));
+  send(button(false, SDL_BUTTON_LEFT));
+  EXPECT_EQ(entry(kKeyLButton), 1);
+  app->release_held_keys();
+  EXPECT_EQ(entry(kKeyLButton), 0);
+  // Pressed again before the step: the press stands.
+  send(key(true, SDLK_c));
+  send(key(false, SDLK_c));
+  send(key(true, SDLK_c));
+  app->release_held_keys();
+  EXPECT_EQ(entry(kKeyC), 1);
+}
+
+TEST_F(AppTest, ShiftHoldsFastMode) {
+  send(key(true, SDLK_LSHIFT));
+  EXPECT_TRUE(app->fast);
+  send(key(false, SDLK_LSHIFT));
+  EXPECT_FALSE(app->fast);
+  send(key(true, SDLK_RSHIFT));
+  EXPECT_TRUE(app->fast);
+  send(key(false, SDLK_RSHIFT));
+  EXPECT_FALSE(app->fast);
+  EXPECT_TRUE(pressed().empty());
+}
+
+TEST_F(AppTest, MotionMapsWindowPointsToFieldPixels) {
+  send(motion(480, 360));
+  EXPECT_EQ(app->host.mouse_pos(), (Point{160, 120}));
+  send(motion(2, 2));
+  EXPECT_EQ(app->host.mouse_pos(), (Point{0, 0}));
+  SDL_SetWindowSize(window, 1000, 700);
+  send(motion(180, 110));  // the corner of the 640 x 480 field at (180, 110)
+  EXPECT_EQ(app->host.mouse_pos(), (Point{0, 0}));
+  send(motion(180 + 639, 110 + 479));
+  EXPECT_EQ(app->host.mouse_pos(), (Point{319, 239}));
+}
+
+TEST_F(AppTest, QuitAndCloseEndTheLoop) {
+  SDL_Event e{};
+  e.type = SDL_QUIT;
+  send(e);
+  EXPECT_TRUE(app->quit);
+  app->quit = false;
+  e.type = SDL_WINDOWEVENT;
+  e.window.event = SDL_WINDOWEVENT_CLOSE;
+  send(e);
+  EXPECT_TRUE(app->quit);
+}
+
+TEST_F(AppTest, ReachingTheTitleMovesThePointerToTheMenu) {
+  send(motion(10, 10));
+  step_until_state(kStateTitle);
+  EXPECT_EQ(app->host.mouse_pos(), (Point{100, 130}));
+  EXPECT_FALSE(app->host.pending_warp);
+  EXPECT_EQ(app->last_state, kStateTitle);
+}
+
+TEST_F(AppTest, TheSoundEffectsFollowPlaySEFromTheNextStep) {
+  ASSERT_TRUE(app->host.sfx->enabled());
+  app->game.settings().flags &= static_cast<std::uint8_t>(~kPlaySE);
+  app->step_game(window, fullscreen);
+  EXPECT_FALSE(app->host.sfx->enabled());
+  app->game.settings().flags |= kPlaySE;
+  app->step_game(window, fullscreen);
+  EXPECT_TRUE(app->host.sfx->enabled());
+}
+
+TEST_F(AppTest, OnlyTheNewestPictureOfAStepIsKept) {
+  app->host.base.dd_fill_rect(kFrame, 0, 0, 320, 240, 9);
+  app->host.base.present();
+  app->step_game(window, fullscreen);  // the logo presents its own picture after it
+  ASSERT_TRUE(app->frame_pixels);
+  EXPECT_TRUE(app->new_frame);
+  ASSERT_TRUE(app->host.base.last_frame());
+  EXPECT_EQ(*app->frame_pixels, *app->host.base.last_frame());
+  EXPECT_NE(*app->frame_pixels, std::vector<std::uint8_t>(320 * 240, 9));
+}
+
+TEST_F(AppTest, DrawingScalesThePictureThroughTheColourTable) {
+  SDL_SetWindowSize(window, 1000, 700);
+  std::vector<std::uint8_t> pixels(320 * 240, 7);
+  pixels[0] = 0;
+  pixels[1] = 255;
+  Palette palette{};
+  palette.fill(0x55);  // entries 0 and 255 are black and white whatever it says
+  palette[7 * 4 + 0] = 0x12;
+  palette[7 * 4 + 1] = 0x34;
+  palette[7 * 4 + 2] = 0x56;
+  app->frame_pixels = pixels;
+  app->frame_width = 320;
+  app->frame_height = 240;
+  app->frame_palette = palette;
+  app->new_frame = true;
+  app->draw(renderer, texture, window);
+  EXPECT_FALSE(app->new_frame);
+  EXPECT_TRUE(app->colour_table_valid);
+
+  std::vector<std::uint32_t> shown(1000 * 700);
+  ASSERT_EQ(
+      SDL_RenderReadPixels(renderer, nullptr, SDL_PIXELFORMAT_XRGB8888, shown.data(), 1000 * 4), 0)
+      << SDL_GetError();
+  const auto at = [&](int x, int y) {
+    return shown[static_cast<std::size_t>(y) * 1000 + x] & 0xFFFFFF;
+  };
+  EXPECT_EQ(at(179, 110), 0u) << "outside the field stays black";
+  EXPECT_EQ(at(180, 110), 0u);         // pixel 0: colour 0
+  EXPECT_EQ(at(181, 111), 0u);         // still pixel 0 at scale 2
+  EXPECT_EQ(at(182, 110), 0xFFFFFFu);  // pixel 1: colour 255
+  EXPECT_EQ(at(184, 110), 0x123456u);  // pixel 2: colour 7
+  EXPECT_EQ(at(180 + 639, 110 + 479), 0x123456u);
+  EXPECT_EQ(at(180 + 640, 110 + 479), 0u);
+}
+
+TEST_F(AppTest, AGameErrorIsShownAndEndsTheLoop) {
+  // A directory where the screenshot goes makes saving it fail.
+  fs::create_directory(dir.path() / "data" / "ScrSht0.bmp");
+  send(key(true, SDLK_s));
+  app->step_game(window, fullscreen);
+  EXPECT_TRUE(app->quit);
+  EXPECT_THAT(g_errors, ::testing::ElementsAre("could not save the screenshot"));
+}
+
+TEST_F(AppTest, ConfinementFollowsTheOptionFocusAndState) {
+  options::Options opts;
+  opts.confine = options::Confine::On;
+  make_app(opts);
+  app->apply_cursor_grab(window, true);
+  if (!app->grabbed) GTEST_SKIP() << "this video driver does not grab";
+  ASSERT_TRUE(app->mouse_rect);
+  EXPECT_EQ(app->mouse_rect->w, 960);
+  SDL_Event e{};
+  e.type = SDL_WINDOWEVENT;
+  e.window.event = SDL_WINDOWEVENT_FOCUS_LOST;
+  send(e);
+  EXPECT_FALSE(app->grabbed);
+  EXPECT_FALSE(app->mouse_rect);
+
+  opts.confine = options::Confine::Play;
+  make_app(opts);
+  app->apply_cursor_grab(window, true);
+  EXPECT_FALSE(app->grabbed) << "play confinement outside a play";
+  EXPECT_EQ(app->grab_state, 0);
+  app->game.start_play(TGame::kModePlain, 0, false, app->host);
+  app->game.set_state(kStatePlay, app->host);
+  app->apply_cursor_grab(window, false);
+  EXPECT_TRUE(app->grabbed) << "play confinement during a play";
+  app->game.set_state(kStatePause, app->host);
+  app->apply_cursor_grab(window, false);
+  EXPECT_FALSE(app->grabbed) << "leaving the play releases the pointer";
+}
+
+TEST(LocalDatetime, RoundsTheOffsetToWholeMinutesWithARealFloor) {
+  struct Case {
+    std::int64_t offset;
+    std::int64_t applied;
+  };
+  const Case cases[] = {
+      {0, 0},           {19800, 19800},   {29, 0},          {30, 60},
+      {-12600, -12600}, {-12629, -12600}, {-12631, -12660}, {-31, -60},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.offset);
+    EXPECT_DOUBLE_EQ(local_datetime(1000.0, c.offset),
+                     (1000.0 + static_cast<double>(c.applied)) / 86400.0 + 25569.0);
+  }
+}
+
+}  // namespace
+}  // namespace zt::game

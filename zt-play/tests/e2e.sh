@@ -1,0 +1,233 @@
+#!/bin/bash
+# End-to-end tests of the real program.
+#   e2e.sh cli EXE DATA_DIR     start-up failures, no display needed
+#   e2e.sh window EXE DATA_DIR [REPLAYER]
+#                               the window under an X server (run inside xvfb-run);
+#                               REPLAYER: the test program that replays a recording
+#                               of this run in memory
+# The program always runs on a copy of the data directory in a temporary
+# directory. Exit 77 means skipped.
+set -u
+mode=$1
+exe=$2
+data=$3
+replayer=${4:-}
+[ -f "$data/images.qda" ] || { echo "no generated data directory at $data"; exit 77; }
+
+work=$(mktemp -d)
+pid=
+cleanup() {
+  if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then kill "$pid"; wait "$pid" 2>/dev/null; fi
+  if [ -n "${ZT_E2E_KEEP:-}" ]; then echo "kept $work"; else rm -rf "$work"; fi
+}
+trap cleanup EXIT
+cp -r "$data" "$work/data"
+export SDL_AUDIODRIVER=dummy
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+pass() { echo "ok: $*"; }
+
+if [ "$mode" = cli ]; then
+  # No display, so that the error box returns at once.
+  unset DISPLAY WAYLAND_DISPLAY
+  env SDL_VIDEODRIVER=dummy "$exe" --window=0 >"$work/out" 2>"$work/err"
+  rc=$?
+  [ $rc -eq 2 ] || fail "bad option: status $rc"
+  grep -qx 'error: invalid --window=0 (fullscreen, or a window scale 1-10)' "$work/err" \
+    && pass "bad option" || fail "bad option message: $(cat "$work/err")"
+
+  env SDL_VIDEODRIVER=dummy "$exe" --bogus >"$work/out" 2>"$work/err"
+  rc=$?
+  [ $rc -eq 2 ] && grep -qx 'error: unknown option: --bogus' "$work/err" \
+    && pass "unknown option" || fail "unknown option: status $rc, $(cat "$work/err")"
+
+  env SDL_VIDEODRIVER=dummy "$exe" --data-dir="$work/missing" >"$work/out" 2>"$work/err"
+  rc=$?
+  [ $rc -eq 2 ] && grep -qx "error: $work/missing/images.qda not found" "$work/err" \
+    && pass "missing data directory" || fail "missing data: status $rc, $(cat "$work/err")"
+
+  env SDL_VIDEODRIVER=dummy "$exe" --help >"$work/out" 2>"$work/err"
+  rc=$?
+  [ $rc -eq 0 ] && [ "$(head -1 "$work/out")" = "Zentropolium Ported" ] \
+    && [ "$(wc -l <"$work/out")" -eq 11 ] && pass "help" || fail "help: status $rc"
+  exit $((failures > 0))
+fi
+
+# ---- window mode ----
+# The X11, OpenGL and D-Bus libraries keep allocations to the end of the
+# process; in a sanitizer build only this mode's leak check is off (the
+# in-process tests check the program's own code for leaks).
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
+for tool in xdotool xwininfo import compare convert; do
+  command -v $tool >/dev/null || { echo "missing $tool"; exit 77; }
+done
+
+# Presses held for a few game steps, as a person would.
+press_key() { xdotool keydown --window "$wid" "$1"; sleep 0.1; xdotool keyup --window "$wid" "$1"; }
+click_at() {
+  xdotool mousemove --window "$wid" "$1" "$2"; sleep 0.15
+  xdotool mousedown --window "$wid" 1; sleep 0.1; xdotool mouseup --window "$wid" 1
+}
+# Differing pixels between two pictures of the same size, in percent.
+diff_percent() {
+  local n
+  n=$(compare -metric AE -fuzz 12% "$1" "$2" null: 2>&1 | cut -d' ' -f1)
+  echo $(( ${n%.*} * 100 / (960 * 720) ))
+}
+
+cd "$work"
+"$exe" --data-dir="$work/data" >"$work/out" 2>"$work/err" &
+pid=$!
+wid=$(timeout 15 xdotool search --sync --name '^Zentropolium$' | head -1)
+[ -n "$wid" ] || { echo "FAIL: no window"; cat "$work/err"; exit 1; }
+xdotool windowfocus --sync "$wid" 2>/dev/null
+
+geometry=$(xwininfo -id "$wid" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}')
+[ "$geometry" = 960x720 ] && pass "window 960x720" || fail "window is $geometry"
+
+# The logo runs 180 steps (4.5 s), then the title menu fades in.
+sleep 7
+press_key s
+import -window "$wid" title.png
+sleep 0.3
+if [ -f data/ScrSht0.bmp ]; then
+  pass "S writes ScrSht0.bmp"
+  # The window shows the game's own frame scaled by 3; only the animated
+  # parts may differ between the two moments.
+  convert data/ScrSht0.bmp -filter point -resize 300% shot3.png
+  d=$(diff_percent shot3.png title.png)
+  [ "$d" -lt 15 ] && pass "title menu on screen ($d% differs from the game's frame)" \
+    || fail "window differs from the game's frame by $d%"
+else
+  fail "no ScrSht0.bmp"
+fi
+
+# Field (100, 160) is the OPTION row; the window point is its centre at scale 3.
+click_at 301 481
+sleep 1
+import -window "$wid" options.png
+d=$(diff_percent title.png options.png)
+[ "$d" -gt 30 ] && pass "OPTION opens the options screen ($d% changed)" \
+  || fail "options screen not shown ($d% changed)"
+
+# Switch DrawBackground off (row 1, field y 65), then GO BACK TO MENU (field y 225).
+click_at 301 196
+sleep 0.3
+click_at 301 676
+sleep 1
+
+# One Esc on the title menu leads to the exit screen, whose 41st frame ends the program.
+press_key Escape
+for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$pid" 2>/dev/null; then
+  fail "still running after Esc on the title menu"
+else
+  wait "$pid"
+  rc=$?
+  pid=
+  [ $rc -eq 0 ] && pass "Esc ends with status 0" || fail "status $rc"
+fi
+
+size=$(stat -c %s data/ZTScore.dat 2>/dev/null || echo none)
+[ "$size" = 320 ] && pass "score file written" || fail "score file: $size"
+if grep -q '^DrawBackground=0' data/Zentria.ini 2>/dev/null; then
+  pass "changed setting saved"
+else
+  fail "Zentria.ini: $(cat data/Zentria.ini 2>/dev/null || echo missing)"
+fi
+
+# Whether the pointer, sent to the far corner of the screen, stays in the field.
+pointer_confined() {
+  xdotool mousemove 640 512
+  sleep 0.2
+  xdotool mousemove 1270 1015
+  sleep 0.3
+  eval "$(xdotool getmouselocation --shell)"
+  [ "$X" -lt $((wx + ww)) ] && [ "$Y" -lt $((wy + wh)) ]
+}
+start_small() {
+  "$exe" --data-dir="$work/data" --window=2 "$@" >"$work/out2" 2>>"$work/err2" &
+  pid=$!
+  wid=$(timeout 15 xdotool search --sync --name '^Zentropolium$' | head -1)
+  xdotool windowfocus --sync "$wid" 2>/dev/null
+  sleep 0.5
+  read -r wx wy ww wh < <(xwininfo -id "$wid" | awk '/Absolute upper-left X/ {x=$4}
+    /Absolute upper-left Y/ {y=$4} /Width:/ {w=$2} /Height:/ {h=$2} END {print x, y, w, h}')
+}
+# Esc on the logo ends the program at once.
+end_on_logo() {
+  press_key Escape
+  for _ in $(seq 30); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  if kill -0 "$pid" 2>/dev/null; then
+    fail "Esc on the logo did not end the program"
+  else
+    wait "$pid" && pass "Esc on the logo ends with status 0" || fail "status $? after Esc on the logo"
+    pid=
+  fi
+}
+
+start_small --confine=on
+[ "${ww}x${wh}" = 640x480 ] && pass "--window=2 is 640x480" || fail "--window=2 is ${ww}x${wh}"
+pointer_confined && pass "--confine=on keeps the pointer in the field" \
+  || fail "pointer left the field: $X,$Y (window $wx,$wy ${ww}x${wh})"
+end_on_logo
+
+# Without a window manager the window keeps its size in full screen, but full
+# screen always confines the pointer, which shows that F11 switched.
+start_small
+pointer_confined && fail "pointer confined with --confine off" || pass "windowed: pointer free"
+press_key F11
+sleep 0.5
+pointer_confined && pass "F11: full screen confines the pointer" || fail "F11: pointer free"
+press_key F11
+sleep 0.5
+pointer_confined && fail "F11 again: still confined" || pass "F11 again: windowed, pointer free"
+end_on_logo
+
+# A recorded play: NEW GAME records into slot 1 with AutoSaveAt1 on, the hand
+# moves, Shift runs the rest of the play fast until it ends; then the core's
+# in-memory host replays the recording to the same end and score.
+if [ -n "$replayer" ]; then
+  rm -rf "$work/data"
+  cp -r "$data" "$work/data"
+  printf '[GameSetting]\r\nAutoSaveAt1=1\r\n' >"$work/data/Zentria.ini"
+  start_small
+  sleep 6.5  # the logo, then the title menu
+  # NEW GAME is the first row, field (100, 130); at scale 2 its centre is (201, 261).
+  xdotool mousemove --window "$wid" 201 261
+  sleep 0.15
+  xdotool mousedown --window "$wid" 1; sleep 0.1; xdotool mouseup --window "$wid" 1
+  sleep 0.5
+  rec="$work/data/Rec/Rec1.dat"
+  done_recording() { [ -f "$rec" ] && [ "$(od -An -tx1 -N8 "$rec" | tr -d ' 0\n')" != "" ]; }
+  # The hand circles about the field's centre; one xdotool run moves the
+  # pointer every few milliseconds.
+  moves=$(awk -v w="$wid" 'BEGIN { for (i = 0; i < 300; i++) { a = i * 0.008;
+    printf "mousemove --window %s %d %d sleep 0.004 ", w, 320 + 160 * sin(a), 240 + 110 * sin(a * 1.3) } }')
+  # A few seconds at the normal pace, then Shift runs the rest of the play fast.
+  for n in $(seq 40); do
+    done_recording && break
+    [ "$n" = 4 ] && xdotool keydown --window "$wid" shift
+    # shellcheck disable=SC2086
+    xdotool $moves
+  done
+  xdotool keyup --window "$wid" shift
+  if done_recording; then
+    pass "a play was recorded ($(stat -c %s "$rec") bytes)"
+    ZT_REPLAY_DIR="$work/data" "$replayer" --gtest_filter='ReplayAgreement.*' >"$work/replay" 2>&1
+    rc=$?
+    if [ $rc -eq 0 ] && grep -q '^\[  PASSED  \] 1 test' "$work/replay" && ! grep -q SKIPPED "$work/replay"; then
+      pass "the in-memory host replays the recording to the same score: $(grep -o 'replayed.*' "$work/replay")"
+    else
+      fail "replay disagrees:"; cat "$work/replay"
+    fi
+  else
+    fail "no finished recording"
+  fi
+  kill "$pid" 2>/dev/null
+  wait "$pid" 2>/dev/null
+  pid=
+fi
+
+[ $failures -eq 0 ] || { echo "--- stderr"; cat "$work/err" "$work/err2"; }
+exit $((failures > 0))

@@ -1,0 +1,267 @@
+#include "options.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "audio_fixtures.h"
+#include "files.h"
+#include "formats/config.h"
+
+namespace zt::options {
+namespace {
+
+using test::TempDir;
+
+// ---- Parsing ----
+
+struct ParseCase {
+  std::vector<std::string> args;
+  // Either the options expected or the error text.
+  std::optional<Options> options;
+  std::string error;
+};
+
+Options with(auto&& edit) {
+  Options o;
+  edit(o);
+  return o;
+}
+
+std::vector<ParseCase> parse_cases() {
+  const auto err = [](std::vector<std::string> a, std::string e) {
+    return ParseCase{std::move(a), std::nullopt, std::move(e)};
+  };
+  const auto ok = [](std::vector<std::string> a, Options o) {
+    return ParseCase{std::move(a), std::move(o), {}};
+  };
+  const std::string window_range = " (fullscreen, or a window scale 1-10)";
+  return {
+      ok({}, Options{}),
+      ok({"--window=2"}, with([](Options& o) { o.scale = 2; })),
+      ok({"--window", "2"}, with([](Options& o) { o.scale = 2; })),
+      ok({"--window=+4"}, with([](Options& o) { o.scale = 4; })),
+      ok({"--window=10"}, with([](Options& o) { o.scale = 10; })),
+      ok({"--window=1"}, with([](Options& o) { o.scale = 1; })),
+      ok({"--window=fullscreen", "--window=2"}, with([](Options& o) { o.scale = 2; })),
+      ok({"--window=2", "--window=fullscreen"}, with([](Options& o) {
+           o.scale = 2;
+           o.fullscreen = true;
+         })),
+      err({"--window"}, "--window requires a value"),
+      err({"--cursor"}, "--cursor requires a value"),
+      err({"--window=0"}, "invalid --window=0" + window_range),
+      err({"--window=11"}, "invalid --window=11" + window_range),
+      err({"--window=-4"}, "invalid --window=-4" + window_range),
+      err({"--window=4.0"}, "invalid --window=4.0" + window_range),
+      err({"--window="}, "invalid --window=" + window_range),
+      err({"--window=+"}, "invalid --window=+" + window_range),
+      err({"--window=Fullscreen"}, "invalid --window=Fullscreen" + window_range),
+      err({"--window=4294967298"}, "invalid --window=4294967298" + window_range),
+      err({"--Window=2"}, "unknown option: --Window"),
+      err({"--help=1"}, "unknown option: --help"),
+      err({"foo"}, "unknown option: foo"),
+      err({"--bogus", "-h"}, "unknown option: --bogus"),
+      ok({"-h", "--bogus"}, with([](Options& o) { o.help = true; })),
+      ok({"--window=5", "--help", "--window=0"}, with([](Options& o) {
+           o.scale = 5;
+           o.help = true;
+         })),
+      // The next argument is the value, whatever it looks like.
+      ok({"--data-dir", "--help"}, with([](Options& o) { o.data_dir = "--help"; })),
+      ok({"--data-dir="}, with([](Options& o) { o.data_dir = ""; })),
+      ok({"--data-dir=a=b"}, with([](Options& o) { o.data_dir = "a=b"; })),
+      ok({"--confine=play"}, with([](Options& o) { o.confine = Confine::Play; })),
+      ok({"--confine", "on", "--confine=off"}, Options{}),
+      err({"--confine=ON"}, "invalid --confine=ON (off|play|on)"),
+      ok({"--cursor=show"}, with([](Options& o) { o.cursor_shown = true; })),
+      ok({"--cursor=show", "--cursor=hide"}, Options{}),
+      err({"--cursor=SHOW"}, "invalid --cursor=SHOW (show|hide)"),
+      ok({"--soundfont=/x/y.sf2", "--midi-port", "Synth"}, with([](Options& o) {
+           o.soundfont = "/x/y.sf2";
+           o.midi_port = "Synth";
+         })),
+      ok({"--midi-port="}, with([](Options& o) { o.midi_port = ""; })),
+      // The first error ends parsing.
+      err({"--cursor=x", "--confine=y"}, "invalid --cursor=x (show|hide)"),
+  };
+}
+
+TEST(ParseOptions, TableOfCases) {
+  for (const ParseCase& c : parse_cases()) {
+    std::string label;
+    for (const std::string& a : c.args) label += "[" + a + "]";
+    SCOPED_TRACE(label);
+    const std::variant<Options, std::string> r = parse_options(c.args);
+    if (c.options) {
+      ASSERT_TRUE(std::holds_alternative<Options>(r)) << std::get<std::string>(r);
+      EXPECT_EQ(std::get<Options>(r), *c.options);
+    } else {
+      ASSERT_TRUE(std::holds_alternative<std::string>(r));
+      EXPECT_EQ(std::get<std::string>(r), c.error);
+    }
+  }
+}
+
+TEST(ParseOptions, DefaultsAreTheDocumentedOnes) {
+  const Options o = std::get<Options>(parse_options({}));
+  EXPECT_EQ(o.data_dir, "Zentropolium 1.3");
+  EXPECT_EQ(o.scale, 3u);
+  EXPECT_FALSE(o.fullscreen);
+  EXPECT_FALSE(o.cursor_shown);
+  EXPECT_EQ(o.confine, Confine::Off);
+  EXPECT_FALSE(o.soundfont);
+  EXPECT_FALSE(o.midi_port);
+  EXPECT_FALSE(o.help);
+}
+
+TEST(UsageText, ElevenLinesWithDescriptionsInColumn27) {
+  const std::string_view text = usage_text();
+  EXPECT_NE(text.back(), '\n');
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= text.size(); ++i) {
+    if (i == text.size() || text[i] == '\n') {
+      lines.emplace_back(text.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  ASSERT_EQ(lines.size(), 11u);
+  EXPECT_EQ(lines[0], "Zentropolium Ported");
+  EXPECT_EQ(lines[1], "");
+  EXPECT_EQ(lines[2], "Usage: zt-play [options]");
+  EXPECT_EQ(lines[3], "");
+  for (std::size_t i = 4; i < 11; ++i) {
+    SCOPED_TRACE(lines[i]);
+    ASSERT_GT(lines[i].size(), 26u);
+    EXPECT_EQ(lines[i].substr(0, 4), "  --");
+    EXPECT_EQ(lines[i][25], ' ');
+    EXPECT_NE(lines[i][26], ' ');
+  }
+  EXPECT_EQ(lines[10], "  --help                  show this message");
+}
+
+// ---- The data directory ----
+
+void touch(const std::filesystem::path& p) {
+  std::filesystem::create_directories(p.parent_path());
+  std::ofstream(p) << "x";
+}
+
+TEST(ResolveDataDir, PrefersTheGivenPathThenTheOneBesideTheExecutable) {
+  TempDir cwd_dir;
+  TempDir exe_dir;
+  touch(exe_dir / "Data/images.qda");
+  const std::filesystem::path old = std::filesystem::current_path();
+  std::filesystem::current_path(cwd_dir.path());
+
+  // Only beside the executable.
+  EXPECT_EQ(resolve_data_dir("Data", exe_dir.path()), exe_dir.path() / "Data");
+  // A directory, not a file, named images.qda does not count.
+  std::filesystem::create_directories(cwd_dir / "Data/images.qda");
+  EXPECT_EQ(resolve_data_dir("Data", exe_dir.path()), exe_dir.path() / "Data");
+  std::filesystem::remove(cwd_dir / "Data/images.qda");
+  // Found as given: the executable's copy is not looked at.
+  touch(cwd_dir / "Data/images.qda");
+  EXPECT_EQ(resolve_data_dir("Data", exe_dir.path()), "Data");
+  // Nowhere: unchanged, also without an executable path.
+  EXPECT_EQ(resolve_data_dir("Missing", exe_dir.path()), "Missing");
+  EXPECT_EQ(resolve_data_dir("Missing", std::nullopt), "Missing");
+  // An absolute path stays itself when joined to the executable's directory.
+  EXPECT_EQ(resolve_data_dir(exe_dir / "Data", cwd_dir.path()), exe_dir / "Data");
+
+  std::filesystem::current_path(old);
+}
+
+// ---- Saving on exit ----
+
+struct Reported {
+  std::filesystem::path path;
+  std::error_code error;
+};
+
+class SaveFiles : public ::testing::Test {
+ protected:
+  SaveErrorReporter reporter() {
+    return [this](const std::filesystem::path& p, const std::error_code& e) {
+      reported.push_back({p, e});
+    };
+  }
+  static std::string read_text(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
+
+  TempDir dir;
+  std::vector<Reported> reported;
+  SettingsSnapshot start{"ALICE", 20, 12, 4, 3, 0x07};
+};
+
+TEST_F(SaveFiles, UnchangedSettingsWriteOnlyTheScoreFile) {
+  const std::vector<std::uint8_t> score(320, 0xAB);
+  write_save_files(dir.path(), "[GameSetting]\r\n", score, start, start, reporter());
+  EXPECT_TRUE(reported.empty());
+  EXPECT_FALSE(std::filesystem::exists(dir / "Zentria.ini"));
+  EXPECT_EQ(read_text(dir / "ZTScore.dat"), std::string(320, '\xAB'));
+}
+
+TEST_F(SaveFiles, NoScoreBytesAndNoChangeWriteNothing) {
+  write_save_files(dir.path(), "", std::nullopt, start, start, reporter());
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+TEST_F(SaveFiles, AnyChangedFieldRewritesTheSettingsInPlace) {
+  const std::vector<void (*)(SettingsSnapshot&)> edits = {
+      [](SettingsSnapshot& s) { s.last_player_name = "BOB"; },
+      [](SettingsSnapshot& s) { s.num_of_fragments = 30; },
+      [](SettingsSnapshot& s) { s.score_num_of_digits = 13; },
+      [](SettingsSnapshot& s) { s.score_separate = 3; },
+      [](SettingsSnapshot& s) { s.appeared_max_rank = 18; },
+      [](SettingsSnapshot& s) { s.flags ^= 0x02; },
+  };
+  // A line of its own that saving must keep, and a byte above 127 kept as it stands.
+  const std::string text = latin1_to_utf8("; mine \xE9\r\n[GameSetting]\r\nPlaySE=1\r\n");
+  for (std::size_t i = 0; i < edits.size(); ++i) {
+    SCOPED_TRACE(i);
+    std::filesystem::remove(dir / "Zentria.ini");
+    SettingsSnapshot now = start;
+    edits[i](now);
+    write_save_files(dir.path(), text, std::nullopt, start, now, reporter());
+    const std::string written = read_text(dir / "Zentria.ini");
+    EXPECT_EQ(written.substr(0, 9), "; mine \xE9\r");
+    EXPECT_THAT(written, ::testing::HasSubstr("LastPlayerName=" + now.last_player_name));
+    EXPECT_THAT(written,
+                ::testing::HasSubstr("PlaySE=" + std::string((now.flags & 2) ? "1" : "0")));
+    EXPECT_FALSE(std::filesystem::exists(dir / "ZTScore.dat"));
+  }
+  EXPECT_THAT(read_text(dir / "Zentria.ini"), ::testing::HasSubstr("AppearedMaxRank=B"));
+  EXPECT_TRUE(reported.empty());
+}
+
+TEST_F(SaveFiles, EachFailureIsReportedAndTheNextFileIsStillTried) {
+  // Directories in place of both files fail to open for writing, also for root.
+  std::filesystem::create_directory(dir / "ZTScore.dat");
+  std::filesystem::create_directory(dir / "Zentria.ini");
+  SettingsSnapshot now = start;
+  now.flags = 0;
+  write_save_files(dir.path(), "", std::vector<std::uint8_t>(320, 1), start, now, reporter());
+  ASSERT_EQ(reported.size(), 2u);
+  EXPECT_EQ(reported[0].path, dir / "ZTScore.dat");
+  EXPECT_EQ(reported[1].path, dir / "Zentria.ini");
+  EXPECT_EQ(reported[0].error, std::errc::is_a_directory);
+}
+
+TEST(ReportSaveError, PrintsPathAndReason) {
+  // Without a display the error box returns at once instead of waiting.
+  ::unsetenv("DISPLAY");
+  ::unsetenv("WAYLAND_DISPLAY");
+  test::StderrCapture capture;
+  report_save_error("/x/ZTScore.dat", std::make_error_code(std::errc::permission_denied));
+  EXPECT_EQ(capture.text(), "could not save /x/ZTScore.dat: Permission denied\n");
+}
+
+}  // namespace
+}  // namespace zt::options
