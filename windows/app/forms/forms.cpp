@@ -405,7 +405,8 @@ int TPageControl::AddPage(const std::wstring& caption) {
 }
 void TPageControl::AddToPage(int page, TControl& control) {
   pages_.at(static_cast<std::size_t>(page)).push_back(&control);
-  SetWindowPos(control.Handle(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  // The pages' controls above the tab control, keeping their own order.
+  SetWindowPos(Handle(), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   control.SetVisible(page == ActivePage());
 }
 int TPageControl::ActivePage() const { return TabCtrl_GetCurSel(Handle()); }

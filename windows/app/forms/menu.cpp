@@ -68,8 +68,8 @@ TfrmMenu::TfrmMenu(TfrmScoreEdit& score_edit, TfrmSendScore& send_score)
                    80 + 80, 257, 25),
       score_edit_(score_edit),
       send_score_(send_score) {
-  // Above the panel, which is drawn first; created in tab order.
-  for (TButton* b : {&btnExecute, &btnScoreEdit, &btnQuit, &btnSendScore}) {
+  // Above the panel, which is drawn first; the tab order follows the z-order.
+  for (TButton* b : {&btnSendScore, &btnQuit, &btnScoreEdit, &btnExecute}) {
     SetWindowPos(b->Handle(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   }
   lblCopy.Color = RGB(0, 255, 255);

@@ -139,8 +139,9 @@ class DialogDriver {
           PostMessageW(h, WM_CLOSE, 0, 0);
           break;
       }
-      // Wait for it to go before looking for the next one.
-      while (IsWindow(h) && IsWindowVisible(h) && std::chrono::steady_clock::now() < end) {
+      // Wait for it to go before looking for the next one; a closed form may
+      // ask first.
+      while (step.action != DialogStep::kClose && IsWindow(h) && IsWindowVisible(h) && std::chrono::steady_clock::now() < end) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
       }
       ++done_;
