@@ -138,10 +138,44 @@ void TApplication::Guard(const std::function<void()>& handler) {
   }
 }
 
+namespace {
+bool font_installed(const wchar_t* face) {
+  LOGFONTW lf{};
+  lf.lfCharSet = SHIFTJIS_CHARSET;
+  lstrcpynW(lf.lfFaceName, face, LF_FACESIZE);
+  HDC dc = GetDC(nullptr);
+  bool found = false;
+  EnumFontFamiliesExW(
+      dc, &lf,
+      [](const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM p) -> int {
+        *reinterpret_cast<bool*>(p) = true;
+        return 0;
+      },
+      reinterpret_cast<LPARAM>(&found), 0);
+  ReleaseDC(nullptr, dc);
+  return found;
+}
+}  // namespace
+
+const wchar_t* form_font_face() {
+  // Where the forms' own face is missing, a Japanese Gothic in its place.
+  static const wchar_t* face = [] {
+    for (const wchar_t* f : {L"ＭＳ Ｐゴシック", L"MS PGothic", L"IPAPGothic", L"IPAGothic"}) {
+      if (font_installed(f)) return f;
+    }
+    return L"ＭＳ Ｐゴシック";
+  }();
+  return face;
+}
+
+HFONT make_form_font(bool underline) {
+  return CreateFontW(-12, 0, 0, 0, FW_NORMAL, FALSE, underline ? TRUE : FALSE, FALSE,
+                     SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                     DEFAULT_PITCH | FF_DONTCARE, form_font_face());
+}
+
 HFONT form_font() {
-  static HFONT font = CreateFontW(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET,
-                                  OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                                  DEFAULT_PITCH | FF_DONTCARE, L"ＭＳ Ｐゴシック");
+  static HFONT font = make_form_font(false);
   return font;
 }
 
@@ -159,7 +193,7 @@ TControl::~TControl() {
 
 void TControl::CreateHandle(const wchar_t* cls, const std::wstring& text, DWORD style,
                             DWORD ex_style, int left, int top, int width, int height) {
-  hwnd_ = CreateWindowExW(ex_style, cls, text.c_str(), WS_CHILD | WS_VISIBLE | style, left, top,
+  hwnd_ = CreateWindowExW(ex_style, cls, text.c_str(), WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style, left, top,
                           width, height, form_.Handle(),
                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id_)),
                           GetModuleHandleW(nullptr), nullptr);

@@ -61,6 +61,8 @@ inline TApplication& Application() { return TApplication::Instance(); }
 
 // The font of every form: "ＭＳ Ｐゴシック", 12 pixels, Shift-JIS.
 HFONT form_font();
+HFONT make_form_font(bool underline);
+const wchar_t* form_font_face();
 
 class TControl {
  public:

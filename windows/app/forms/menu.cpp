@@ -48,9 +48,7 @@ HBITMAP title_picture() {
 }
 
 HFONT underlined_font() {
-  static HFONT font = CreateFontW(-12, 0, 0, 0, FW_NORMAL, FALSE, TRUE, FALSE, SHIFTJIS_CHARSET,
-                                  OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                                  DEFAULT_PITCH | FF_DONTCARE, L"ＭＳ Ｐゴシック");
+  static HFONT font = make_form_font(true);
   return font;
 }
 
