@@ -595,7 +595,25 @@ void TForm::CenterOnDesktop() {
                SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+void TForm::AddHints() {
+  if (tooltip_ != nullptr || !Application().ShowHint) return;
+  tooltip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
+                             CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_,
+                             nullptr, GetModuleHandleW(nullptr), nullptr);
+  for (TControl* c : controls_) {
+    if (c->Hint.empty()) continue;
+    TOOLINFOW ti{};
+    ti.cbSize = sizeof ti;
+    ti.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    ti.hwnd = hwnd_;
+    ti.uId = reinterpret_cast<UINT_PTR>(c->Handle());
+    ti.lpszText = const_cast<wchar_t*>(c->Hint.c_str());
+    SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
+  }
+}
+
 void TForm::Show() {
+  AddHints();
   ShowWindow(hwnd_, SW_SHOW);
   UpdateWindow(hwnd_);
   if (OnShow) Application().Guard(OnShow);
@@ -679,12 +697,17 @@ LRESULT TForm::Dispatch(UINT msg, WPARAM wparam, LPARAM lparam) {
       return DefaultButton ? MAKELRESULT(DefaultButton->Id(), DC_HASDEFID) : 0;
     case WM_CTLCOLORSTATIC: {
       TControl* c = Find(reinterpret_cast<HWND>(lparam));
-      auto* label = dynamic_cast<TLabel*>(c);
-      if (label == nullptr) break;
       HDC dc = reinterpret_cast<HDC>(wparam);
-      SetTextColor(dc, label->Color != CLR_INVALID ? label->Color : TextColor);
-      SetBkMode(dc, TRANSPARENT);
-      return reinterpret_cast<LRESULT>(background_);
+      if (dynamic_cast<TLabel*>(c) != nullptr) {
+        SetTextColor(dc, c->Color != CLR_INVALID ? c->Color : TextColor);
+        SetBkMode(dc, TRANSPARENT);
+        return reinterpret_cast<LRESULT>(background_);
+      }
+      if (c == nullptr || c->Color == CLR_INVALID) break;
+      // A read-only edit with a colour of its own.
+      SetTextColor(dc, c->Color);
+      SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+      return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
     }
     case WM_SETCURSOR: {
       auto* label = dynamic_cast<TLabel*>(Find(reinterpret_cast<HWND>(wparam)));

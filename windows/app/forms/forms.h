@@ -83,6 +83,7 @@ class TControl {
   void SetText(const std::wstring& text);
   std::wstring Text() const;
   std::wstring Hint;
+  COLORREF Color = CLR_INVALID;  // text colour; CLR_INVALID: the form's or the system's
 
   // WM_COMMAND and WM_NOTIFY from the control, routed by the form.
   virtual void Command(WORD) {}
@@ -111,7 +112,6 @@ class TLabel : public TControl {
  public:
   TLabel(TForm& form, std::wstring name, const std::wstring& caption, int l, int t, int w, int h,
          DWORD style = SS_LEFT);
-  COLORREF Color = CLR_INVALID;  // CLR_INVALID: the form's text colour
   std::function<void()> OnClick;
   void Command(WORD code) override;
 };
@@ -295,7 +295,10 @@ class TForm {
   TControl* Find(HWND h) const;
   TControl* FindId(int id) const;
 
+  void AddHints();
+
   HWND hwnd_ = nullptr;
+  HWND tooltip_ = nullptr;
   HBRUSH background_;
   bool modal_ = false;
   int modal_result_ = mrNone;

@@ -70,6 +70,7 @@ TfrmSendScore::TfrmSendScore()
   lvwScores.AddColumn(L"得点", 170);
   lvwScores.AddColumn(L"スコアネーム", 80);
   lvwScores.AddColumn(L"日時", 120);
+  memNote.Color = RGB(255, 0, 0);
   memNote.SetText(
       L"コメントと名前は、送信される全点数共通に送信されます。\r\n"
       L"特定のスコアごとにコメントと名前を変えたい場合には、\r\n"
