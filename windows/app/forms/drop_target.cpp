@@ -23,16 +23,18 @@ TShiftState shift_of(DWORD key_state) {
   return s;
 }
 
-FORMATETC hdrop_format() { return FORMATETC{CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL}; }
+FORMATETC hdrop_format() {
+  return FORMATETC{CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+}
 
 }  // namespace
 
 void drop_source_start() {
   static const bool started = [] {
     OleInitialize(nullptr);
-    for (const char* name : {"FileContents", "FileGroupDescriptor", "Shell IDList Array",
-                             "Preferred DropEffect", "UniformResourceLocator", "FileNameMap",
-                             "FileNameMapW"}) {
+    for (const char* name :
+         {"FileContents", "FileGroupDescriptor", "Shell IDList Array", "Preferred DropEffect",
+          "UniformResourceLocator", "FileNameMap", "FileNameMapW"}) {
       RegisterClipboardFormatA(name);
     }
     return true;
@@ -40,7 +42,9 @@ void drop_source_start() {
   (void)started;
 }
 
-ULONG STDMETHODCALLTYPE TInterfacedComponent::AddRef() { return static_cast<ULONG>(++ref_count_); }
+ULONG STDMETHODCALLTYPE TInterfacedComponent::AddRef() {
+  return static_cast<ULONG>(++ref_count_);
+}
 
 ULONG STDMETHODCALLTYPE TInterfacedComponent::Release() {
   const LONG n = --ref_count_;
@@ -256,10 +260,10 @@ DWORD TDropTarget::ChooseDropEffect(TShiftState shift, POINT point, DWORD allowe
   if (!scroll_horizontal_ && !scroll_vertical_) return effect;
   RECT client{};
   if (control_) GetClientRect(control_->Handle(), &client);
-  const bool near_h = scroll_horizontal_ &&
-                      (point.x < scroll_margin_ || point.x > client.right - scroll_margin_);
-  const bool near_v = scroll_vertical_ &&
-                      (point.y < scroll_margin_ || point.y > client.bottom - scroll_margin_);
+  const bool near_h =
+      scroll_horizontal_ && (point.x < scroll_margin_ || point.x > client.right - scroll_margin_);
+  const bool near_v =
+      scroll_vertical_ && (point.y < scroll_margin_ || point.y > client.bottom - scroll_margin_);
   if (near_h || near_v) effect |= kScrollBit;
   return effect;
 }

@@ -83,7 +83,9 @@ TApplication& TApplication::Instance() {
   return app;
 }
 
-void TApplication::Initialize() { register_form_class(); }
+void TApplication::Initialize() {
+  register_form_class();
+}
 
 void TApplication::AddForm(TForm& form) {
   if (main_form_ == nullptr) main_form_ = &form;
@@ -193,9 +195,9 @@ TControl::~TControl() {
 
 void TControl::CreateHandle(const wchar_t* cls, const std::wstring& text, DWORD style,
                             DWORD ex_style, int left, int top, int width, int height) {
-  hwnd_ = CreateWindowExW(ex_style, cls, text.c_str(), WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style, left, top,
-                          width, height, form_.Handle(),
-                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(id_)),
+  hwnd_ = CreateWindowExW(ex_style, cls, text.c_str(),
+                          WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style, left, top, width, height,
+                          form_.Handle(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(id_)),
                           GetModuleHandleW(nullptr), nullptr);
   SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(form_font()), FALSE);
 }
@@ -203,11 +205,21 @@ void TControl::CreateHandle(const wchar_t* cls, const std::wstring& text, DWORD 
 void TControl::SetBounds(int left, int top, int width, int height) {
   SetWindowPos(hwnd_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
-void TControl::SetEnabled(bool on) { EnableWindow(hwnd_, on ? TRUE : FALSE); }
-bool TControl::Enabled() const { return IsWindowEnabled(hwnd_) != 0; }
-void TControl::SetVisible(bool on) { ShowWindow(hwnd_, on ? SW_SHOW : SW_HIDE); }
-void TControl::SetFocus() { ::SetFocus(hwnd_); }
-void TControl::SetText(const std::wstring& text) { SetWindowTextW(hwnd_, text.c_str()); }
+void TControl::SetEnabled(bool on) {
+  EnableWindow(hwnd_, on ? TRUE : FALSE);
+}
+bool TControl::Enabled() const {
+  return IsWindowEnabled(hwnd_) != 0;
+}
+void TControl::SetVisible(bool on) {
+  ShowWindow(hwnd_, on ? SW_SHOW : SW_HIDE);
+}
+void TControl::SetFocus() {
+  ::SetFocus(hwnd_);
+}
+void TControl::SetText(const std::wstring& text) {
+  SetWindowTextW(hwnd_, text.c_str());
+}
 std::wstring TControl::Text() const {
   const int n = GetWindowTextLengthW(hwnd_);
   std::wstring s(static_cast<std::size_t>(n) + 1, L'\0');
@@ -268,7 +280,9 @@ void TMemo::Clear() {
   SetText(L"");
   has_lines_ = false;
 }
-void TMemo::Add(const std::wstring& line) { AddLines({line}); }
+void TMemo::Add(const std::wstring& line) {
+  AddLines({line});
+}
 void TMemo::AddLines(const std::vector<std::wstring>& lines) {
   if (lines.empty()) return;
   std::wstring text = Text();
@@ -303,8 +317,12 @@ TListBox::TListBox(TForm& form, std::wstring name, int l, int t, int w, int h)
 void TListBox::Add(const std::wstring& text) {
   SendMessageW(Handle(), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
-void TListBox::Clear() { SendMessageW(Handle(), LB_RESETCONTENT, 0, 0); }
-int TListBox::Count() const { return static_cast<int>(SendMessageW(Handle(), LB_GETCOUNT, 0, 0)); }
+void TListBox::Clear() {
+  SendMessageW(Handle(), LB_RESETCONTENT, 0, 0);
+}
+int TListBox::Count() const {
+  return static_cast<int>(SendMessageW(Handle(), LB_GETCOUNT, 0, 0));
+}
 std::wstring TListBox::Item(int i) const {
   const auto n = SendMessageW(Handle(), LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
   if (n < 0) return {};
@@ -346,8 +364,7 @@ int list_add_row(HWND h) {
   it.mask = LVIF_TEXT;
   it.iItem = static_cast<int>(SendMessageW(h, LVM_GETITEMCOUNT, 0, 0));
   it.pszText = const_cast<wchar_t*>(L"");
-  return static_cast<int>(
-      SendMessageW(h, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&it)));
+  return static_cast<int>(SendMessageW(h, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&it)));
 }
 }  // namespace
 
@@ -360,14 +377,18 @@ TCheckListView::TCheckListView(TForm& form, std::wstring name, int l, int t, int
 void TCheckListView::AddColumn(const std::wstring& caption, int width) {
   list_add_column(Handle(), list_columns(Handle()), caption, width);
 }
-void TCheckListView::Clear() { ListView_DeleteAllItems(Handle()); }
+void TCheckListView::Clear() {
+  ListView_DeleteAllItems(Handle());
+}
 void TCheckListView::AddRow(const std::vector<std::wstring>& cells) {
   const int row = list_add_row(Handle());
   for (std::size_t c = 0; c < cells.size(); ++c) {
     list_set(Handle(), row, static_cast<int>(c), cells[c]);
   }
 }
-int TCheckListView::Count() const { return ListView_GetItemCount(Handle()); }
+int TCheckListView::Count() const {
+  return ListView_GetItemCount(Handle());
+}
 std::wstring TCheckListView::Cell(int row, int column) const {
   return list_get(Handle(), row, column);
 }
@@ -381,10 +402,10 @@ void TCheckListView::SetChecked(int row, bool on) {
 TStringGrid::TStringGrid(TForm& form, std::wstring name, int l, int t, int w, int h, int columns,
                          int rows)
     : TControl(form, std::move(name)), columns_(columns), rows_(rows) {
-  CreateHandle(WC_LISTVIEWW, L"",
-               WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER |
-                   LVS_NOSCROLL,
-               WS_EX_CLIENTEDGE, l, t, w, h);
+  CreateHandle(
+      WC_LISTVIEWW, L"",
+      WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER | LVS_NOSCROLL,
+      WS_EX_CLIENTEDGE, l, t, w, h);
   ListView_SetExtendedListViewStyle(Handle(), LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
   // A small image list fixes the row height.
   HIMAGELIST rows_list = ImageList_Create(1, 14, ILC_COLOR, 1, 0);
@@ -422,8 +443,7 @@ std::wstring TStringGrid::Cell(int column, int row) const {
   return list_get(Handle(), row - 1, column);
 }
 
-TPageControl::TPageControl(TForm& form, std::wstring name, int l, int t, int w, int h,
-                           DWORD style)
+TPageControl::TPageControl(TForm& form, std::wstring name, int l, int t, int w, int h, DWORD style)
     : TControl(form, std::move(name)) {
   CreateHandle(WC_TABCONTROLW, L"", WS_CLIPSIBLINGS | WS_TABSTOP | style, 0, l, t, w, h);
 }
@@ -443,7 +463,9 @@ void TPageControl::AddToPage(int page, TControl& control) {
   SetWindowPos(Handle(), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   control.SetVisible(page == ActivePage());
 }
-int TPageControl::ActivePage() const { return TabCtrl_GetCurSel(Handle()); }
+int TPageControl::ActivePage() const {
+  return TabCtrl_GetCurSel(Handle());
+}
 void TPageControl::SetActivePage(int page) {
   TabCtrl_SetCurSel(Handle(), page);
   ShowPage(page);
@@ -499,8 +521,12 @@ bool run_file_dialog(HWND owner, const std::wstring& filter, std::wstring& file_
 }
 }  // namespace
 
-bool TSaveDialog::Execute() { return run_file_dialog(owner_.Handle(), Filter, FileName, Options, true); }
-bool TOpenDialog::Execute() { return run_file_dialog(owner_.Handle(), Filter, FileName, Options, false); }
+bool TSaveDialog::Execute() {
+  return run_file_dialog(owner_.Handle(), Filter, FileName, Options, true);
+}
+bool TOpenDialog::Execute() {
+  return run_file_dialog(owner_.Handle(), Filter, FileName, Options, false);
+}
 
 namespace {
 std::map<UINT_PTR, TTimer*>& timers() {
@@ -510,7 +536,9 @@ std::map<UINT_PTR, TTimer*>& timers() {
 }  // namespace
 
 TTimer::TTimer(UINT interval_ms) : interval_(interval_ms) {}
-TTimer::~TTimer() { SetEnabled(false); }
+TTimer::~TTimer() {
+  SetEnabled(false);
+}
 void TTimer::SetEnabled(bool on) {
   if (on == enabled_) return;
   enabled_ = on;

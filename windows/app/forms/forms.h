@@ -5,6 +5,7 @@
 #pragma once
 
 #include <windows.h>
+// After windows.h, which they need.
 #include <commctrl.h>
 #include <commdlg.h>
 
@@ -57,7 +58,9 @@ class TApplication {
   bool terminated_ = false;
 };
 
-inline TApplication& Application() { return TApplication::Instance(); }
+inline TApplication& Application() {
+  return TApplication::Instance();
+}
 
 // The font of every form: "ＭＳ Ｐゴシック", 12 pixels, Shift-JIS.
 HFONT form_font();

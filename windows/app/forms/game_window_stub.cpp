@@ -7,6 +7,8 @@ namespace zt::win {
 
 std::atomic<int> g_game_window_opened{0};
 
-void open_game_window() { ++g_game_window_opened; }
+void open_game_window() {
+  ++g_game_window_opened;
+}
 
 }  // namespace zt::win

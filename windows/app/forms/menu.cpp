@@ -27,9 +27,9 @@ HBITMAP title_picture() {
     SelectObject(dc, op);
     DeleteObject(pen);
   }
-  HFONT font = CreateFontW(-34, 0, 0, 0, FW_BOLD, TRUE, FALSE, FALSE, ANSI_CHARSET,
-                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY,
-                           DEFAULT_PITCH | FF_SWISS, L"Arial");
+  HFONT font =
+      CreateFontW(-34, 0, 0, 0, FW_BOLD, TRUE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
+                  CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Arial");
   HGDIOBJ of = SelectObject(dc, font);
   SetBkMode(dc, TRANSPARENT);
   RECT text{0, 0, 296, 40};
@@ -62,8 +62,8 @@ TfrmMenu::TfrmMenu(TfrmScoreEdit& score_edit, TfrmSendScore& send_score)
       btnExecute(*this, L"btnExecute", L"ゲーム起動", 16 + 24, 80 + 16, 257, 25),
       btnScoreEdit(*this, L"btnScoreEdit", L"得点ファイル結合・編集", 16 + 24, 80 + 48, 257, 25),
       btnQuit(*this, L"btnQuit", L"終了", 16 + 24, 80 + 120, 257, 25),
-      btnSendScore(*this, L"btnSendScore", L"インターネットランキングに参加する", 16 + 24,
-                   80 + 80, 257, 25),
+      btnSendScore(*this, L"btnSendScore", L"インターネットランキングに参加する", 16 + 24, 80 + 80,
+                   257, 25),
       score_edit_(score_edit),
       send_score_(send_score) {
   // Above the panel, which is drawn first; the tab order follows the z-order.
@@ -82,13 +82,21 @@ TfrmMenu::TfrmMenu(TfrmScoreEdit& score_edit, TfrmSendScore& send_score)
   };
 }
 
-void TfrmMenu::btnExecuteClick() { open_game_window(); }
+void TfrmMenu::btnExecuteClick() {
+  open_game_window();
+}
 
-void TfrmMenu::btnScoreEditClick() { score_edit_.ShowModal(); }
+void TfrmMenu::btnScoreEditClick() {
+  score_edit_.ShowModal();
+}
 
-void TfrmMenu::btnSendScoreClick() { send_score_.Open(); }
+void TfrmMenu::btnSendScoreClick() {
+  send_score_.Open();
+}
 
-void TfrmMenu::btnQuitClick() { Close(); }
+void TfrmMenu::btnQuitClick() {
+  Close();
+}
 
 void TfrmMenu::lblCopyClick() {
   const NetworkSettings net = read_network_ini(exe_dir() + std::wstring(kNetworkIni));

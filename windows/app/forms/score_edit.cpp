@@ -12,7 +12,9 @@ namespace {
 
 constexpr int kPageLeft = 4, kPageTop = 4;
 
-std::wstring io_error(DWORD code) { return L"I/O error " + std::to_wstring(code); }
+std::wstring io_error(DWORD code) {
+  return L"I/O error " + std::to_wstring(code);
+}
 
 // The path with directories elided by "..." until it fits the list's width.
 std::wstring shortened(const std::wstring& path, HWND list) {
@@ -82,21 +84,22 @@ TfrmScoreEdit::TfrmScoreEdit()
     : TForm(L"Zentropolium - スコアファイル結合", 506, 327, FormBorder::kDialog,
             GetSysColor(COLOR_BTNFACE)),
       PageControl1(*this, L"PageControl1", 4, 4, 498, 286),
-      lblDescription(*this, L"lblDescription",
-                     L"左のボックスの中に、結合したいスコアファイルをすべてドラッグ＆ドロップしてください。",
-                     kPageLeft + 12, kPageTop + 30, 470, 12),
+      lblDescription(
+          *this, L"lblDescription",
+          L"左のボックスの中に、結合したいスコアファイルをすべてドラッグ＆ドロップしてください。",
+          kPageLeft + 12, kPageTop + 30, 470, 12),
       Label1(*this, L"Label1", L"すべて結合したものが右の表に表示されます。", kPageLeft + 12,
              kPageTop + 46, 470, 12),
       lstFileList(*this, L"lstFileList", kPageLeft + 8, kPageTop + 43 + 24, 185, 169),
       sgrScore(*this, L"sgrScore", kPageLeft + 200, kPageTop + 45 + 24, 273, 169, 3, 11),
       btnClear(*this, L"btnClear", L"クリア(&E)", kPageLeft + 144, kPageTop + 221 + 24, 57, 25),
-      btnSave(*this, L"btnSave", L"結合済みスコアを保存(&S)", kPageLeft + 326,
-              kPageTop + 221 + 24, 147, 25),
+      btnSave(*this, L"btnSave", L"結合済みスコアを保存(&S)", kPageLeft + 326, kPageTop + 221 + 24,
+              147, 25),
       btnClose(*this, L"btnClose", L"閉じる(&C)", 424, 296, 75, 25),
       SaveDialog1(*this) {
   const int page = PageControl1.AddPage(L"スコアファイル結合");
   for (TControl* c : std::initializer_list<TControl*>{&lblDescription, &Label1, &lstFileList,
-                                                       &sgrScore, &btnClear, &btnSave}) {
+                                                      &sgrScore, &btnClear, &btnSave}) {
     PageControl1.AddToPage(page, *c);
   }
   PageControl1.SetActivePage(page);

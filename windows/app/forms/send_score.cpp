@@ -61,7 +61,7 @@ TfrmSendScore::TfrmSendScore()
     PageControl.AddToPage(select, *c);
   }
   for (TControl* c : std::initializer_list<TControl*>{&lblEnterName, &lblName, &edtName,
-                                                       &lblComment, &edtComment, &memNote}) {
+                                                      &lblComment, &edtComment, &memNote}) {
     PageControl.AddToPage(name, *c);
   }
   for (TControl* c : std::initializer_list<TControl*>{&memSendNote, &btnSend, &memLog}) {
@@ -105,8 +105,8 @@ void TfrmSendScore::Open() {
   lvwScores.Clear();
   for (std::int32_t i = 1; i <= static_cast<std::int32_t>(kScoreEntries); ++i) {
     const ScoreEntryRaw e = score_table_->get_entry2(i);
-    lvwScores.AddRow({std::to_wstring(e.score), from_code_page(e.f0(), kShiftJis),
-                      date_time_text(e.date)});
+    lvwScores.AddRow(
+        {std::to_wstring(e.score), from_code_page(e.f0(), kShiftJis), date_time_text(e.date)});
   }
   GoToPage(0);
   sent_flag_ = false;
@@ -139,11 +139,17 @@ void TfrmSendScore::btnPreviousClick() {
   if (page > 0) GoToPage(page - 1);
 }
 
-void TfrmSendScore::btnCancelClick() { SetModalResult(mrCancel); }
+void TfrmSendScore::btnCancelClick() {
+  SetModalResult(mrCancel);
+}
 
-void TfrmSendScore::PageControlChanging(bool& allow) { allow = false; }
+void TfrmSendScore::PageControlChanging(bool& allow) {
+  allow = false;
+}
 
-void TfrmSendScore::FormShow() { btnProceed.SetFocus(); }
+void TfrmSendScore::FormShow() {
+  btnProceed.SetFocus();
+}
 
 void TfrmSendScore::btnSendClick() {
   const NetworkSettings net = read_network_ini(NetworkIniPath);
@@ -169,9 +175,9 @@ void TfrmSendScore::btnSendClick() {
   if (request_thread_ != nullptr) return;
   bool ticked[kScoreEntries] = {};
   for (std::size_t i = 0; i < ticked_rows.size(); ++i) ticked[i] = ticked_rows[i];
-  std::string body = ranking_body(to_code_page(name, kShiftJis),
-                                  to_code_page(edtComment.Text(), kShiftJis), *score_table_,
-                                  std::span<const bool>(ticked, ticked_rows.size()));
+  std::string body =
+      ranking_body(to_code_page(name, kShiftJis), to_code_page(edtComment.Text(), kShiftJis),
+                   *score_table_, std::span<const bool>(ticked, ticked_rows.size()));
   auto thread = std::make_unique<THTTPDownloadThread>(to_code_page(net.ranking_server, CP_ACP),
                                                       to_code_page(net.ranking_script, CP_ACP),
                                                       std::move(body), main_thread_sync());
@@ -201,8 +207,8 @@ void TfrmSendScore::RequestFailed(THTTPDownloadThread& sender) {
 
 void TfrmSendScore::FormCloseQuery(bool& can_close) {
   if (!sent_flag_) {
-    can_close = MessageDlgConfirm(L"送信は完了していません。ウィンドウを閉じますか?",
-                                  MB_OKCANCEL) == IDOK;
+    can_close =
+        MessageDlgConfirm(L"送信は完了していません。ウィンドウを閉じますか?", MB_OKCANCEL) == IDOK;
   }
   if (request_thread_ != nullptr) {
     ShowMessage(L"現在サーバと通信中です。");
@@ -210,6 +216,8 @@ void TfrmSendScore::FormCloseQuery(bool& can_close) {
   }
 }
 
-void TfrmSendScore::FormClose() { score_table_.reset(); }
+void TfrmSendScore::FormClose() {
+  score_table_.reset();
+}
 
 }  // namespace zt::win

@@ -2,4 +2,6 @@
 
 #include "forms/menu.h"
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return zt::win::run_zentro(); }
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  return zt::win::run_zentro();
+}

@@ -25,9 +25,15 @@ struct DialogStep {
   std::wstring title;      // kClose: the caption of the form to close
 };
 
-inline DialogStep press(int button) { return {DialogStep::kButton, button, {}, {}}; }
-inline DialogStep type_file(std::wstring name) { return {DialogStep::kFileName, IDOK, name, {}}; }
-inline DialogStep close_form(std::wstring title) { return {DialogStep::kClose, 0, {}, title}; }
+inline DialogStep press(int button) {
+  return {DialogStep::kButton, button, {}, {}};
+}
+inline DialogStep type_file(std::wstring name) {
+  return {DialogStep::kFileName, IDOK, name, {}};
+}
+inline DialogStep close_form(std::wstring title) {
+  return {DialogStep::kClose, 0, {}, title};
+}
 
 class DialogDriver {
  public:
@@ -141,7 +147,8 @@ class DialogDriver {
       }
       // Wait for it to go before looking for the next one; a closed form may
       // ask first.
-      while (step.action != DialogStep::kClose && IsWindow(h) && IsWindowVisible(h) && std::chrono::steady_clock::now() < end) {
+      while (step.action != DialogStep::kClose && IsWindow(h) && IsWindowVisible(h) &&
+             std::chrono::steady_clock::now() < end) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
       }
       ++done_;

@@ -25,7 +25,9 @@ struct Launcher {
   TfrmMenu menu{score_edit, send_score};
 };
 
-void click(const TButton& b) { SendMessageW(b.Handle(), BM_CLICK, 0, 0); }
+void click(const TButton& b) {
+  SendMessageW(b.Handle(), BM_CLICK, 0, 0);
+}
 
 TEST(Launcher, ButtonsReadTopToBottomAndTabVisitsQuitBeforeRanking) {
   Launcher app;
@@ -53,8 +55,9 @@ TEST(Launcher, ButtonsReadTopToBottomAndTabVisitsQuitBeforeRanking) {
     tabs.push_back(h);
     h = GetNextDlgTabItem(app.menu.Handle(), h, FALSE);
   }
-  EXPECT_THAT(tabs, ::testing::ElementsAre(app.menu.btnExecute.Handle(), app.menu.btnScoreEdit.Handle(),
-                                           app.menu.btnQuit.Handle(), app.menu.btnSendScore.Handle()));
+  EXPECT_THAT(tabs,
+              ::testing::ElementsAre(app.menu.btnExecute.Handle(), app.menu.btnScoreEdit.Handle(),
+                                     app.menu.btnQuit.Handle(), app.menu.btnSendScore.Handle()));
 }
 
 TEST(Launcher, GameButtonOpensTheGameAndTheLinkOpensTheWebHome) {

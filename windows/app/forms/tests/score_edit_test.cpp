@@ -54,8 +54,8 @@ TEST(ScoreEditor, ThreeFilesDroppedFromADragAreMergedAndTheBadOneReported) {
   test::FileDataObject data({good, wide, bad});
   test::DroppingSource source;
   DWORD effect = 0;
-  const HRESULT hr = DoDragDrop(&data, &source,
-                                DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK, &effect);
+  const HRESULT hr =
+      DoDragDrop(&data, &source, DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK, &effect);
   boxes.finish();
   EXPECT_EQ(hr, DRAGDROP_S_DROP);
   EXPECT_EQ(effect, DWORD{DROPEFFECT_MOVE});
@@ -63,7 +63,8 @@ TEST(ScoreEditor, ThreeFilesDroppedFromADragAreMergedAndTheBadOneReported) {
   EXPECT_THAT(boxes.texts(), ::testing::ElementsAre(L"このファイルは無効です:" + bad));
   EXPECT_EQ(editor.FileCount(), 2);
   EXPECT_EQ(editor.lstFileList.Count(), 2);
-  EXPECT_EQ(names_and_scores(editor.MergedTable())[1], std::make_pair(std::string("WIDE"), std::int64_t{50000}));
+  EXPECT_EQ(names_and_scores(editor.MergedTable())[1],
+            std::make_pair(std::string("WIDE"), std::int64_t{50000}));
   EXPECT_EQ(editor.sgrScore.Cell(0, 1), L"ZENTRIA");
   EXPECT_EQ(editor.sgrScore.Cell(1, 2), L"50000");
   EXPECT_TRUE(editor.Modified());
@@ -119,7 +120,8 @@ TEST(ScoreEditor, AMissingFileIsReportedAndTheListKept) {
   DialogDriver boxes({press(IDOK)});
   editor.AddFile(dir.file(L"none.dat"));
   boxes.finish();
-  EXPECT_THAT(boxes.texts(), ::testing::ElementsAre(L"このファイルは無効です:" + dir.file(L"none.dat")));
+  EXPECT_THAT(boxes.texts(),
+              ::testing::ElementsAre(L"このファイルは無効です:" + dir.file(L"none.dat")));
   EXPECT_EQ(editor.FileCount(), 0);
 }
 

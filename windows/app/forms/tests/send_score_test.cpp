@@ -12,10 +12,10 @@
 namespace zt::win {
 namespace {
 
-using ::testing::ElementsAre;
-using ::testing::ElementsAreArray;
 using test::DialogDriver;
 using test::press;
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
 
 constexpr wchar_t kTitle[] = L"インターネットランキング";
 
@@ -56,8 +56,8 @@ class SenderFixture : public ::testing::Test {
 
   std::string expected_body() const {
     const bool ticked[10] = {false, false, true, false, false, false, true};
-    return ranking_body(to_code_page(L"ZEN & co+1", kShiftJis), to_code_page(L"a=b 漢字", kShiftJis),
-                        test::fixture_table(), ticked);
+    return ranking_body(to_code_page(L"ZEN & co+1", kShiftJis),
+                        to_code_page(L"a=b 漢字", kShiftJis), test::fixture_table(), ticked);
   }
 
   wchar_t old_dir_[MAX_PATH] = {};
@@ -95,7 +95,10 @@ TEST_F(SenderFixture, RepliesAndFailuresReachTheMessageAndTheLog) {
        {},
        {L"通信開始...", failed + L"HTTP/1.0 500 Internal Server Error"}},
       {"refused", "", {}, {L"通信開始...", failed + L"Socket Error # 10061"}},
-      {"every byte", odd, {L"登録作業中に、ランキングサーバが何らかのエラーを返しました。" + detail}, {}},
+      {"every byte",
+       odd,
+       {L"登録作業中に、ランキングサーバが何らかのエラーを返しました。" + detail},
+       {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -138,8 +141,8 @@ TEST_F(SenderFixture, RepliesAndFailuresReachTheMessageAndTheLog) {
 }
 
 TEST_F(SenderFixture, MissingNameOrTicksSendNothingAndClosingAsksUntilSent) {
-  DialogDriver boxes({press(IDOK), press(IDOK), press(IDCANCEL), test::close_form(kTitle),
-                      press(IDOK)});
+  DialogDriver boxes(
+      {press(IDOK), press(IDOK), press(IDCANCEL), test::close_form(kTitle), press(IDOK)});
   open_with([&] {
     EXPECT_EQ(form_.lvwScores.Count(), 10);
     EXPECT_EQ(form_.lvwScores.Cell(0, 0), L"123456");
@@ -179,7 +182,8 @@ TEST_F(SenderFixture, AScoreFileMissingOrInvalidStopsTheOpening) {
     const char* bytes;  // nullptr: no file
     const wchar_t* message;
   };
-  for (const Case c : {Case{nullptr, L"File does not exist"}, Case{"short", L"Invalid hiscore file"}}) {
+  for (const Case c :
+       {Case{nullptr, L"File does not exist"}, Case{"short", L"Invalid hiscore file"}}) {
     DeleteFileW(dir_.file(L"ZTScore.dat").c_str());
     if (c.bytes) test::write_bytes(dir_.file(L"ZTScore.dat"), c.bytes);
     try {
