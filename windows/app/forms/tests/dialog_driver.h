@@ -63,18 +63,21 @@ class DialogDriver {
     const DialogStep* step = nullptr;
   };
 
-  static HWND find_window(const wchar_t* cls, const std::wstring& title) {
+  // The first visible window of this process with the class (any when null)
+  // and the caption (any when empty), other than except.
+  static HWND find_window(const wchar_t* cls, const std::wstring& title, HWND except = nullptr) {
     struct Ctx {
       const wchar_t* cls;
       const std::wstring* title;
+      HWND except;
       HWND found;
-    } ctx{cls, &title, nullptr};
+    } ctx{cls, &title, except, nullptr};
     EnumWindows(
         [](HWND h, LPARAM p) -> BOOL {
           auto* c = reinterpret_cast<Ctx*>(p);
           DWORD pid = 0;
           GetWindowThreadProcessId(h, &pid);
-          if (pid != GetCurrentProcessId() || !IsWindowVisible(h)) return TRUE;
+          if (pid != GetCurrentProcessId() || !IsWindowVisible(h) || h == c->except) return TRUE;
           wchar_t name[64] = {};
           GetClassNameW(h, name, 64);
           if (c->cls && lstrcmpW(name, c->cls) != 0) return TRUE;
@@ -112,12 +115,13 @@ class DialogDriver {
   }
 
   void run() {
+    HWND previous = nullptr;  // still up when a dialog opened one of its own
     for (const DialogStep& step : steps_) {
       const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
       HWND h = nullptr;
       while (h == nullptr && std::chrono::steady_clock::now() < end) {
         h = step.action == DialogStep::kClose ? find_window(nullptr, step.title)
-                                              : find_window(L"#32770", L"");
+                                              : find_window(L"#32770", L"", previous);
         if (h == nullptr) std::this_thread::sleep_for(std::chrono::milliseconds(20));
       }
       if (h == nullptr) return;
@@ -147,8 +151,13 @@ class DialogDriver {
       }
       // Wait for it to go before looking for the next one; a closed form may
       // ask first.
+      previous = nullptr;
       while (step.action != DialogStep::kClose && IsWindow(h) && IsWindowVisible(h) &&
              std::chrono::steady_clock::now() < end) {
+        if (find_window(L"#32770", L"", h) != nullptr) {
+          previous = h;
+          break;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
       }
       ++done_;

@@ -183,6 +183,30 @@ TEST(ScoreEditor, SaveWritesTheFormatOfTheExtensionWithItsCase) {
   EXPECT_EQ(test::read_bytes(dir.file(L"t6.dat")).size(), kScoreFileSize);
 }
 
+TEST(ScoreEditor, AFailedWriteRaisesAndKeepsTheTableModified) {
+  test::TempDir dir;
+  const std::wstring a = dir.file(L"a.dat");
+  test::write_bytes(a, score_file(test::fixture_table()));
+  TfrmScoreEdit editor;
+  editor.Show();
+  editor.AddFile(a);
+  editor.Merge();
+  for (const wchar_t* name : {L"locked.txt", L"locked.dat"}) {
+    const std::wstring path = dir.file(name);
+    test::write_bytes(path, "old");
+    // Held open without sharing: the editor cannot replace it.
+    HANDLE held = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    DialogDriver dialog({type_file(path), press(IDYES)});
+    EXPECT_THROW(editor.btnSaveClick(), Exception) << name;
+    dialog.finish();
+    EXPECT_TRUE(dialog.all_done());
+    CloseHandle(held);
+    EXPECT_TRUE(editor.Modified()) << name;
+    EXPECT_EQ(test::read_bytes(path), "old");
+  }
+}
+
 TEST(ScoreEditor, CloseAsksToSaveAMergedTable) {
   test::TempDir dir;
   const std::wstring a = dir.file(L"a.dat");
