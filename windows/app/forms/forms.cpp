@@ -628,6 +628,7 @@ void TForm::AddHints() {
   tooltip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_,
                              nullptr, GetModuleHandleW(nullptr), nullptr);
+  SendMessageW(tooltip_, WM_SETFONT, reinterpret_cast<WPARAM>(form_font()), FALSE);
   for (TControl* c : controls_) {
     if (c->Hint.empty()) continue;
     TOOLINFOW ti{};
