@@ -35,9 +35,13 @@ if(ZT_FUZZ)
 endif()
 
 # zt_add_fuzzer(NAME SOURCE LIBS...): a libFuzzer target, built only with ZT_FUZZ.
+if(ZT_FUZZ AND NOT TARGET zt-fuzzers)
+  add_custom_target(zt-fuzzers)  # builds only what the fuzz run needs
+endif()
 function(zt_add_fuzzer name source)
   if(ZT_FUZZ)
     add_executable(${name} ${source})
+    add_dependencies(zt-fuzzers ${name})
     target_link_libraries(${name} PRIVATE ${ARGN})
     target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   endif()

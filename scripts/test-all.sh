@@ -32,7 +32,7 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 echo "== fuzzers (${fuzz_seconds} s each) =="
 cmake -S . -B build-fuzz -G Ninja -DZT_WERROR=ON -DZT_FUZZ=ON -DZT_TESTS=OFF \
   -DZT_BENCHMARKS=OFF -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
-cmake --build build-fuzz -j"$jobs"
+cmake --build build-fuzz -j"$jobs" --target zt-fuzzers
 bash scripts/run-fuzzers.sh build-fuzz "$fuzz_seconds"
 
 echo "== Windows program: cross build, tests under Wine =="

@@ -9,8 +9,14 @@ build=$root/build-win
 jobs=$(nproc)
 start=$(date +%s)
 
+# A Linux build beside it (scripts/test-all.sh makes one first) gives the
+# generated data directory and the Linux half of the cross-program replay.
+linux=()
+if [ -x "$root/build/tools/zt-replaycheck/zt-replaycheck" ] && [ -d "$root/build/data/Zentropolium 1.3" ]; then
+  linux=(-DZT_LINUX_BUILD_DIR="$root/build")
+fi
 cmake -S windows -B "$build" -G Ninja \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DZT_WERROR=ON "$@"
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DZT_WERROR=ON "${linux[@]}" "$@"
 cmake --build "$build" -j"$jobs"
 echo "build: $(( $(date +%s) - start )) s"
 

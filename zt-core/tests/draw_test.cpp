@@ -553,11 +553,12 @@ TEST_F(PlayPictureTest, TheComboHopsAfterAHitAndBlinksWhenItsTimerRunsLow) {
 
   // A timer of 34 or less shows the combo only on odd frames of the state.
   game.play().combo_timer = 20;
-  game.set_state(kStatePlay, host);  // frame counter 0
+  // The pause screen draws the play picture without advancing the play.
+  game.set_state(kStatePause, host);  // frame counter 0
   MemoryHost even{marker_library()};
   game.draw_play(even);
   EXPECT_EQ(even.frame().at(120, 83), 34);
-  game.step_frame(even);  // frame counter 1; the play handler draws nothing yet
+  game.step_frame(even);  // frame counter 1
   MemoryHost odd{marker_library()};
   game.draw_play(odd);
   EXPECT_EQ(odd.frame().at(120, 83), kNumberBase + 1);

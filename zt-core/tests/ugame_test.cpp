@@ -194,9 +194,9 @@ INSTANTIATE_TEST_SUITE_P(
                       LeaveCase{kStateTop10, kKeyEsc, false, kStateTitle, false},
                       LeaveCase{kStateExit, kKeyEsc, false, kStateExit, false},
                       LeaveCase{kStateExit, kKeyRButton, true, kStateExit, false},
-                      // Other keys leave nothing.
-                      LeaveCase{kStatePlay, kKeyP, false, kStatePlay, false},
-                      LeaveCase{kStateTitle, kKeyLButton, true, kStateTitle, false}));
+                      // Other keys leave nothing: P pauses, a click flips an option.
+                      LeaveCase{kStatePlay, kKeyP, false, kStatePause, false},
+                      LeaveCase{kStateOptions, kKeyLButton, true, kStateOptions, false}));
 
 TEST_F(StepFrameTest, LeavingAPlayClosesItsRecordingWithoutTheEndMarker) {
   game.set_state(kStatePlay, host);
@@ -209,11 +209,12 @@ TEST_F(StepFrameTest, LeavingAPlayClosesItsRecordingWithoutTheEndMarker) {
   EXPECT_EQ(game.state(), kStateTitle);
   EXPECT_EQ(game.recorder().state(), RecState::Idle);
   EXPECT_FALSE(host.files.is_open());
+  // The play frame appended the pointer; no end frame follows it.
   const std::vector<std::uint8_t>& file = host.files.files.at(3);
-  ASSERT_EQ(file.size(), RecHeaderRaw::kSize + 2 * Frame::kSize);
+  ASSERT_EQ(file.size(), RecHeaderRaw::kSize + 3 * Frame::kSize);
   const Frame last = Frame::decode(std::span<const std::uint8_t, Frame::kSize>(
       file.data() + file.size() - Frame::kSize, Frame::kSize));
-  EXPECT_EQ(last, (Frame{100, 120}));
+  EXPECT_EQ(last, (Frame{host.pointer().x, host.pointer().y}));
 }
 
 TEST_F(StepFrameTest, LeavingAReplayClosesItsFile) {

@@ -314,3 +314,25 @@ TEST(SfxDevice, NoOutputDeviceIsReportedAndTheGameGoesOn) {
 
 }  // namespace
 }  // namespace zt
+
+namespace zt {
+namespace {
+
+// The data generator's "sounds.qda" gives the mixer all seven effects.
+TEST(SfxGeneratedData, SevenClipsLoadFromTheGeneratedArchive) {
+  const std::filesystem::path data = ZT_GENERATED_DATA_DIR;
+  if (!std::filesystem::exists(data / "sounds.qda")) GTEST_SKIP() << "no generated data";
+  auto audio = test::start_audio("dummy");
+  ASSERT_TRUE(audio);
+  std::ostringstream err;
+  SfxBackend sfx(audio, data, err);
+  EXPECT_EQ(err.str(), "");
+  std::vector<std::string> names;
+  for (const auto& [name, clip] : sfx.clips()) names.push_back(name);
+  EXPECT_EQ(names, (std::vector<std::string>{"bound.wav", "cutwarn.wav", "destroy0.wav",
+                                             "destroy1.wav", "explosion1.wav",
+                                             "gravitychange.wav", "select.wav"}));
+}
+
+}  // namespace
+}  // namespace zt

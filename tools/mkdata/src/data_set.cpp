@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "bmp.h"
+#include "demo.h"
 #include "music.h"
 #include "palette.h"
 #include "qda_writer.h"
@@ -22,6 +23,7 @@ std::optional<DataSet> build_data_set() {
   for (Clip& c : build_clips()) d.sounds.push_back({c.name, std::move(c.wav)});
   d.title_mid = title_song();
   d.stage_mid = stage_song();
+  d.demo = record_demo();
   return d;
 }
 
@@ -58,6 +60,8 @@ std::optional<std::string> write_data_dir(const std::filesystem::path& dir, cons
   };
   for (const auto& [name, bytes] : files)
     if (!write_file(dir / name, bytes)) return "could not write " + (dir / name).string();
+  if (data.demo && !write_file(dir / "Rec" / "Rec0.dat", *data.demo))
+    return "could not write " + (dir / "Rec" / "Rec0.dat").string();
   return std::nullopt;
 }
 

@@ -22,6 +22,7 @@ struct DataSet {
   std::vector<NamedFile> sounds;  // the 7 clips, archive order
   Bytes title_mid;
   Bytes stage_mid;
+  std::optional<Bytes> demo;  // "Rec/Rec0.dat", the title screen's demonstration
 };
 
 // Nothing when a bitmap could not be encoded.
@@ -30,8 +31,8 @@ std::optional<DataSet> build_data_set();
 // The archive of the files, byte-pair encoded, or the writer's error text.
 std::variant<Bytes, std::string> pack_archive(const std::vector<NamedFile>& files);
 
-// Writes "images.qda", "sounds.qda", "title.mid", "stage.mid" and an empty
-// "Rec" directory into dir (created when missing). An error text on failure.
+// Writes "images.qda", "sounds.qda", "title.mid", "stage.mid" and the "Rec"
+// directory with the demonstration, when there is one, into dir (created when missing). An error text on failure.
 std::optional<std::string> write_data_dir(const std::filesystem::path& dir, const DataSet& data);
 
 // Writes bytes to a file, replacing it; false on failure.

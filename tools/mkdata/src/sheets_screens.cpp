@@ -208,7 +208,9 @@ Image draw_logo() {
     }
   };
   auto draw_planet = [&](const Orbit& o) {
-    auto [px, py] = orbit_point(o, o.at);
+    const auto centre = orbit_point(o, o.at);
+    const double px = centre.first;
+    const double py = centre.second;
     img.blit(sprite(219, 148, circle(px, py, o.pr),
                     [&](double x, double y) {
                       return shade(o.planet, sphere_light((x - px) / o.pr, (y - py) / o.pr), 0, 0,

@@ -174,6 +174,27 @@ class TGame {
   void draw_play(Host& host);
   static std::uint8_t stretch_colour(std::int32_t percent);
 
+  // Plays. start_play's mode: 0 plain, 1 replay of the slot, 2 recording into
+  // it; demonstration marks the title screen's replay.
+  static constexpr std::int32_t kModePlain = 0;
+  static constexpr std::int32_t kModeReplay = 1;
+  static constexpr std::int32_t kModeRecord = 2;
+  void start_play(std::int32_t mode, std::int32_t slot, bool demonstration, Host& host);
+  // The first frame of the result: raises the highest rank, finishes the
+  // recording or writes the replayed score back.
+  std::optional<GameError> end_play(Host& host);
+  // 0..19 from the score of the play.
+  std::int32_t rank_index() const;
+  static std::int32_t rank_index_of(std::int64_t score);
+  // 0..4 from a stretch percent.
+  static std::int32_t judge(std::int32_t percent);
+  // Draws from TRnd in a fixed order; a replay repeats them.
+  Point target_velocity();
+  Point target_position();
+  // Drawn over the stage intro, the play and the line cut of the title
+  // screen's demonstration; a click on it ends the demonstration.
+  void draw_demo_banner(Host& host);
+
   // The state handlers, run by step_frame only.
   std::optional<GameError> state_logo(Host& host);
   std::optional<GameError> state_title(Host& host);
@@ -239,6 +260,12 @@ class TGame {
   void draw_gravity_changer(Host& host);
   void draw_combo(Host& host);
   void draw_texts(Host& host);
+  // The left button, read and cleared in one step.
+  static bool take_click(Host& host);
+  // The hand point of one play or line-cut frame: recorded, or the pointer
+  // (appended to a running recording).
+  Point play_hand_point(Host& host);
+  void draw_result(std::int32_t n, std::int32_t rank, Host& host);
 
   // Owned game objects.
   TPend pend_;

@@ -1,0 +1,231 @@
+#include "game_window.h"
+
+#include <fstream>
+#include <iterator>
+
+#include "fpu.h"
+#include "getkey.h"
+
+namespace zt::win {
+
+namespace {
+
+std::optional<std::vector<std::uint8_t>> read_file(const char* path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in),
+                                   std::istreambuf_iterator<char>());
+}
+
+std::wstring wide(const std::string& utf8) {
+  const int n =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring w(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), w.data(), n);
+  return w;
+}
+
+void show_error(const std::string& text) {
+  MessageBoxW(nullptr, wide(text).c_str(), L"Zentropolium", MB_OK | MB_ICONERROR);
+}
+
+std::uint32_t seed_from_clock() {
+  LARGE_INTEGER c;
+  if (QueryPerformanceCounter(&c)) return static_cast<std::uint32_t>(c.QuadPart);
+  return GetTickCount();
+}
+
+}  // namespace
+
+bool FrameDue(std::uint32_t now, std::uint32_t last_frame_time, bool shift) {
+  const std::uint32_t elapsed = now - last_frame_time;
+  return shift || elapsed >= static_cast<std::uint32_t>(FrameWait);
+}
+
+bool ShiftHeld() {
+  return AsyncKeyState(VK_SHIFT) != 0;
+}
+
+TForm1::TForm1() : form(L"Zentropolium", 640, 480) {
+  SetWindowLongPtrW(form.Handle(), GWL_STYLE, WS_POPUP | WS_CLIPCHILDREN);
+  SetWindowLongPtrW(form.Handle(), GWL_EXSTYLE, WS_EX_TOPMOST);
+  form.OnCreate = [this](TForm&) { FormCreate(); };
+  DDDD = std::make_unique<TDDDD>(form);
+  DDDD->SetDebugOption({ddoHaltOnError});
+  DDDD->BackColor = 0;
+  DDDD->AutoDisplayModeInitialize = false;
+  DDDD->SetDisableScreenSaver(true);
+  DDDD->Use3D = false;
+  DDDD->D3DOptions = {};
+  DDDD->VsyncAtWindowed = true;
+  DDDD->SurfaceLocation = smtSystemMemory;
+  DDDD->OnInit = [this](TDDDD&, bool) { DDDDInit(); };
+  DDSD = std::make_unique<TDDSD>(form);
+  DDSD->SetDebugOption({dsoHaltOnError});
+}
+
+TForm1::~TForm1() {
+  FormDestroy();
+  DDSD.reset();
+  DDDD.reset();
+}
+
+void TForm1::DDDDInit() {
+  DDDD->BackColor = 0;
+  DDDD->Clear();
+  DDDD->Flip();
+}
+
+void TForm1::FormCreate() {
+  settings_path_ = SettingsPathBesideExe();
+  settings_ = ReadSettings(settings_path_);
+
+  const bool big = settings_.display800;
+  const int w = big ? 800 : 640;
+  const int h = big ? 600 : 480;
+  if (!DDDD->ModeAvailable(w, h, 8, 0)) {
+    MessageBoxW(form.Handle(),
+                big ? L"800x600x8bit画面モード未対応です。起動できません。"
+                    : L"640x480x8bit画面モード未対応です。起動できません。",
+                L"Zentropolium", MB_OK);
+    Terminate();
+    return;
+  }
+  DDDD->Initialize(w, h, 8, 0, "");
+
+  while (ShowCursor(FALSE) >= 0) {
+  }
+  idle_installed_ = true;
+  LastFrameTime = timeGetTime();
+  form.SetBounds(-20, -20, GetSystemMetrics(SM_CXSCREEN) + 40, GetSystemMetrics(SM_CYSCREEN) + 40);
+
+  try {
+    CreateGame();
+  } catch (const ESheetsMissing&) {
+    // Without its pictures the game cannot show anything: end at once.
+    ExitProcess(0);
+  } catch (const std::exception&) {
+    fade_timer_.reset();
+    game_.reset();
+    host_.reset();
+    sounds_.reset();
+    surfaces_.reset();
+    Terminate();
+    return;
+  }
+  game_->random_state() = seed_from_clock();
+}
+
+void TForm1::CreateGame() {
+  surfaces_ = std::make_unique<TSurfaces>(*DDDD);
+  sounds_ = std::make_unique<TSounds>(*DDSD);
+  host_ = std::make_unique<WinHost>(*DDDD, surfaces_.get(), sounds_.get(), music_);
+  game_.emplace(TGame::create(settings_.config));
+  TGame& g = *game_;
+  g.rnd() = TRnd(0, 0);
+  g.set_screen_size(DDDD->ScreenWidth, DDDD->ScreenHeight);
+  g.hiscore_load(read_file("ZTScore.dat"));
+  g.set_player_name(settings_.config.last_player_name);
+  sounds_->PlaySE = g.flag(kPlaySE);
+  g.bgm().set_on(g.flag(kPlayMidi), *host_);
+  g.bgm().load_song("title", *host_);
+  g.bgm().load_song("stage", *host_);
+  fade_timer_ = std::make_unique<FadeTimer>([this] {
+    if (game_) kbgm_fade_timer_tick(game_->bgm(), *host_);
+  });
+  g.set_state(kStateLogo, *host_);
+}
+
+void TForm1::FormMouseDown(UINT message) {
+  if (message == WM_LBUTTONDOWN || message == WM_LBUTTONDBLCLK) LeftClicked = 1;
+  if (message == WM_RBUTTONDOWN || message == WM_RBUTTONDBLCLK) RightClicked = 1;
+}
+
+void TForm1::AppIdle() {
+  if (!idle_installed_ || !game_) return;
+  const std::uint32_t now = timeGetTime();
+  if (!FrameDue(now, static_cast<std::uint32_t>(LastFrameTime), ShiftHeld())) return;
+  LastFrameTime = timeGetTime();
+
+  TGame& g = *game_;
+  const std::uint8_t flags_before = g.settings().flags;
+  SetX87ControlWord(kGameControlWord);
+  const std::optional<GameError> error = g.step_frame(*host_);
+  // The settings' flag setter: auto-saving stays off when it is rejected or
+  // the physics are changed.
+  if (g.settings().flags != flags_before) {
+    settings_.config.experiment = g.settings().experiment;
+    settings_.SetFlags(g.settings().flags);
+    g.settings().flags = settings_.config.flags;
+    sounds_->PlaySE = g.flag(kPlaySE);
+  }
+  DDDD->BackColor = static_cast<std::uint32_t>(g.back_colour());
+  fade_timer_->set_enabled(g.bgm().fade_timer());
+  if (error) show_error(std::string(text(*error)));
+  if (g.quit()) {
+    if (g.state() == kStateExit) SaveScoreFile();
+    Terminate();
+  }
+}
+
+void TForm1::SaveScoreFile() {
+  const auto bytes = game_->hiscore_bytes();
+  if (!bytes) return;
+  std::ofstream out("ZTScore.dat", std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes->data()),
+            static_cast<std::streamsize>(bytes->size()));
+  if (!out) show_error("ZTScore.dat を書き込めません");
+}
+
+void TForm1::FormDestroy() {
+  if (settings_path_.empty()) return;
+  TConfig config = settings_.config;
+  if (game_) {
+    config = game_->settings();
+    config.last_player_name = game_->player_name();
+    fade_timer_.reset();
+    kbgm_release(game_->bgm(), music_.calls());
+    game_.reset();
+  }
+  host_.reset();
+  sounds_.reset();
+  surfaces_.reset();
+  try {
+    WriteSettings(settings_path_, config);
+  } catch (const EIniFileException& e) {
+    show_error(e.what());
+  }
+  idle_installed_ = false;
+  settings_path_.clear();
+}
+
+void TForm1::Run() {
+  form.Show();
+  form.Create();
+  saved_control_word_ = GetX87ControlWord();
+  while (!terminated_) {
+    MSG msg;
+    if (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) break;
+      if (msg.hwnd == form.Handle() || IsChild(form.Handle(), msg.hwnd)) {
+        FormMouseDown(msg.message);
+      }
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+      continue;
+    }
+    AppIdle();
+  }
+  SetX87ControlWord(saved_control_word_);
+}
+
+int RunGameWindow() {
+  InstallRuntimeErrorHandler();
+  {
+    TForm1 window;
+    window.Run();
+  }
+  return 0;
+}
+
+}  // namespace zt::win

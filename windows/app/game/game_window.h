@@ -1,0 +1,79 @@
+// The full-screen game window: reads the settings, sets the display mode,
+// creates the game over the Windows host and runs it from idle time.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "dddd.h"
+#include "ddsd.h"
+#include "form.h"
+#include "game/ugame.h"
+#include "kbgm_backend.h"
+#include "sounds.h"
+#include "surfaces.h"
+#include "win_host.h"
+#include "win_settings.h"
+
+namespace zt::win {
+
+// The frame pump's rule: a frame once FrameWait ms have passed since the
+// last one started (modulo 2^32), or at once while Shift is held.
+bool FrameDue(std::uint32_t now, std::uint32_t last_frame_time, bool shift);
+
+// Shift pressed since the last query or held now.
+bool ShiftHeld();
+
+class TForm1 {
+ public:
+  TForm1();
+  ~TForm1();
+  TForm1(const TForm1&) = delete;
+  TForm1& operator=(const TForm1&) = delete;
+
+  // Runs messages and idle frames until the application is asked to end.
+  void Run();
+
+  // Handlers.
+  void FormCreate();
+  void FormDestroy();
+  void FormMouseDown(UINT message);
+  void DDDDInit();
+  // One call of the idle handler; false once the application should end.
+  void AppIdle();
+
+  bool Terminated() const { return terminated_; }
+  TGame* Game() { return game_ ? &*game_ : nullptr; }
+
+  TForm form;
+  std::unique_ptr<TDDDD> DDDD;
+  std::unique_ptr<TDDSD> DDSD;
+
+ private:
+  void CreateGame();
+  void SaveScoreFile();
+  void Terminate() { terminated_ = true; }
+
+  std::string settings_path_;
+  WinConfig settings_;
+  std::uint64_t LastFrameTime = 0;
+  bool idle_installed_ = false;
+  bool terminated_ = false;
+  std::uint16_t saved_control_word_ = 0;
+
+  KbgmBackend music_;
+  std::unique_ptr<TSurfaces> surfaces_;
+  std::unique_ptr<TSounds> sounds_;
+  std::unique_ptr<WinHost> host_;
+  std::optional<TGame> game_;
+  std::unique_ptr<FadeTimer> fade_timer_;
+};
+
+// Opens the game window and runs the game to its end; the exit code.
+int RunGameWindow();
+
+}  // namespace zt::win

@@ -1,0 +1,166 @@
+// "Zentria.ini" through the system's INI functions: the rules in which the
+// Windows program differs from the core's reader.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "win_settings.h"
+
+namespace zt::win {
+namespace {
+
+class SettingsFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char dir[MAX_PATH];
+    GetTempPathA(MAX_PATH, dir);
+    path_ = std::string(dir) + "zt_settings_test.ini";
+    std::remove(path_.c_str());
+  }
+  void TearDown() override { std::remove(path_.c_str()); }
+  WinConfig read(const std::string& text) {
+    std::ofstream(path_, std::ios::binary) << text;
+    return ReadSettings(path_);
+  }
+  std::string contents() {
+    std::ifstream in(path_, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  std::string path_;
+};
+
+TEST_F(SettingsFile, MissingFileGivesTheDefaults) {
+  const WinConfig w = ReadSettings(path_);
+  EXPECT_EQ(w.config, TConfig{});
+  EXPECT_FALSE(w.display800);
+  EXPECT_FALSE(w.reject_auto_save);
+}
+
+TEST_F(SettingsFile, FirstOccurrenceOfKeyAndSectionCounts) {
+  const WinConfig w = read(
+      "[GameSetting]\r\nPlaySE=0\r\nPlaySE=1\r\n"
+      "[SystemSetting]\r\nDisplay800Mode=1\r\n"
+      "[GameSetting]\r\nDrawBackground=0\r\n");
+  EXPECT_EQ(w.config.flags & kPlaySE, 0);
+  // The second GameSetting section is not read.
+  EXPECT_NE(w.config.flags & kDrawBackground, 0);
+  EXPECT_TRUE(w.display800);
+}
+
+TEST_F(SettingsFile, BooleansAreIntegers) {
+  const WinConfig w = read(
+      "[gamesetting]\r\nShowEachScore=2\r\nDrawBackground=off\r\nPlaySE=yes\r\n"
+      "ViewFpsNumber=0x1\r\nPlayMidi=0\r\n");
+  EXPECT_NE(w.config.flags & kShowEachScore, 0);
+  EXPECT_NE(w.config.flags & kDrawBackground, 0);  // "off" is no integer: default 1
+  EXPECT_NE(w.config.flags & kPlaySE, 0);
+  EXPECT_NE(w.config.flags & kViewFpsNumber, 0);
+  EXPECT_EQ(w.config.flags & kPlayMidi, 0);
+}
+
+TEST(IniInt, WindowsIntegerForms) {
+  struct Case {
+    const char* text;
+    std::int32_t expected;
+  };
+  const Case cases[] = {
+      {"31", 31},
+      {"$1F", 31},
+      {"0x10", 16},
+      {"0X1f", 31},
+      {"-$10", -16},
+      {"-0x10", -16},
+      {"+7", 7},
+      {"$-10", 20},
+      {"", 20},
+      {"12a", 20},
+      {"2147483647", 2147483647},
+      {"2147483648", 20},
+      {"-2147483648", INT32_MIN},
+      {"$FFFFFFFF", -1},
+      {"$100000000", 20},
+      {"0x", 20},
+  };
+  for (const Case& c : cases) EXPECT_EQ(IniInt(c.text, 20), c.expected) << c.text;
+}
+
+TEST(IniFloat, SystemSeparatorAndFailures) {
+  EXPECT_EQ(IniFloat("1.5", 1.0, '.'), 1.5);
+  EXPECT_EQ(IniFloat("-2e1", 1.0, '.'), -20.0);
+  EXPECT_EQ(IniFloat("1,5", 1.0, ','), 1.5);
+  for (const char* bad : {"1,5", "abc", "inf", "nan", "", "1e", "1e999", "."}) {
+    EXPECT_EQ(IniFloat(bad, 1.0, '.'), 1.0) << bad;
+  }
+}
+
+TEST_F(SettingsFile, ValuesThroughTheirSetters) {
+  const WinConfig w = read(
+      "[GameSetting]\r\nScoreNumOfDigits=30\r\nNumOfFragments=0x10\r\nScoreSeparate=-5\r\n"
+      "AppearedMaxRank= Ultra \r\nLastPlayerName=abcdefghijkl\r\n");
+  EXPECT_EQ(w.config.score_digits, 20);
+  EXPECT_EQ(w.config.num_of_fragments, 16);
+  EXPECT_EQ(w.config.score_grouping, 1);
+  EXPECT_EQ(w.config.highest_rank, 8);
+  EXPECT_EQ(w.config.last_player_name, "ABCDEFGHI");
+}
+
+TEST_F(SettingsFile, MasslessBallCountsAsAnExperiment) {
+  const WinConfig w = read("[ConstantSetting]\r\nBallMass=0\r\n[GameSetting]\r\nAutoSaveAt1=1\r\n");
+  EXPECT_TRUE(w.config.experiment);
+  EXPECT_EQ(w.config.ball_mass, 1.0);
+  EXPECT_EQ(w.config.flags & kAutoSaveAt1, 0);
+  const WinConfig g = read("[ConstantSetting]\r\nGravity=-1\r\n");
+  EXPECT_EQ(g.config.gravity, -0.2);
+  EXPECT_TRUE(g.config.experiment);
+}
+
+TEST_F(SettingsFile, AutoSaveFlagSetterHonoursTheRejection) {
+  WinConfig w = read("[SystemSetting]\r\nRejectAutoSave=1\r\n[GameSetting]\r\nAutoSaveAt1=1\r\n");
+  EXPECT_TRUE(w.reject_auto_save);
+  EXPECT_EQ(w.config.flags & kAutoSaveAt1, 0);
+  w.SetFlags(0xFF);
+  EXPECT_EQ(w.config.flags, 0xFF & ~kAutoSaveAt1);
+  WinConfig free_flags = read("");
+  free_flags.SetFlags(kAutoSaveAt1);
+  EXPECT_EQ(free_flags.config.flags, kAutoSaveAt1);
+}
+
+TEST_F(SettingsFile, WriterChangesOnlyItsKeys) {
+  std::ofstream(path_, std::ios::binary)
+      << "; mine\r\n[GameSetting]\r\nPlaySE=0\r\nNumOfFragments=33\r\n[Other]\r\nX=1\r\n";
+  TConfig c;
+  c.flags = kPlaySE | kMiniScreen;
+  c.score_digits = 9;
+  c.highest_rank = 20;  // out of range: the first title
+  c.last_player_name = "ZED";
+  WriteSettings(path_, c);
+  const WinConfig back = ReadSettings(path_);
+  EXPECT_EQ(back.config.flags, kPlaySE | kMiniScreen);
+  EXPECT_EQ(back.config.score_digits, 9);
+  EXPECT_EQ(back.config.highest_rank, 0);
+  EXPECT_EQ(back.config.last_player_name, "ZED");
+  EXPECT_EQ(back.config.num_of_fragments, 33);
+  const std::string text = contents();
+  EXPECT_NE(text.find("; mine"), std::string::npos);
+  EXPECT_NE(text.find("[Other]"), std::string::npos);
+  EXPECT_NE(text.find("AppearedMaxRank=E"), std::string::npos);
+  EXPECT_EQ(text.find("ScoreSeparate"), std::string::npos);
+}
+
+TEST_F(SettingsFile, UnwritableFileRaisesWithItsName) {
+  const std::string dir = path_ + ".d";
+  CreateDirectoryA(dir.c_str(), nullptr);
+  try {
+    WriteSettings(dir, TConfig{});
+    ADD_FAILURE() << "no exception";
+  } catch (const EIniFileException& e) {
+    EXPECT_EQ(std::string(e.what()), dir + " に書き込めません");
+  }
+  RemoveDirectoryA(dir.c_str());
+}
+
+}  // namespace
+}  // namespace zt::win

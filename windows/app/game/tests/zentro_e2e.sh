@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Zentro.exe on a copy of the generated data directory, on Wine's virtual
+# desktop: the logo, the title menu, Esc through the exit screen, and the
+# score and settings files written at the end.
+#   zentro_e2e.sh ZENTRO_EXE DATA_DIR WORK_DIR
+set -euo pipefail
+exe=$1 data=$2 work=$3
+rm -rf "$work"
+cp -r "$data" "$work"
+cp "$exe" "$work/"
+cd "$work"
+rm -f ZTScore.dat Zentria.ini
+wine Zentro.exe </dev/null >zentro.log 2>&1 &
+pid=$!
+sleep 3
+import -window root ../zentro-logo.png
+sleep 7.5
+import -window root ../zentro-title.png
+# OPTION, on the title menu's third line, and back with Esc.
+xdotool mousemove 320 318
+sleep 0.3
+xdotool click 1
+sleep 1.5
+import -window root ../zentro-options.png
+xdotool key Escape
+sleep 1
+import -window root ../zentro-title-again.png
+xdotool key Escape
+sleep 0.6
+import -window root ../zentro-exit.png
+for _ in $(seq 1 40); do kill -0 $pid 2>/dev/null || break; sleep 0.25; done
+if kill -0 $pid 2>/dev/null; then
+  kill $pid
+  echo "Zentro.exe did not end after Esc on the title menu" >&2
+  exit 1
+fi
+wait $pid
+test "$(stat -c %s ZTScore.dat)" = 320
+grep -q '^AppearedMaxRank=E' Zentria.ini
+grep -q '^PlaySE=1' Zentria.ini
+# Every picture is a real screen, and the options screen is not the menu.
+for shot in logo title options title-again; do
+  colours=$(convert "../zentro-$shot.png" -format %k info:)
+  echo "$shot: $colours colours"
+  test "$colours" -gt 16
+done
+! cmp -s ../zentro-title.png ../zentro-options.png

@@ -1,0 +1,333 @@
+#include "win_host.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "getkey.h"
+
+namespace zt::win {
+
+namespace {
+
+bool source_inside(const TDDDDGenSurface& s, std::int32_t x, std::int32_t y, std::int32_t w,
+                   std::int32_t h) {
+  return w > 0 && h > 0 && x >= 0 && y >= 0 && std::int64_t{x} + w <= s.Width &&
+         std::int64_t{y} + h <= s.Height;
+}
+
+void put16(std::vector<std::uint8_t>& b, std::uint16_t v) {
+  b.push_back(static_cast<std::uint8_t>(v));
+  b.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+void put32(std::vector<std::uint8_t>& b, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+}  // namespace
+
+double LocalDateTimeNow() {
+  SYSTEMTIME st;
+  GetLocalTime(&st);
+  FILETIME ft;
+  SystemTimeToFileTime(&st, &ft);
+  const std::uint64_t t = (std::uint64_t{ft.dwHighDateTime} << 32) | ft.dwLowDateTime;
+  // 100 ns units since 1601-01-01; 1899-12-30 is 109205 days later.
+  const std::uint64_t ms = t / 10000;
+  const std::uint64_t day_ms = 86400000;
+  return static_cast<double>(ms / day_ms) - 109205.0 +
+         static_cast<double>(ms % day_ms) / static_cast<double>(day_ms);
+}
+
+std::vector<std::uint8_t> Bitmap8Bytes(std::int32_t width, std::int32_t height,
+                                       const std::vector<std::uint8_t>& pixels,
+                                       const std::array<PALETTEENTRY, 256>& palette) {
+  const auto stride = static_cast<std::uint32_t>((width + 3) & ~3);
+  const std::uint32_t image = stride * static_cast<std::uint32_t>(height);
+  const std::uint32_t offset = 14 + 40 + 1024;
+  std::vector<std::uint8_t> b;
+  b.reserve(offset + image);
+  put16(b, 0x4D42);
+  put32(b, offset + image);
+  put32(b, 0);
+  put32(b, offset);
+  put32(b, 40);
+  put32(b, static_cast<std::uint32_t>(width));
+  put32(b, static_cast<std::uint32_t>(height));  // bottom-up
+  put16(b, 1);
+  put16(b, 8);
+  put32(b, BI_RGB);
+  put32(b, image);
+  put32(b, 0);
+  put32(b, 0);
+  put32(b, 256);
+  put32(b, 0);
+  for (const PALETTEENTRY& e : palette) {
+    b.push_back(e.peBlue);
+    b.push_back(e.peGreen);
+    b.push_back(e.peRed);
+    b.push_back(0);
+  }
+  for (std::int32_t y = height - 1; y >= 0; --y) {
+    const auto* row = pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
+    b.insert(b.end(), row, row + width);
+    b.insert(b.end(), stride - static_cast<std::uint32_t>(width), 0);
+  }
+  return b;
+}
+
+WinHost::WinHost(TDDDD& display, TSurfaces* sheets, TSounds* sounds, BgmBackend& music)
+    : display_(display), sheets_(sheets), sounds_(sounds), music_(music) {
+  frame_ = TDDDDSurface::CreateInSystemMemory(display, kFrameWidth, kFrameHeight, 0);
+  frame_->FillRect(RECT{0, 0, kFrameWidth, kFrameHeight}, 0);
+  picture_ = TDDDDSurface::CreateInSystemMemory(display, kFrameWidth, kFrameHeight, 0);
+}
+
+WinHost::~WinHost() {
+  close();
+}
+
+TDDDDGenSurface* WinHost::surface(SurfaceId id) {
+  switch (surface_kind(id)) {
+    case kKindFrame:
+      return frame_.get();
+    case kKindPicture:
+      return picture_.get();
+    case kKindPresent:
+      return display_.Primary.get();
+    case kKindSheet:
+      return sheets_ ? sheets_->Sheet(sheet_number(id)) : nullptr;
+    case kKindScratch: {
+      const auto it = scratch_.find(scratch_serial(id));
+      return it == scratch_.end() ? nullptr : it->second.get();
+    }
+    default:
+      return nullptr;
+  }
+}
+
+void WinHost::dd_pixelate(SurfaceId id, std::int32_t block) {
+  TDDDDGenSurface* s = surface(id);
+  if (s == nullptr || s->IsLost() || s->Width <= 0 || s->Height <= 0) return;
+  const std::int64_t b = block <= 0 ? 5 : block;
+  const std::int64_t across = (s->Width + b - 1) / b;
+  const std::int64_t down = (s->Height + b - 1) / b;
+  std::vector<std::uint8_t> samples(static_cast<std::size_t>(across * down));
+  DDSURFACEDESC2 d;
+  s->Lock(d);
+  const auto* base = static_cast<const std::uint8_t*>(d.lpSurface);
+  for (std::int64_t r = 0; r < down; ++r) {
+    for (std::int64_t c = 0; c < across; ++c) {
+      samples[static_cast<std::size_t>(r * across + c)] = base[r * b * d.lPitch + c * b];
+    }
+  }
+  s->Unlock();
+  for (std::int64_t r = 0; r < down; ++r) {
+    for (std::int64_t c = 0; c < across; ++c) {
+      const RECT rc{static_cast<LONG>(c * b), static_cast<LONG>(r * b),
+                    static_cast<LONG>(std::min<std::int64_t>((c + 1) * b, s->Width)),
+                    static_cast<LONG>(std::min<std::int64_t>((r + 1) * b, s->Height))};
+      s->FillRect(rc, samples[static_cast<std::size_t>(r * across + c)]);
+    }
+  }
+}
+
+void WinHost::dd_blit_rect(SurfaceId dst, SurfaceId src, std::int32_t sx, std::int32_t sy,
+                           std::int32_t w, std::int32_t h, std::int32_t dx, std::int32_t dy,
+                           bool keyed) {
+  if (same_surface(dst, src)) return;
+  TDDDDGenSurface* d = surface(dst);
+  TDDDDGenSurface* s = surface(src);
+  if (d == nullptr || s == nullptr || !source_inside(*s, sx, sy, w, h)) return;
+  const DWORD flags = DDBLTFAST_WAIT | (keyed ? DDBLTFAST_SRCCOLORKEY : DDBLTFAST_NOCOLORKEY);
+  d->BltRect(s, dx, dy, RECT{sx, sy, sx + w, sy + h}, flags);
+}
+
+void WinHost::dd_fill_rect(SurfaceId id, std::int32_t x, std::int32_t y, std::int32_t w,
+                           std::int32_t h, std::uint8_t colour) {
+  TDDDDGenSurface* s = surface(id);
+  if (s == nullptr || w <= 0 || h <= 0) return;
+  const auto clamp = [](std::int64_t v, std::int64_t hi) {
+    return static_cast<LONG>(std::max<std::int64_t>(0, std::min(v, hi)));
+  };
+  const RECT rc{clamp(x, s->Width), clamp(y, s->Height), clamp(std::int64_t{x} + w, s->Width),
+                clamp(std::int64_t{y} + h, s->Height)};
+  if (rc.right <= rc.left || rc.bottom <= rc.top) return;
+  s->FillRect(rc, colour);
+}
+
+void WinHost::free_surface(SurfaceId id) {
+  if (surface_kind(id) == kKindScratch) scratch_.erase(scratch_serial(id));
+}
+
+Size WinHost::surface_size(SurfaceId id) {
+  TDDDDGenSurface* s = surface(id);
+  return s ? Size{s->Width, s->Height} : Size{};
+}
+
+SurfaceId WinHost::create_scratch(std::int32_t w, std::int32_t h) {
+  const std::uint32_t serial = next_serial_++;
+  if (w > 0 && h > 0) {
+    auto s = TDDDDSurface::CreateInSystemMemory(display_, w, h, 0);
+    s->FillRect(RECT{0, 0, w, h}, 0);
+    scratch_[serial] = std::move(s);
+  }
+  return scratch_id(serial);
+}
+
+void WinHost::dd_blit_rect_to(SurfaceId dst, SurfaceId src, std::int32_t sx, std::int32_t sy,
+                              std::int32_t sw, std::int32_t sh, std::int32_t dx, std::int32_t dy,
+                              std::int32_t dw, std::int32_t dh, bool keyed) {
+  if (same_surface(dst, src)) return;
+  TDDDDGenSurface* d = surface(dst);
+  TDDDDGenSurface* s = surface(src);
+  if (d == nullptr || s == nullptr || dw <= 0 || dh <= 0 || !source_inside(*s, sx, sy, sw, sh)) {
+    return;
+  }
+  const DWORD flags = DDBLT_WAIT | (keyed ? DDBLT_KEYSRC : 0);
+  d->Blt(s, RECT{dx, dy, dx + dw, dy + dh}, RECT{sx, sy, sx + sw, sy + sh}, flags, nullptr);
+}
+
+std::optional<Palette> WinHost::load_named_into(SurfaceId id, std::string_view name) {
+  if (surface(id) == nullptr) return std::nullopt;
+  // Only the colour table is taken: the picture itself is never shown.
+  display_.LoadPaletteFromArchive(TSurfaces::kArchive, std::string(name));
+  Palette p{};
+  for (std::size_t i = 0; i < 256; ++i) {
+    const PALETTEENTRY& e = display_.PaletteEntries[i];
+    p[4 * i] = e.peRed;
+    p[4 * i + 1] = e.peGreen;
+    p[4 * i + 2] = e.peBlue;
+    p[4 * i + 3] = e.peFlags;
+  }
+  return p;
+}
+
+void WinHost::realize_palette(const Palette& p) {
+  for (std::size_t i = 0; i < 256; ++i) {
+    display_.PaletteEntries[i] = PALETTEENTRY{p[4 * i], p[4 * i + 1], p[4 * i + 2], p[4 * i + 3]};
+  }
+  display_.UpdatePalette();
+}
+
+bool WinHost::save_screenshot(SurfaceId id, const Palette&, std::int32_t n) {
+  TDDDDGenSurface* s = surface(id);
+  if (s == nullptr) return true;
+  // A lost surface has no picture to save; the frame goes on without one.
+  if (s->IsLost()) return false;
+  std::vector<std::uint8_t> pixels(static_cast<std::size_t>(s->Width) *
+                                   static_cast<std::size_t>(s->Height));
+  DDSURFACEDESC2 d;
+  s->Lock(d);
+  for (std::int32_t y = 0; y < s->Height; ++y) {
+    std::memcpy(pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(s->Width),
+                static_cast<const std::uint8_t*>(d.lpSurface) + y * d.lPitch,
+                static_cast<std::size_t>(s->Width));
+  }
+  s->Unlock();
+  const std::vector<std::uint8_t> bytes =
+      Bitmap8Bytes(s->Width, s->Height, pixels, display_.PaletteEntries);
+  const std::string name = "ScrSht" + std::to_string(n) + ".bmp";
+  std::FILE* f = std::fopen(name.c_str(), "wb");
+  if (f == nullptr) return true;
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  return (std::fclose(f) != 0) || !written;
+}
+
+void WinHost::dd_plot(SurfaceId id, std::int32_t x, std::int32_t y, std::uint8_t colour) {
+  TDDDDGenSurface* s = surface(id);
+  if (s == nullptr || x < 0 || y < 0 || x >= s->Width || y >= s->Height) return;
+  s->SetPixel(x, y, colour);
+}
+
+bool WinHost::key_down(std::int32_t code) {
+  return GetKey(code);
+}
+
+void WinHost::clear_key(std::int32_t code) {
+  GetKey(code);
+}
+
+Point WinHost::mouse_pos() {
+  const POINT p = cursor.get();
+  return {p.x, p.y};
+}
+
+void WinHost::warp_mouse(std::int32_t x, std::int32_t y) {
+  cursor.set(x, y);
+}
+
+void WinHost::play_sound(std::string_view name, std::int32_t priority) {
+  if (sounds_) sounds_->Play(name, priority);
+}
+
+std::string WinHost::ReplayPath(std::int32_t slot) {
+  return "Rec\\Rec" + std::to_string(slot) + ".dat";
+}
+
+bool WinHost::file_exists(std::int32_t slot) {
+  const DWORD a = GetFileAttributesA(ReplayPath(slot).c_str());
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool WinHost::open_for_read(std::int32_t slot) {
+  close();
+  file_ = CreateFileA(ReplayPath(slot).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file_ == INVALID_HANDLE_VALUE) {
+    // A read-only file can still be replayed.
+    file_ = CreateFileA(ReplayPath(slot).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  return file_ == INVALID_HANDLE_VALUE;
+}
+
+bool WinHost::seek_from_end(std::int64_t offset) {
+  if (file_ == INVALID_HANDLE_VALUE) return true;
+  LARGE_INTEGER d;
+  d.QuadPart = offset;
+  return !SetFilePointerEx(file_, d, nullptr, FILE_END);
+}
+
+bool WinHost::open_for_write(std::int32_t slot) {
+  close();
+  file_ = CreateFileA(ReplayPath(slot).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                      nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return file_ == INVALID_HANDLE_VALUE;
+}
+
+bool WinHost::seek_from_start(std::int64_t offset) {
+  if (file_ == INVALID_HANDLE_VALUE || offset < 0) return true;
+  LARGE_INTEGER d;
+  d.QuadPart = offset;
+  return !SetFilePointerEx(file_, d, nullptr, FILE_BEGIN);
+}
+
+std::optional<std::vector<std::uint8_t>> WinHost::read(std::size_t length) {
+  if (file_ == INVALID_HANDLE_VALUE || length > 0x7FFFFFFF) return std::nullopt;
+  std::vector<std::uint8_t> b(length);
+  DWORD got = 0;
+  if (!ReadFile(file_, b.data(), static_cast<DWORD>(length), &got, nullptr) || got != length) {
+    return std::nullopt;
+  }
+  return b;
+}
+
+void WinHost::close() {
+  if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+  file_ = INVALID_HANDLE_VALUE;
+}
+
+bool WinHost::write(const std::vector<std::uint8_t>& bytes) {
+  if (file_ == INVALID_HANDLE_VALUE) return true;
+  DWORD put = 0;
+  return !WriteFile(file_, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr) ||
+         put != bytes.size();
+}
+
+bool WinHost::file_exists(std::string_view name) {
+  const std::string path = std::string(name) + ".mid";
+  const DWORD a = GetFileAttributesA(path.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+}  // namespace zt::win

@@ -1,0 +1,82 @@
+// A recorded play replayed headless: every frame of the core, the pendulum,
+// the field objects and all of the drawing, with a host that does nothing on
+// present. Reports frames per second.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <map>
+#include <vector>
+
+#include "game/ugame.h"
+#include "game_fixture.h"
+#include "memory_host.h"
+#include "scripted_hand.h"
+
+namespace zt {
+namespace {
+
+constexpr std::int32_t kSlot = 1;
+
+// The in-memory host without the capture of presented frames, whose hashing
+// would cost more than the frame itself.
+class BenchHost : public MemoryHost {
+ public:
+  using MemoryHost::MemoryHost;
+  void present() override { ++frames; }
+  void play_sound(std::string_view, std::int32_t) override {}
+  void realize_palette(const Palette& p) override { palette = p; }
+  void clear_key(std::int32_t code) override { release(code); }
+  std::int64_t frames = 0;
+};
+
+void enter_play(TGame& game, Host& host, std::int32_t mode) {
+  game.set_state(kStateLogo, host);
+  game.set_state(kStateTitle, host);
+  game.start_play(mode, kSlot, false, host);
+  game.set_state(kStatePlay, host);
+}
+
+// A play of about 3000 frames recorded once by the scripted hand, ended by
+// tearing the string.
+const std::vector<std::uint8_t>& recorded_play() {
+  static const std::vector<std::uint8_t> file = [] {
+    BenchHost host{testing_game::painted_library()};
+    TGame game = TGame::create(TConfig{});
+    enter_play(game, host, TGame::kModeRecord);
+    const ScriptedHand hand;
+    for (int i = 0; i < 20000 && game.state() != kStateResult; ++i) {
+      const bool steer = game.state() == kStatePlay && game.play().play_frame < 3000;
+      const Point p = steer ? hand.next(game) : ScriptedHand::tear(game);
+      host.set_pointer(p.x, p.y);
+      (void)game.step_frame(host);
+    }
+    (void)game.step_frame(host);  // the end of the play finishes the file
+    return host.files.files.at(kSlot);
+  }();
+  return file;
+}
+
+void BM_ReplayedPlay(benchmark::State& state) {
+  const std::vector<std::uint8_t>& file = recorded_play();
+  const BitmapLibrary library = testing_game::painted_library();
+  std::int64_t frames = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    BenchHost host{library};
+    host.files.files[kSlot] = file;
+    TGame game = TGame::create(TConfig{});
+    enter_play(game, host, TGame::kModeReplay);
+    state.ResumeTiming();
+    while (game.state() == kStatePlay || game.state() == kStateLineCut) {
+      (void)game.step_frame(host);
+    }
+    frames += host.frames;
+    benchmark::DoNotOptimize(game.play().score);
+  }
+  state.counters["frames_per_second"] =
+      benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_ReplayedPlay)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace zt

@@ -1,0 +1,260 @@
+// Whole runs of the game through the pointer and the keys only, and a
+// recorded play replayed from its file.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "game/ugame.h"
+#include "game_fixture.h"
+#include "memory_host.h"
+#include "scripted_hand.h"
+
+namespace zt {
+namespace {
+
+using namespace testing_game;
+
+// What the Linux host does at start-up after creating the game.
+void start_up(TGame& game, MemoryHost& host) {
+  host.songs.existing = {"title.mid", "stage.mid"};
+  game.hiscore_load(std::nullopt);
+  game.bgm().set_on(game.flag(kPlayMidi), host);
+  game.bgm().load_song("title", host);
+  game.bgm().load_song("stage", host);
+  game.set_state(kStateLogo, host);
+}
+
+class Session {
+ public:
+  Session(TGame& game, MemoryHost& host) : game_(game), host_(host) {}
+
+  void frame() {
+    ASSERT_EQ(game_.step_frame(host_), std::nullopt);
+    if (visited.empty() || visited.back() != game_.state()) visited.push_back(game_.state());
+    host_.presented.clear();  // keeps memory flat over long runs
+  }
+  void frames(int n) {
+    for (int i = 0; i < n; ++i) frame();
+  }
+  void until(std::uint8_t state, int limit) {
+    for (int i = 0; i < limit && game_.state() != state; ++i) frame();
+    ASSERT_EQ(game_.state(), state);
+  }
+  void click_at(std::int32_t x, std::int32_t y) {
+    click(host_, x, y);
+    frame();
+  }
+  void key(std::int32_t code) {
+    host_.press(code);
+    frame();
+    host_.release(code);
+  }
+
+  std::vector<std::uint8_t> visited;
+
+ private:
+  TGame& game_;
+  MemoryHost& host_;
+};
+
+// The middle of the name entry's key for a character.
+Point name_key(char ch) {
+  const auto i = static_cast<std::int32_t>(kFontChars.find(ch));
+  return {97 + 18 * (i % 8), 100 + 15 * (i / 8)};
+}
+
+TEST(SessionTest, AWholeGameFromTheLogoToTheExit) {
+  MemoryHost host{painted_library()};
+  host.keep_pixels = false;
+  TGame game = TGame::create(TConfig{});
+  start_up(game, host);
+  Session s(game, host);
+  const std::uint8_t flags = game.settings().flags;
+
+  s.until(kStateTitle, 200);
+  s.frame();
+
+  // Options: one flag off and on again, then back to the menu.
+  s.click_at(100, 160);
+  ASSERT_EQ(game.state(), kStateOptions);
+  s.frame();
+  s.click_at(100, 65);
+  EXPECT_FALSE(game.flag(kDrawBackground));
+  s.click_at(100, 65);
+  EXPECT_TRUE(game.flag(kDrawBackground));
+  s.click_at(100, 225);
+  ASSERT_EQ(game.state(), kStateTitle);
+  s.frame();
+
+  // A new game played by the scripted hand, ended with C.
+  s.click_at(100, 130);
+  ASSERT_EQ(game.state(), kStateIntro);
+  s.until(kStatePlay, 100);
+  ScriptedHand hand;
+  for (int i = 0; i < 400 && game.state() == kStatePlay; ++i) {
+    const Point p = hand.next(game);
+    host.set_pointer(p.x, p.y);
+    s.frame();
+  }
+  ASSERT_EQ(game.state(), kStatePlay);
+  std::int32_t hits = 0;
+  for (const std::int32_t d : game.play().destroyed) hits += d;
+  EXPECT_GE(hits, 3);
+  const std::int64_t score = game.play().score;
+  ASSERT_GT(score, 10000);  // above the whole default table
+  s.key(kKeyC);
+  EXPECT_EQ(game.state(), kStateLineCut);
+
+  s.until(kStateResult, 200);
+  s.until(kStateNameEntry, 600);
+  EXPECT_EQ(game.play().table_rank, 1);
+
+  // Name entry: clear the default name, type a new one, confirm.
+  for (int i = 0; i < 9; ++i) s.click_at(223, 175);
+  for (const char ch : std::string("ZT.1")) {
+    const Point k = name_key(ch);
+    s.click_at(k.x, k.y);
+  }
+  EXPECT_EQ(game.player_name(), "ZT.1");
+  s.click_at(205, 175);
+  ASSERT_EQ(game.state(), kStateTop10);
+  s.frames(10);
+  const ScoreEntryRaw top = game.hiscore().get_entry2(1);
+  EXPECT_EQ(top.f0(), "ZT.1");
+  EXPECT_EQ(top.score, score);
+  EXPECT_EQ(game.hiscore().get_entry2(2).score, 10000);
+  EXPECT_EQ(game.hiscore().get_entry2(10).score, 2000);
+
+  s.click_at(160, 120);
+  ASSERT_EQ(game.state(), kStateTitle);
+  s.frame();
+  s.key(kKeyEsc);
+  ASSERT_EQ(game.state(), kStateExit);
+  for (int i = 0; i < 41 && !game.quit(); ++i) s.frame();
+  EXPECT_TRUE(game.quit());
+
+  EXPECT_THAT(s.visited,
+              ::testing::ElementsAre(kStateLogo, kStateTitle, kStateOptions, kStateTitle,
+                                     kStateIntro, kStatePlay, kStateLineCut, kStateResult,
+                                     kStateNameEntry, kStateTop10, kStateTitle, kStateExit));
+  EXPECT_EQ(game.settings().flags, flags);
+  // A plain play writes no replay; the changed table is handed out for saving.
+  EXPECT_TRUE(host.files.files.empty());
+  EXPECT_TRUE(game.hiscore_bytes().has_value());
+  EXPECT_FALSE(game.hiscore_bytes().has_value());
+}
+
+// The frame's hash with the recorder mark left out: it reads "r" while
+// recording and "p" while replaying, the one intended difference.
+std::uint64_t play_picture_hash(MemoryHost& host) {
+  std::vector<std::uint8_t> px = host.frame().pixels;
+  for (std::int32_t y = 224; y < 236; ++y) {
+    for (std::int32_t x = 304; x < 316; ++x) px[static_cast<std::size_t>(y * 320 + x)] = 0;
+  }
+  return frame_hash(px, host.palette);
+}
+
+struct PlayRun {
+  std::int64_t score = 0;
+  std::int32_t max_combo = 0;
+  std::array<std::int32_t, 5> destroyed{};
+  std::int32_t last_play_frame = 0;
+  std::vector<std::uint64_t> hashes;  // one per frame from the first play frame
+  bool met_changer = false;
+  bool cut = false;
+};
+
+// From the stage intro of a started play up to and including the first
+// frame of the result, where the play ends. steer gives the pointer.
+template <class Steer>
+PlayRun run_play(TGame& game, MemoryHost& host, Steer steer) {
+  PlayRun run;
+  EXPECT_TRUE(run_until(game, host, kStatePlay, 100));
+  for (int i = 0; i < 30000 && game.state() != kStateResult; ++i) {
+    const Point p = steer(game);
+    host.set_pointer(p.x, p.y);
+    EXPECT_EQ(game.step_frame(host), std::nullopt);
+    host.presented.clear();
+    run.hashes.push_back(play_picture_hash(host));
+    run.met_changer = run.met_changer || game.gravity_changer().has_value();
+  }
+  run.cut = game.pend().is_cut();
+  run.last_play_frame = game.play().play_frame;
+  EXPECT_EQ(game.step_frame(host), std::nullopt);
+  run.hashes.push_back(play_picture_hash(host));
+  run.score = game.play().score;
+  run.max_combo = game.play().max_combo;
+  run.destroyed = game.play().destroyed;
+  return run;
+}
+
+TEST(SessionTest, ARecordedPlayReplaysToTheSameFramesAndResult) {
+  constexpr std::int32_t kSlot = 1;
+  MemoryHost rec_host{painted_library()};
+  rec_host.keep_pixels = false;
+  TGame rec = TGame::create(TConfig{});
+  rec.set_state(kStateLogo, rec_host);
+  rec.set_state(kStateTitle, rec_host);
+  rec.start_play(TGame::kModeRecord, kSlot, false, rec_host);
+  rec.set_state(kStateIntro, rec_host);
+
+  // Hits until a gravity changer has flipped the gravity, then a jerk of the
+  // hand that tears the string.
+  const ScriptedHand hand;
+  const double gravity = rec.settings().gravity;
+  const PlayRun recorded = run_play(rec, rec_host, [&](TGame& g) {
+    if (g.state() == kStatePlay && g.play().gravity == gravity) return hand.next(g);
+    return ScriptedHand::tear(g);
+  });
+  ASSERT_TRUE(recorded.met_changer);
+  ASSERT_TRUE(recorded.cut);
+  ASSERT_GT(recorded.last_play_frame, 6000);
+  ASSERT_GT(recorded.destroyed[0] + recorded.destroyed[1] + recorded.destroyed[2], 100);
+  const std::vector<std::uint8_t>& file = rec_host.files.files.at(kSlot);
+  EXPECT_EQ(header_of(file).score, recorded.score);
+  EXPECT_EQ(last_frame_of(file), Frame::end());
+
+  // Replays get the file with another score in its header.
+  std::vector<std::uint8_t> changed = file;
+  RecHeaderRaw h = header_of(file);
+  h.score = 1;
+  const auto raw = h.encode();
+  std::copy(raw.begin(), raw.end(), changed.begin());
+
+  // runtime_state: the runtime generator when the replay starts. With the
+  // recording's own state even the cosmetic jitter repeats, so every frame
+  // must match; with another one only the play itself must.
+  for (const std::uint32_t runtime_state : {0u, 987654321u}) {
+    SCOPED_TRACE(runtime_state);
+    MemoryHost play_host{painted_library()};
+    play_host.keep_pixels = false;
+    play_host.files.files[kSlot] = changed;
+    TGame replay = TGame::create(TConfig{});
+    replay.random_state() = runtime_state;
+    replay.set_state(kStateLogo, play_host);
+    replay.set_state(kStateTitle, play_host);
+    replay.start_play(TGame::kModeReplay, kSlot, false, play_host);
+    replay.set_state(kStateIntro, play_host);
+    const PlayRun replayed = run_play(replay, play_host, [](TGame&) { return Point{7, 9}; });
+
+    EXPECT_EQ(replayed.score, recorded.score);
+    EXPECT_EQ(replayed.max_combo, recorded.max_combo);
+    EXPECT_EQ(replayed.destroyed, recorded.destroyed);
+    EXPECT_EQ(replayed.last_play_frame, recorded.last_play_frame);
+    EXPECT_TRUE(replayed.cut);
+    ASSERT_EQ(replayed.hashes.size(), recorded.hashes.size());
+    if (runtime_state == 0) {
+      for (std::size_t i = 0; i < recorded.hashes.size(); ++i) {
+        ASSERT_EQ(replayed.hashes[i], recorded.hashes[i]) << "frame " << i;
+      }
+    }
+    EXPECT_EQ(header_of(play_host.files.files.at(kSlot)).score, recorded.score);
+    EXPECT_FALSE(replay.recorder().failed());
+  }
+}
+
+}  // namespace
+}  // namespace zt
