@@ -1,4 +1,4 @@
-// Stands in for the game window until it is linked in: records the call.
+// Stands in for the game window in the forms' tests: records the call.
 #include <atomic>
 
 #include "forms/game_window.h"
