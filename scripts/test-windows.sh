@@ -62,6 +62,20 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   sleep 3
   import -window root "$1/screenshot-640x480.png" || rc=1
   wait $shown || rc=1
+  # The launcher: a picture of it, then its close box (Alt+F4) ends it.
+  wine "$1/app/zentro-launcher.exe" </dev/null >/dev/null 2>&1 &
+  launcher=$!
+  for i in $(seq 1 50); do
+    wid=$(xdotool search --name "^Zentropolium\$" 2>/dev/null | head -1)
+    [ -n "$wid" ] && break
+    sleep 0.2
+  done
+  sleep 2
+  import -window root "$1/screenshot-launcher.png" || rc=1
+  if [ -n "$wid" ]; then xdotool key --window "$wid" alt+F4 2>/dev/null; else rc=1; fi
+  for i in $(seq 1 50); do kill -0 $launcher 2>/dev/null || break; sleep 0.2; done
+  if kill -0 $launcher 2>/dev/null; then echo "launcher did not close"; kill $launcher; rc=1; fi
+  wait $launcher || rc=1
   wineserver -k
   exit $rc' bash "$build" "$jobs"
 rc=$?
