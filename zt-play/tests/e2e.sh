@@ -58,6 +58,9 @@ fi
 # process; in a sanitizer build only this mode's leak check is off (the
 # in-process tests check the program's own code for leaks).
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
+# The real window on the X server, whatever driver the calling environment
+# chose for its headless tests.
+export SDL_VIDEODRIVER=x11
 for tool in xdotool xwininfo import compare convert; do
   command -v $tool >/dev/null || { echo "missing $tool"; exit 77; }
 done
