@@ -63,7 +63,7 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   import -window root "$1/screenshot-640x480.png" || rc=1
   wait $shown || rc=1
   # The launcher: a picture of it, then its close box (Alt+F4) ends it.
-  wine "$1/app/zentro-launcher.exe" </dev/null >/dev/null 2>&1 &
+  wine "$1/app/Zentro.exe" </dev/null >/dev/null 2>&1 &
   launcher=$!
   for i in $(seq 1 50); do
     wid=$(xdotool search --name "^Zentropolium\$" 2>/dev/null | head -1)

@@ -12,6 +12,24 @@ cd "$work"
 rm -f ZTScore.dat Zentria.ini
 wine Zentro.exe </dev/null >zentro.log 2>&1 &
 pid=$!
+# Zentro starts on its launcher; its first button starts the game.
+wid=""
+for _ in $(seq 1 50); do
+  wid=$(xdotool search --name '^Zentropolium$' 2>/dev/null | head -1 || true)
+  [ -n "$wid" ] && break
+  sleep 0.2
+done
+if [ -z "$wid" ]; then
+  echo "the launcher did not open" >&2
+  kill $pid
+  exit 1
+fi
+sleep 1
+import -window root ../zentro-launcher.png
+# The game button, centred on the 1024x768 virtual desktop.
+xdotool mousemove 514 382
+sleep 0.2
+xdotool click 1
 sleep 3
 import -window root ../zentro-logo.png
 sleep 7.5
