@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "date_time.h"
+#include "exe_dir.h"
 #include "http/http_client.h"
 #include "text_codec.h"
 
@@ -104,19 +105,6 @@ NetworkSettings read_network_ini(const std::wstring& path) {
   return s;
 }
 
-std::wstring network_ini_path() {
-  std::wstring exe(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD n = GetModuleFileNameW(nullptr, exe.data(), static_cast<DWORD>(exe.size()));
-    if (n < exe.size()) {
-      exe.resize(n);
-      break;
-    }
-    exe.resize(exe.size() * 2);
-  }
-  const std::size_t slash = exe.find_last_of(L"\\/");
-  const std::wstring dir = slash == std::wstring::npos ? L"" : exe.substr(0, slash + 1);
-  return dir + std::wstring(kNetworkIni);
-}
+std::wstring network_ini_path() { return exe_dir() + std::wstring(kNetworkIni); }
 
 }  // namespace zt::win

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "exe_dir.h"
+
 namespace zt::win {
 
 // An error a handler raises for the application's exception box.
@@ -314,7 +316,5 @@ void ShowMessage(const std::wstring& text);
 // MB_YESNOCANCEL or MB_OKCANCEL with the question icon; the button pressed.
 int MessageDlgConfirm(const std::wstring& text, UINT buttons);
 
-// The path of the running executable's directory, with a trailing "\".
-std::wstring exe_dir();
 
 }  // namespace zt::win

@@ -99,7 +99,7 @@ void TfrmMenu::btnQuitClick() {
 }
 
 void TfrmMenu::lblCopyClick() {
-  const NetworkSettings net = read_network_ini(exe_dir() + std::wstring(kNetworkIni));
+  const NetworkSettings net = read_network_ini(network_ini_path());
   if (OpenAddress) OpenAddress(Handle(), to_code_page(net.web_home, CP_ACP));
 }
 

@@ -16,22 +16,6 @@ constexpr const char* kGame = "GameSetting";
 constexpr const char* kConstant = "ConstantSetting";
 constexpr const char* kSystem = "SystemSetting";
 
-struct FlagKey {
-  const char* key;
-  std::uint8_t bit;
-  bool def;
-};
-constexpr FlagKey kFlagKeys[] = {
-    {"DrawBackground", kDrawBackground, true},
-    {"PlaySE", kPlaySE, true},
-    {"PlayMidi", kPlayMidi, true},
-    {"ShowEachScore", kShowEachScore, false},
-    {"AutoSaveAt1", kAutoSaveAt1, false},
-    {"ExitWithRBtn", kExitWithRBtn, false},
-    {"ViewFpsNumber", kViewFpsNumber, false},
-    {"MiniScreen", kMiniScreen, false},
-};
-
 bool is_space(char c) {
   return c == ' ' || c == '\t';
 }
@@ -161,8 +145,8 @@ WinConfig ReadSettings(const std::string& path) {
   WinConfig w;
   TConfig& c = w.config;
   c.flags = 0;
-  for (const FlagKey& f : kFlagKeys) {
-    if (read_bool(path, kGame, f.key, f.def)) c.flags |= f.bit;
+  for (const FlagSetting& f : kFlagSettings) {
+    if (read_bool(path, kGame, f.key, f.default_on)) c.flags |= f.bit;
   }
   std::string name = read_string(path, kGame, "LastPlayerName").substr(0, 9);
   for (char& ch : name) {
@@ -213,7 +197,7 @@ void WriteSettings(const std::string& path, const TConfig& config) {
       throw EIniFileException(path + " に書き込めません");
     }
   };
-  for (const FlagKey& f : kFlagKeys) write(f.key, (config.flags & f.bit) ? "1" : "0");
+  for (const FlagSetting& f : kFlagSettings) write(f.key, (config.flags & f.bit) ? "1" : "0");
   write("ScoreNumOfDigits", std::to_string(config.score_digits));
   const std::int32_t r = config.highest_rank;
   write("AppearedMaxRank", std::string(kRankTitles[(r >= 0 && r < 20) ? r : 0]));

@@ -373,24 +373,9 @@ TConfig load_config(std::string_view text) {
   };
 
   TConfig c;
-  struct FlagKey {
-    std::string_view key;
-    std::uint8_t bit;
-    bool def;
-  };
-  static constexpr FlagKey kFlagKeys[] = {
-      {"DrawBackground", kDrawBackground, true},
-      {"PlaySE", kPlaySE, true},
-      {"PlayMidi", kPlayMidi, true},
-      {"ShowEachScore", kShowEachScore, false},
-      {"AutoSaveAt1", kAutoSaveAt1, false},
-      {"ExitWithRBtn", kExitWithRBtn, false},
-      {"ViewFpsNumber", kViewFpsNumber, false},
-      {"MiniScreen", kMiniScreen, false},
-  };
   c.flags = 0;
-  for (const FlagKey& f : kFlagKeys) {
-    if (bool_val(game(f.key), f.def)) c.flags |= f.bit;
+  for (const FlagSetting& f : kFlagSettings) {
+    if (bool_val(game(f.key), f.default_on)) c.flags |= f.bit;
   }
 
   c.last_player_name = copy_upper9(game("LastPlayerName"));
@@ -435,17 +420,8 @@ std::string save_config(std::optional<std::string_view> current, std::uint8_t fl
   std::vector<std::string> lines;
   if (current) lines = split_lines(*current);
 
-  static constexpr std::pair<std::string_view, std::uint8_t> kFlagKeys[] = {
-      {"DrawBackground", kDrawBackground},
-      {"PlaySE", kPlaySE},
-      {"PlayMidi", kPlayMidi},
-      {"ShowEachScore", kShowEachScore},
-      {"AutoSaveAt1", kAutoSaveAt1},
-      {"ExitWithRBtn", kExitWithRBtn},
-      {"ViewFpsNumber", kViewFpsNumber},
-      {"MiniScreen", kMiniScreen},
-  };
-  for (const auto& [key, bit] : kFlagKeys) set_ini_key(lines, key, (flags & bit) ? "1" : "0");
+  for (const FlagSetting& f : kFlagSettings)
+    set_ini_key(lines, f.key, (flags & f.bit) ? "1" : "0");
   set_ini_key(lines, "LastPlayerName", copy_upper9(last_player_name));
   set_ini_key(lines, "NumOfFragments", std::to_string(fragments));
   set_ini_key(lines, "ScoreNumOfDigits", std::to_string(score_digits));

@@ -30,6 +30,24 @@ inline constexpr std::uint8_t kExitWithRBtn = 32;
 inline constexpr std::uint8_t kViewFpsNumber = 64;
 inline constexpr std::uint8_t kMiniScreen = 128;
 
+// The eight boolean keys of "GameSetting" behind the flag bits, in the order
+// both programs write them, with their defaults.
+struct FlagSetting {
+  const char* key;
+  std::uint8_t bit;
+  bool default_on;
+};
+inline constexpr std::array<FlagSetting, 8> kFlagSettings = {{
+    {"DrawBackground", kDrawBackground, true},
+    {"PlaySE", kPlaySE, true},
+    {"PlayMidi", kPlayMidi, true},
+    {"ShowEachScore", kShowEachScore, false},
+    {"AutoSaveAt1", kAutoSaveAt1, false},
+    {"ExitWithRBtn", kExitWithRBtn, false},
+    {"ViewFpsNumber", kViewFpsNumber, false},
+    {"MiniScreen", kMiniScreen, false},
+}};
+
 inline constexpr std::array<std::string_view, 20> kRankTitles = {
     "E",
     "D",
