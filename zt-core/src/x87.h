@@ -39,6 +39,42 @@ bool zt_x87_eq(const zt_x87* a, const zt_x87* b);
 #include "x87_native.h"
 #endif
 
+namespace zt::x87_backend {
+// The configured backend, inline where it can be: the x87 unit directly, or
+// the C-callable functions.
+#if defined(ZT_X87_NATIVE)
+using zt::native::add;
+using zt::native::div;
+using zt::native::eq;
+using zt::native::from_f32;
+using zt::native::from_f64;
+using zt::native::from_i32;
+using zt::native::le;
+using zt::native::lt;
+using zt::native::mul;
+using zt::native::round;
+using zt::native::sqrt;
+using zt::native::sub;
+using zt::native::to_f64;
+using zt::native::trunc;
+#else
+inline void from_i32(std::int32_t v, zt_x87* out) { zt_x87_from_i32(v, out); }
+inline void from_f32(std::uint32_t bits, zt_x87* out) { zt_x87_from_f32(bits, out); }
+inline void from_f64(std::uint64_t bits, zt_x87* out) { zt_x87_from_f64(bits, out); }
+inline std::uint64_t to_f64(const zt_x87* a) { return zt_x87_to_f64(a); }
+inline void add(const zt_x87* a, const zt_x87* b, zt_x87* out) { zt_x87_add(a, b, out); }
+inline void sub(const zt_x87* a, const zt_x87* b, zt_x87* out) { zt_x87_sub(a, b, out); }
+inline void mul(const zt_x87* a, const zt_x87* b, zt_x87* out) { zt_x87_mul(a, b, out); }
+inline void div(const zt_x87* a, const zt_x87* b, zt_x87* out) { zt_x87_div(a, b, out); }
+inline void sqrt(const zt_x87* a, zt_x87* out) { zt_x87_sqrt(a, out); }
+inline std::int64_t round(const zt_x87* a) { return zt_x87_round(a); }
+inline std::int64_t trunc(const zt_x87* a) { return zt_x87_trunc(a); }
+inline bool lt(const zt_x87* a, const zt_x87* b) { return zt_x87_lt(a, b); }
+inline bool le(const zt_x87* a, const zt_x87* b) { return zt_x87_le(a, b); }
+inline bool eq(const zt_x87* a, const zt_x87* b) { return zt_x87_eq(a, b); }
+#endif
+}  // namespace zt::x87_backend
+
 namespace zt {
 
 // Value type over the functions above. Operands enter exactly (from_i32,
@@ -57,106 +93,52 @@ class X87 {
 
   static X87 from_i32(std::int32_t v) {
     X87 r;
-#if defined(ZT_X87_NATIVE)
-    zt::native::from_i32(v, &r.v_);
-#else
-    zt_x87_from_i32(v, &r.v_);
-#endif
+    x87_backend::from_i32(v, &r.v_);
     return r;
   }
   static X87 from_f32(float f) {
     std::uint32_t b;
     std::memcpy(&b, &f, sizeof b);
     X87 r;
-#if defined(ZT_X87_NATIVE)
-    zt::native::from_f32(b, &r.v_);
-#else
-    zt_x87_from_f32(b, &r.v_);
-#endif
+    x87_backend::from_f32(b, &r.v_);
     return r;
   }
   static X87 from_f64(double d) {
     std::uint64_t b;
     std::memcpy(&b, &d, sizeof b);
     X87 r;
-#if defined(ZT_X87_NATIVE)
-    zt::native::from_f64(b, &r.v_);
-#else
-    zt_x87_from_f64(b, &r.v_);
-#endif
+    x87_backend::from_f64(b, &r.v_);
     return r;
   }
   double to_f64() const {
-#if defined(ZT_X87_NATIVE)
-    std::uint64_t b = zt::native::to_f64(&v_);
-#else
-    std::uint64_t b = zt_x87_to_f64(&v_);
-#endif
+    std::uint64_t b = x87_backend::to_f64(&v_);
     double d;
     std::memcpy(&d, &b, sizeof d);
     return d;
   }
 
-  static X87 add(const X87& a, const X87& b) { return op(a, b, Op::kAdd); }
-  static X87 sub(const X87& a, const X87& b) { return op(a, b, Op::kSub); }
-  static X87 mul(const X87& a, const X87& b) { return op(a, b, Op::kMul); }
-  static X87 div(const X87& a, const X87& b) { return op(a, b, Op::kDiv); }
+  static X87 add(const X87& a, const X87& b) { return binary<x87_backend::add>(a, b); }
+  static X87 sub(const X87& a, const X87& b) { return binary<x87_backend::sub>(a, b); }
+  static X87 mul(const X87& a, const X87& b) { return binary<x87_backend::mul>(a, b); }
+  static X87 div(const X87& a, const X87& b) { return binary<x87_backend::div>(a, b); }
   static X87 fsqrt(const X87& a) {
     X87 r;
-#if defined(ZT_X87_NATIVE)
-    zt::native::sqrt(&a.v_, &r.v_);
-#else
-    zt_x87_sqrt(&a.v_, &r.v_);
-#endif
+    x87_backend::sqrt(&a.v_, &r.v_);
     return r;
   }
 
-  static bool eq(const X87& a, const X87& b) {
-#if defined(ZT_X87_NATIVE)
-    return zt::native::eq(&a.v_, &b.v_);
-#else
-    return zt_x87_eq(&a.v_, &b.v_);
-#endif
-  }
-  static bool lt(const X87& a, const X87& b) {
-#if defined(ZT_X87_NATIVE)
-    return zt::native::lt(&a.v_, &b.v_);
-#else
-    return zt_x87_lt(&a.v_, &b.v_);
-#endif
-  }
-  static bool le(const X87& a, const X87& b) {
-#if defined(ZT_X87_NATIVE)
-    return zt::native::le(&a.v_, &b.v_);
-#else
-    return zt_x87_le(&a.v_, &b.v_);
-#endif
-  }
+  static bool eq(const X87& a, const X87& b) { return x87_backend::eq(&a.v_, &b.v_); }
+  static bool lt(const X87& a, const X87& b) { return x87_backend::lt(&a.v_, &b.v_); }
+  static bool le(const X87& a, const X87& b) { return x87_backend::le(&a.v_, &b.v_); }
   static bool gt(const X87& a, const X87& b) { return lt(b, a); }
 
   // Nearest, ties to even, as a 64-bit integer; the low 32 bits read as signed.
   std::int32_t round_i32() const {
-#if defined(ZT_X87_NATIVE)
-    std::int64_t r = zt::native::round(&v_);
-#else
-    std::int64_t r = zt_x87_round(&v_);
-#endif
+    std::int64_t r = x87_backend::round(&v_);
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(r)));
   }
-  std::int64_t round_i64() const {
-#if defined(ZT_X87_NATIVE)
-    return zt::native::round(&v_);
-#else
-    return zt_x87_round(&v_);
-#endif
-  }
-  std::int64_t trunc_i64() const {
-#if defined(ZT_X87_NATIVE)
-    return zt::native::trunc(&v_);
-#else
-    return zt_x87_trunc(&v_);
-#endif
-  }
+  std::int64_t round_i64() const { return x87_backend::round(&v_); }
+  std::int64_t trunc_i64() const { return x87_backend::trunc(&v_); }
 
   // Operators read like the formulas; each is exactly one rounded operation.
   friend X87 operator+(const X87& a, const X87& b) { return add(a, b); }
@@ -170,24 +152,10 @@ class X87 {
   friend bool operator>=(const X87& a, const X87& b) { return le(b, a); }
 
  private:
-  enum class Op { kAdd, kSub, kMul, kDiv };
-  static X87 op(const X87& a, const X87& b, Op o) {
+  template <void (*F)(const zt_x87*, const zt_x87*, zt_x87*)>
+  static X87 binary(const X87& a, const X87& b) {
     X87 r;
-#if defined(ZT_X87_NATIVE)
-    switch (o) {
-      case Op::kAdd: zt::native::add(&a.v_, &b.v_, &r.v_); break;
-      case Op::kSub: zt::native::sub(&a.v_, &b.v_, &r.v_); break;
-      case Op::kMul: zt::native::mul(&a.v_, &b.v_, &r.v_); break;
-      case Op::kDiv: zt::native::div(&a.v_, &b.v_, &r.v_); break;
-    }
-#else
-    switch (o) {
-      case Op::kAdd: zt_x87_add(&a.v_, &b.v_, &r.v_); break;
-      case Op::kSub: zt_x87_sub(&a.v_, &b.v_, &r.v_); break;
-      case Op::kMul: zt_x87_mul(&a.v_, &b.v_, &r.v_); break;
-      case Op::kDiv: zt_x87_div(&a.v_, &b.v_, &r.v_); break;
-    }
-#endif
+    F(&a.v_, &b.v_, &r.v_);
     return r;
   }
 
