@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "display_fixture.h"
+#include "fake_bgm.h"
 #include "game_window.h"
 #include "win_host.h"
 
@@ -15,22 +16,6 @@ namespace zt::win {
 namespace {
 
 using test::pixel;
-
-class NoMusic final : public BgmBackend {
- public:
-  std::int32_t open(std::int32_t, std::int32_t) override { return 1; }
-  void send_sysx(std::int32_t) override {}
-  void stop() override {}
-  void init(std::int32_t) override {}
-  std::int32_t play(std::int32_t, bool) override { return 1; }
-  void fade_in(std::int32_t, std::int32_t) override {}
-  void fade_out(std::int32_t, std::int32_t) override {}
-  void set_volume(std::int32_t, std::int32_t) override {}
-  void set_repeat(std::int32_t, std::int32_t, std::int32_t) override {}
-  bool fade_out_active() override { return false; }
-  std::int32_t load_file(std::string_view) override { return 0; }
-  void pump() override {}
-};
 
 // A directory of its own as the current directory.
 class InTempDir {
@@ -75,7 +60,7 @@ class WinHostTest : public ::testing::Test {
   }
   std::uint32_t at(SurfaceId id, int x, int y) { return pixel(*host->surface(id), x, y); }
 
-  NoMusic music;
+  FakeBgm music;
   std::unique_ptr<test::Display> display;
   std::unique_ptr<WinHost> host;
 };
