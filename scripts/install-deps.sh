@@ -6,6 +6,8 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive
+# xfonts-base: SDL2 draws its message boxes on X11 with the X core fonts;
+# without them no error or help box appears.
 apt-get update
 apt-get install -y --no-install-recommends \
   build-essential cmake ninja-build pkg-config git ca-certificates \
@@ -14,5 +16,5 @@ apt-get install -y --no-install-recommends \
   libmpfr-dev libgmp-dev \
   libsdl2-dev libfluidsynth-dev librtmidi-dev libasound2-dev \
   timgm6mb-soundfont midicsv \
-  imagemagick xvfb xauth xdotool x11-utils \
+  imagemagick xvfb xauth xdotool x11-utils xfonts-base \
   g++-mingw-w64-x86-64-posix wine wine64 fonts-ipafont-gothic

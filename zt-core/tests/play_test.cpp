@@ -444,6 +444,36 @@ TEST_F(PlayTest, AnUnrankedResultClosesInBeforeItEnds) {
   EXPECT_EQ(host.frame().at(0, 0), 0);
 }
 
+// In an experiment-mode replay whose rank the player has not reached, the
+// black experiment box is drawn first, so the mosaic's "?" stays visible.
+TEST(ResultScreen, TheHiddenRanksQuestionMarkIsDrawnOverTheExperimentBox) {
+  MemoryHost host(painted_library());
+  TGame game = TGame::create(TConfig{});
+  game.set_state(kStateLogo, host);
+  game.set_state(kStateTitle, host);
+  game.start_play(TGame::kModePlain, 0, false, host);
+  game.settings().experiment = true;
+  game.settings().highest_rank = 0;
+  game.set_state(kStateLineCut, host);
+  game.play().score = 50000;  // rank index 3
+  game.play().replaying = true;
+  game.set_state(kStateResult, host);
+  for (int i = 0; i < 150; ++i) ASSERT_EQ(game.step_frame(host), std::nullopt);
+
+  MemoryHost alone(painted_library());
+  alone.frame().pixels.assign(alone.frame().pixels.size(), 0);
+  game.draw_big_text("?", 220, 190, kAlignCentre, 0, false, 0, alone);
+  int inked = 0;
+  for (std::int32_t y = 0; y < 240; ++y) {
+    for (std::int32_t x = 0; x < 320; ++x) {
+      if (alone.frame().at(x, y) == 0) continue;
+      ++inked;
+      EXPECT_EQ(host.frame().at(x, y), alone.frame().at(x, y)) << x << "," << y;
+    }
+  }
+  EXPECT_GT(inked, 100);
+}
+
 class NameEntryTest : public PlayTest {
  protected:
   // The middle of key i (1..48) of the keyboard.

@@ -16,15 +16,25 @@
 namespace zt {
 namespace {
 
-TEST(DemoData, TheTitleDemonstrationReplaysToItsRecordedScore) {
+std::filesystem::path data_dir() {
 #ifdef ZT_DATA_DIR
-  const std::filesystem::path dir = ZT_DATA_DIR;
+  return ZT_DATA_DIR;
 #else
-  const std::filesystem::path dir;
+  return {};
 #endif
-  if (!std::filesystem::exists(dir / "Rec" / "Rec0.dat")) GTEST_SKIP() << "no generated data";
-  std::ifstream in(dir / "Rec" / "Rec0.dat", std::ios::binary);
-  const std::vector<std::uint8_t> file{std::istreambuf_iterator<char>(in), {}};
+}
+
+std::optional<std::vector<std::uint8_t>> read_demo() {
+  std::ifstream in(data_dir() / "Rec" / "Rec0.dat", std::ios::binary);
+  if (!in) return std::nullopt;
+  return std::vector<std::uint8_t>{std::istreambuf_iterator<char>(in), {}};
+}
+
+TEST(DemoData, TheTitleDemonstrationReplaysToItsRecordedScore) {
+  const std::filesystem::path dir = data_dir();
+  const std::optional<std::vector<std::uint8_t>> demo = read_demo();
+  if (!demo) GTEST_SKIP() << "no generated data";
+  const std::vector<std::uint8_t>& file = *demo;
   ASSERT_GT(file.size(), RecHeaderRaw::kSize + 8 * 100);
   const RecHeaderRaw header =
       RecHeaderRaw::decode(std::span<const std::uint8_t, RecHeaderRaw::kSize>(file.data(),
@@ -59,6 +69,34 @@ TEST(DemoData, TheTitleDemonstrationReplaysToItsRecordedScore) {
   EXPECT_EQ(score, header.score);
   EXPECT_FALSE(game.recorder().failed());
   EXPECT_EQ(host.files.files.at(0), file) << "the demonstration leaves its file unchanged";
+}
+
+// A player who copies the demonstration into a slot of their own sees it as
+// data there and can replay it: its header carries a real date.
+TEST(DemoData, ACopyInAPlayersSlotIsDataOnTheSlotScreen) {
+  const std::optional<std::vector<std::uint8_t>> demo = read_demo();
+  if (!demo) GTEST_SKIP() << "no generated data";
+  const RecHeaderRaw header =
+      RecHeaderRaw::decode(std::span<const std::uint8_t, RecHeaderRaw::kSize>(demo->data(),
+                                                                           RecHeaderRaw::kSize));
+  const DateTimeText when = format_tdatetime(header.date);
+  EXPECT_GE(when.date, "2000/01/01");
+  EXPECT_LT(when.date, "2100/01/01");
+
+  MemoryHost host;
+  host.files.files[4] = *demo;
+  TGame game = TGame::create(TConfig{});
+  game.set_state(kStateLogo, host);
+  game.set_state(kStateTitle, host);
+  game.set_slot_mode(TGame::kModeReplay);
+  game.set_state(kStateSlots, host);
+  ASSERT_EQ(game.step_frame(host), std::nullopt);
+  // Slot 4's band is y 130 to 140; a click there starts its replay.
+  host.set_pointer(70, 135);
+  host.press(kKeyLButton);
+  ASSERT_EQ(game.step_frame(host), std::nullopt);
+  EXPECT_EQ(game.state(), kStateIntro);
+  EXPECT_TRUE(game.play().replaying);
 }
 
 }  // namespace

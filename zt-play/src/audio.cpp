@@ -9,6 +9,7 @@
 #include <mutex>
 #include <utility>
 
+#include "alsa_quiet.h"
 #include "formats/qda.h"
 
 namespace zt {
@@ -120,6 +121,7 @@ std::variant<AudioDevice, std::string> AudioDevice::open_playback(const AudioSub
     want.callback = audio_detail::mix_callback;
     want.userdata = &core;
     SDL_AudioSpec have{};
+    const alsa::QuietErrors quiet;
     const SDL_AudioDeviceID dev = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
     if (dev == 0) return std::string(SDL_GetError());
     core.dev = dev;

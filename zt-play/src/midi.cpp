@@ -1,6 +1,5 @@
 #include "midi.h"
 
-#include <alsa/asoundlib.h>
 #include <rtmidi/RtMidi.h>
 
 #include <algorithm>
@@ -8,6 +7,7 @@
 #include <limits>
 #include <sstream>
 
+#include "alsa_quiet.h"
 #include "audio.h"
 #include "formats/midifile.h"
 
@@ -16,9 +16,6 @@ namespace zt {
 // ---- RtMidi over the ALSA sequencer ----
 
 namespace {
-
-// ALSA prints its own complaints (a missing /dev/snd/seq) unless told not to.
-void quiet_alsa(const char*, int, const char*, int, const char*, ...) {}
 
 class RtMidiOutput final : public MidiOutput {
  public:
@@ -60,7 +57,7 @@ class RtMidiOutput final : public MidiOutput {
 
 std::variant<std::unique_ptr<MidiOutput>, std::string> open_rtmidi_output(
     std::string_view client_name) {
-  snd_lib_error_set_handler(quiet_alsa);
+  alsa::keep_quiet();
   // RtMidi writes an error to std::cerr before it throws it; the text comes
   // back in the exception, so the copy on the stream is dropped.
   std::ostringstream swallowed;

@@ -232,5 +232,55 @@ if [ -n "$replayer" ]; then
   pid=
 fi
 
-[ $failures -eq 0 ] || { echo "--- stderr"; cat "$work/err" "$work/err2"; }
+# A start-up error shows its box; a key dismisses it and the status stays 2.
+# The path is long enough that an unbroken line would be wider than the screen.
+long="$work/$(printf 'a-long-folder-name-%02d/' $(seq 40))data"
+"$exe" --data-dir="$long" >"$work/out3" 2>"$work/err3" &
+pid=$!
+box=
+for _ in $(seq 50); do
+  box=$(xwininfo -root -tree | awk '/"Zentropolium"/ {print $1; exit}')
+  [ -n "$box" ] && break
+  kill -0 "$pid" 2>/dev/null || break
+  sleep 0.1
+done
+if [ -n "$box" ]; then
+  box_width=$(xwininfo -id "$box" | awk '/Width:/ {print $2}')
+  [ "$box_width" -le 1280 ] && pass "the error box fits the screen (${box_width} px wide)" \
+    || fail "the error box is ${box_width} px wide"
+  xdotool key --window "$box" Return
+else
+  fail "no error box"
+fi
+for _ in $(seq 30); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$pid" 2>/dev/null; then
+  fail "still running after the box was dismissed"
+else
+  wait "$pid"
+  rc=$?
+  [ $rc -eq 2 ] && pass "start-up error ends with status 2 after its box" || fail "status $rc after the box"
+  grep -qxF "error: $long/images.qda not found" "$work/err3" \
+    && pass "standard error keeps the whole path" || fail "stderr: $(cat "$work/err3")"
+fi
+pid=
+
+# A start without a chosen audio driver: whatever SDL finds or does not find,
+# only the program's own one-line messages reach standard error.
+env -u SDL_AUDIODRIVER "$exe" --data-dir="$work/data" --window=1 >"$work/out4" 2>"$work/err4" &
+pid=$!
+wid=$(timeout 15 xdotool search --sync --name '^Zentropolium$' | head -1)
+if [ -n "$wid" ]; then
+  xdotool windowfocus --sync "$wid" 2>/dev/null
+  sleep 0.5
+  end_on_logo
+else
+  fail "no window without an audio driver"
+fi
+if grep -q '^ALSA lib' "$work/err4"; then
+  fail "ALSA printed its own lines: $(grep -c '^ALSA lib' "$work/err4")"
+else
+  pass "no ALSA lib line on standard error ($(grep -c '^sfx: ' "$work/err4") sfx line)"
+fi
+
+[ $failures -eq 0 ] || { echo "--- stderr"; cat "$work/err" "$work/err2" "$work/err3" "$work/err4"; }
 exit $((failures > 0))

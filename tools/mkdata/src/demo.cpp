@@ -20,6 +20,7 @@ constexpr int kFrameLimit = 20000;
 std::optional<std::vector<std::uint8_t>> record_demo() {
   MemoryHost host;  // the game's logic does not depend on the pictures
   host.keep_pixels = false;
+  host.datetime = kDemoDate;
   TGame game = TGame::create(TConfig{});
   game.set_state(kStateLogo, host);
   game.set_state(kStateTitle, host);

@@ -8,6 +8,10 @@
 
 namespace zt::mkdata {
 
+// The date its header records, fixed so that the file is the same on every run
+// and a copy of it in a player's slot shows as data: 2025/06/01 12:00:00.
+inline constexpr double kDemoDate = 45809.5;
+
 // The replay file's bytes; nothing when this build has no headless player.
 std::optional<std::vector<std::uint8_t>> record_demo();
 

@@ -278,14 +278,15 @@ Image draw_judge() {
     st.fill_lo = 8;
     st.fill_hi = 15;
     if (i < 3) {
-      const double cap = i == 0 ? 10.5 : 12.5;
-      const Lettering l = fit(looks[i].text, 57, cap, 1.35, 1.5);
-      paint_text(cell, text_mask_centred(60, 30, looks[i].text, 30, 15 - cap / 2 - 1.35, l), st);
-      if (i == 0) {
-        sparkle(cell, 3, 4, 2, ramp(Ramp::Grey, 15));
-        sparkle(cell, 56, 25, 2, ramp(Ramp::Grey, 15));
-        sparkle(cell, 52, 3, 1, ramp(Ramp::Gold, 14));
-      }
+      // The game draws these from 40 x 20 up to about 100 x 60, scaled by
+      // whole-pixel sampling: strokes stay at least two pixels wide and
+      // nothing thinner than that is drawn, so no line falls apart or stays
+      // behind as a stray streak.
+      const bool perfect = i == 0;
+      const double cap = perfect ? 11.5 : 12.5;
+      const double pen = perfect ? 1.25 : 1.35;
+      const Lettering l = fit(looks[i].text, perfect ? 59 : 57, cap, pen, perfect ? 0.6 : 1.5);
+      paint_text(cell, text_mask_centred(60, 30, looks[i].text, 30, 15 - cap / 2 - pen, l), st);
     } else {
       // A check mark for the lowest passing grade, a cross for none: they
       // also serve as the on and off marks of the options.

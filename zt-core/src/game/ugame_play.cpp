@@ -337,6 +337,17 @@ void TGame::draw_result(std::int32_t n, std::int32_t rank, Host& host) {
       }
     }
 
+    if (settings_.experiment) {
+      const std::int32_t l = 30 + Random(random_state_, 10);
+      const std::int32_t t = 150 + Random(random_state_, 5);
+      const std::int32_t r = 280 + Random(random_state_, 10);
+      const std::int32_t b = 227 + Random(random_state_, 5);
+      host.dd_fill_rect(kFrame, l, t, r - l, b - t, 0);
+      draw_text("EXPERIMENT MODE", 160, 175, kAlignCentre, 0, true, n, host);
+      draw_big_text("NO RANK", 160, 200, kAlignCentre, 1, true, n, host);
+    }
+
+    // The mosaic comes after the experiment box, so its "?" stays on top.
     const std::int32_t reached = settings_.highest_rank;
     if (reached < rank && n >= 100 + 10 * reached) {
       // A replay does not show titles the player has not reached yet.
@@ -346,16 +357,6 @@ void TGame::draw_result(std::int32_t n, std::int32_t rank, Host& host) {
       host.dd_blit_rect(kFrame, s, 0, 0, 150, 90, 140, 145, false);
       host.free_surface(s);
       draw_big_text("?", 220, 190, kAlignCentre, 0, false, 0, host);
-    }
-
-    if (settings_.experiment) {
-      const std::int32_t l = 30 + Random(random_state_, 10);
-      const std::int32_t t = 150 + Random(random_state_, 5);
-      const std::int32_t r = 280 + Random(random_state_, 10);
-      const std::int32_t b = 227 + Random(random_state_, 5);
-      host.dd_fill_rect(kFrame, l, t, r - l, b - t, 0);
-      draw_text("EXPERIMENT MODE", 160, 175, kAlignCentre, 0, true, n, host);
-      draw_big_text("NO RANK", 160, 200, kAlignCentre, 1, true, n, host);
     }
     const std::int32_t s = sine_at(2 * std::int64_t{n});
     draw_text("YOUR RANK", 110 + s / 100, 190, kAlignCentre, 0, false, 0, host);
