@@ -238,7 +238,7 @@ long="$work/$(printf 'a-long-folder-name-%02d/' $(seq 40))data"
 "$exe" --data-dir="$long" >"$work/out3" 2>"$work/err3" &
 pid=$!
 box=
-for _ in $(seq 50); do
+for _ in $(seq 200); do
   box=$(xwininfo -root -tree | awk '/"Zentropolium"/ {print $1; exit}')
   [ -n "$box" ] && break
   kill -0 "$pid" 2>/dev/null || break
