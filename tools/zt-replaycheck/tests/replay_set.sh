@@ -58,6 +58,29 @@ for r in "${recorders[@]}"; do
   fi
 done
 
+# The whole set covers what it is there for: thousands of frames with dozens
+# of hits in every play, every judgement, the gravity flipped both ways, and
+# every way a play can end.
+if [ ${#only[@]} -eq 0 ]; then
+  awk '
+    FNR == 1 { play = $2 }
+    $1 == "ended" { sub(/^ended /, ""); ended[$0] = 1 }
+    $1 == "play_frame" && $2 < 2000 { print "FAILED: " play " has only " $2 " play frames"; bad = 1 }
+    $1 == "destroyed" {
+      hits = 0
+      for (i = 2; i <= 6; i++) { hits += $i; judged[i] += $i }
+      if (hits < 24) { print "FAILED: " play " has only " hits " hits"; bad = 1 }
+    }
+    $1 == "flips" && $2 >= 2 { flipped = 1 }
+    END {
+      for (i = 2; i <= 6; i++) if (!judged[i]) { print "FAILED: no hit is judged " i - 2; bad = 1 }
+      if (!flipped) { print "FAILED: no play flips the gravity both ways"; bad = 1 }
+      n = split("line cut,time up,C key", ways, ",")
+      for (i = 1; i <= n; i++) if (!(ways[i] in ended)) { print "FAILED: no play ends by " ways[i]; bad = 1 }
+      exit bad
+    }' "$work/rec-$first"/*.record.txt >&2
+fi
+
 ref=
 for p in "${replayers[@]}"; do
   name=${p%%=*} tool=${p#*=}
