@@ -17,8 +17,9 @@ cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
 
 echo "== portable arithmetic backend (MPFR) =="
+# It replays the recordings of the normal build's replay check.
 cmake -S . -B build-mpfr -G Ninja -DZT_WERROR=ON -DZT_X87_BACKEND=mpfr \
-  -DZT_LINUX_PROGRAM=OFF -DZT_BENCHMARKS=OFF
+  -DZT_LINUX_PROGRAM=OFF -DZT_BENCHMARKS=OFF -DZT_LINUX_BUILD_DIR="$PWD/build"
 cmake --build build-mpfr -j"$jobs"
 ctest --test-dir build-mpfr --output-on-failure -j"$jobs"
 

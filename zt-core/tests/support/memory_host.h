@@ -57,7 +57,7 @@ Palette ramp_palette(std::uint8_t fourth);
 // "logo.bmp" and "ball.bmp" carry ramp palettes with different fourth bytes.
 BitmapLibrary blank_library();
 
-// FNV-1a over the pixels and then the palette.
+// A 64-bit hash of the pixels and then the palette, the same on every build.
 std::uint64_t frame_hash(const std::vector<std::uint8_t>& pixels, const Palette& palette);
 
 class MemoryHost : public Host {

@@ -5,8 +5,6 @@
 #include <cstdint>
 #include <limits>
 
-#include "memory_host.h"
-
 namespace zt {
 
 namespace {
@@ -26,8 +24,7 @@ std::int32_t field_y(std::int64_t v) {
 }  // namespace
 
 Point ScriptedHand::next(TGame& game) const {
-  static MemoryHost quiet;  // swallows the sounds of the tried steps
-  quiet.sounds.clear();
+  quiet_.sounds.clear();
   const Target t = game.slots().live();
   const Point h = game.pend().hand();
   const PlayFields& f = game.play();
@@ -47,7 +44,7 @@ Point ScriptedHand::next(TGame& game) const {
         const int along = std::min(k + 1, kMoveFrames);
         p.set_hand(field_x(std::int64_t{h.x} + mx * along),
                    field_y(std::int64_t{h.y} + my * along));
-        p.step(f.gravity, f.collision_constant, mass, experiment, quiet);
+        p.step(f.gravity, f.collision_constant, mass, experiment, quiet_);
         if (p.is_cut()) {
           cost = (std::int64_t{1} << 56) - (std::int64_t{k} << 46);
           over = 0;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "game/ugame.h"
+#include "memory_host.h"
 
 namespace zt {
 
@@ -15,6 +16,9 @@ class ScriptedHand {
   Point next(TGame& game) const;
   // A pointer that over-stretches the string: the far corner from the ball.
   static Point tear(TGame& game);
+
+ private:
+  mutable MemoryHost quiet_;  // swallows the sounds of the tried steps
 };
 
 }  // namespace zt
