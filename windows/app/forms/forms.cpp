@@ -705,6 +705,9 @@ LRESULT CALLBACK TForm::WndProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpara
 LRESULT TForm::Dispatch(UINT msg, WPARAM wparam, LPARAM lparam) {
   switch (msg) {
     case WM_COMMAND: {
+      // A form out of reach (hidden, or disabled behind a modal one) acts on
+      // nothing, even on a click posted to one of its controls.
+      if (!IsWindowVisible(hwnd_) || !IsWindowEnabled(hwnd_)) return 0;
       const int id = LOWORD(wparam);
       if (lparam == 0 && (id == IDOK || id == IDCANCEL)) {
         TButton* b = id == IDOK ? DefaultButton : CancelButton;
