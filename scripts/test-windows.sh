@@ -33,18 +33,13 @@ ctl.!default { type hw card 0 }
 ALSA
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineboot -i </dev/null >/dev/null 2>&1
-  # Without a virtual desktop Wine offers only the X screen's own mode.
-  cat > "$build/desktop.reg" <<'REG'
-REGEDIT4
-
-[HKEY_CURRENT_USER\Software\Wine\Explorer]
-"Desktop"="Default"
-
-[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]
-"Default"="1024x768"
-REG
-  wine regedit /S "$(winepath -w "$build/desktop.reg" 2>/dev/null)" </dev/null >/dev/null 2>&1
+fi
+# The prefix's settings (virtual desktop, Direct3D renderer, Japanese font
+# replacements), applied again whenever they change.
+if ! cmp -s "$root/scripts/wine-prefix.reg" "$WINEPREFIX/zt-applied.reg"; then
+  wine regedit /S "$(winepath -w "$root/scripts/wine-prefix.reg" 2>/dev/null)" </dev/null >/dev/null 2>&1
   wineserver -w
+  cp "$root/scripts/wine-prefix.reg" "$WINEPREFIX/zt-applied.reg"
 fi
 echo "prefix: $(( $(date +%s) - start )) s"
 
@@ -62,6 +57,18 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   sleep 3
   import -window root "$1/screenshot-640x480.png" || rc=1
   wait $shown || rc=1
+  # The score editor with its table, then its question to save: each
+  # picture when the test announces it.
+  ZT_PICTURE_DIR=$(winepath -w "$1") wine "$1/app/zt-forms-tests.exe" \
+    --gtest_filter=FormPictures.* </dev/null >/dev/null 2>&1 &
+  pictures=$!
+  for name in score-editor message-box; do
+    for i in $(seq 1 100); do [ -f "$1/$name.ready" ] && break; sleep 0.2; done
+    sleep 0.5
+    import -window root "$1/screenshot-$name.png" || rc=1
+    rm -f "$1/$name.ready"
+  done
+  wait $pictures || rc=1
   # The launcher: a picture of it, then its close box (Alt+F4) ends it.
   wine "$1/app/Zentro.exe" </dev/null >/dev/null 2>&1 &
   launcher=$!

@@ -2,20 +2,49 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <system_error>
+#include <vector>
 
 #include "media_base.h"
 
 namespace zt {
 namespace {
 
-void default_halt() { std::exit(1); }
+std::vector<const std::function<void()>*>& shutdown_steps() {
+  static std::vector<const std::function<void()>*> steps;
+  return steps;
+}
+
+// The runtime's orderly termination: the registered steps, then the static
+// objects' destructors, then the end of the process. A halt is a failure.
+void default_halt() {
+  static bool halting = false;
+  if (halting) return;
+  halting = true;
+  auto& steps = shutdown_steps();
+  while (!steps.empty()) {
+    const std::function<void()>* step = steps.back();
+    steps.pop_back();
+    (*step)();
+  }
+  std::exit(1);
+}
 
 HaltProc g_halt = default_halt;
 
 }  // namespace
+
+HaltShutdown::HaltShutdown(std::function<void()> step) : step_(std::move(step)) {
+  shutdown_steps().push_back(&step_);
+}
+
+HaltShutdown::~HaltShutdown() {
+  auto& steps = shutdown_steps();
+  steps.erase(std::remove(steps.begin(), steps.end(), &step_), steps.end());
+}
 
 HaltProc SetMediaHaltProc(HaltProc proc) {
   HaltProc old = g_halt;

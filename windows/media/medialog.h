@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace zt {
@@ -12,6 +13,20 @@ namespace zt {
 using HaltProc = void (*)();
 HaltProc SetMediaHaltProc(HaltProc proc);
 void MediaHalt();
+
+// A step of the orderly termination that a halt runs before the process ends
+// with exit status 1, registered for as long as this object lives. Steps run
+// newest first; a failure that halts again during them lets them go on.
+class HaltShutdown {
+ public:
+  explicit HaltShutdown(std::function<void()> step);
+  ~HaltShutdown();
+  HaltShutdown(const HaltShutdown&) = delete;
+  HaltShutdown& operator=(const HaltShutdown&) = delete;
+
+ private:
+  std::function<void()> step_;
+};
 
 class UnitLog {
  public:

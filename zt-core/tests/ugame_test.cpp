@@ -291,6 +291,21 @@ TEST_F(StepFrameTest, AFailedScreenshotEndsTheFrameWithItsError) {
   EXPECT_EQ(host.screenshots[0].number, 0);
 }
 
+TEST_F(StepFrameTest, ALostFrameTakesNoScreenshotAndIsNoError) {
+  game.set_state(kStateTitle, host);
+  host.press(kKeyS);
+  host.frame_lost = true;
+  EXPECT_EQ(game.step_frame(host), std::nullopt);
+  EXPECT_TRUE(host.screenshots.empty());
+  EXPECT_EQ(game.screenshot_number(), 0);
+  EXPECT_TRUE(host.sounds.empty());
+  // Restored: the next one is the first.
+  host.frame_lost = false;
+  game.step_frame(host);
+  ASSERT_EQ(host.screenshots.size(), 1u);
+  EXPECT_EQ(host.screenshots[0].number, 0);
+}
+
 TEST_F(StepFrameTest, TheExitScreenTakesNoScreenshot) {
   game.set_state(kStateExit, host);
   host.press(kKeyS);

@@ -95,19 +95,6 @@ void TApplication::Run() {
   if (main_form_) main_form_->Show();
   MSG msg;
   while (!terminated_) {
-    if (OnIdle) {
-      while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) {
-          terminated_ = true;
-          return;
-        }
-        dispatch(msg);
-      }
-      bool done = true;
-      Guard([&] { OnIdle(done); });
-      if (done) WaitMessage();
-      continue;
-    }
     const BOOL r = GetMessageW(&msg, nullptr, 0, 0);
     if (r == 0 || r == -1) break;
     dispatch(msg);
@@ -400,18 +387,40 @@ void TCheckListView::SetChecked(int row, bool on) {
 }
 
 TStringGrid::TStringGrid(TForm& form, std::wstring name, int l, int t, int w, int h, int columns,
-                         int rows)
-    : TControl(form, std::move(name)), columns_(columns), rows_(rows) {
-  CreateHandle(
-      WC_LISTVIEWW, L"",
-      WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER | LVS_NOSCROLL,
-      WS_EX_CLIENTEDGE, l, t, w, h);
+                         int rows, int row_height)
+    : TControl(form, std::move(name)), columns_(columns), rows_(rows), row_height_(row_height) {
+  CreateHandle(WC_LISTVIEWW, L"",
+               WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER |
+                   LVS_NOSCROLL | LVS_OWNERDRAWFIXED,
+               WS_EX_CLIENTEDGE, l, t, w, h);
   ListView_SetExtendedListViewStyle(Handle(), LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
-  // A small image list fixes the row height.
-  HIMAGELIST rows_list = ImageList_Create(1, 14, ILC_COLOR, 1, 0);
-  ListView_SetImageList(Handle(), rows_list, LVSIL_SMALL);
+  // The list asks for an owner-drawn row's height when it is moved.
+  SetWindowPos(Handle(), nullptr, 0, 0, 0, 0,
+               SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
   for (int c = 0; c < columns; ++c) list_add_column(Handle(), c, L"", 64);
   for (int r = 1; r < rows; ++r) list_add_row(Handle());
+}
+void TStringGrid::MeasureItem(MEASUREITEMSTRUCT& m) {
+  m.itemHeight = static_cast<UINT>(row_height_);
+}
+void TStringGrid::DrawItem(const DRAWITEMSTRUCT& d) {
+  const bool selected = (d.itemState & ODS_SELECTED) != 0;
+  FillRect(d.hDC, &d.rcItem, GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_WINDOW));
+  SetBkMode(d.hDC, TRANSPARENT);
+  SetTextColor(d.hDC, GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
+  HGDIOBJ old = SelectObject(d.hDC, form_font());
+  const int row = static_cast<int>(d.itemID);
+  for (int c = 0; c < columns_; ++c) {
+    RECT cell{};
+    ListView_GetSubItemRect(Handle(), row, c, LVIR_LABEL, &cell);
+    if (c == 0) cell.right = cell.left + ListView_GetColumnWidth(Handle(), 0);
+    cell.left += 2;
+    const std::wstring text = list_get(Handle(), row, c);
+    DrawTextW(d.hDC, text.c_str(), -1, &cell,
+              DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+  }
+  SelectObject(d.hDC, old);
+  if ((d.itemState & ODS_FOCUS) != 0) DrawFocusRect(d.hDC, &d.rcItem);
 }
 void TStringGrid::SetColWidth(int column, int width) {
   ListView_SetColumnWidth(Handle(), column, width);
@@ -475,13 +484,6 @@ void TPageControl::ShowPage(int page) {
     for (TControl* c : pages_[p]) c->SetVisible(static_cast<int>(p) == page);
   }
 }
-RECT TPageControl::PageRect() const {
-  RECT r{};
-  GetWindowRect(Handle(), &r);
-  MapWindowPoints(nullptr, Form().Handle(), reinterpret_cast<POINT*>(&r), 2);
-  TabCtrl_AdjustRect(Handle(), FALSE, &r);
-  return r;
-}
 LRESULT TPageControl::Notify(NMHDR* n) {
   if (n->code == static_cast<UINT>(TCN_SELCHANGING)) {
     bool allow = true;
@@ -500,32 +502,26 @@ std::wstring filter_buffer(const std::wstring& filter) {
   f.push_back(L'\0');
   return f;
 }
-bool run_file_dialog(HWND owner, const std::wstring& filter, std::wstring& file_name, DWORD options,
-                     bool save) {
-  const std::wstring f = filter_buffer(filter);
+}  // namespace
+
+bool TSaveDialog::Execute() {
+  const std::wstring f = filter_buffer(Filter);
   std::wstring buf(32768, L'\0');
-  std::copy_n(file_name.begin(), std::min<std::size_t>(file_name.size(), buf.size() - 1),
+  std::copy_n(FileName.begin(), std::min<std::size_t>(FileName.size(), buf.size() - 1),
               buf.begin());
   OPENFILENAMEW ofn{};
   ofn.lStructSize = sizeof ofn;
-  ofn.hwndOwner = owner;
+  ofn.hwndOwner = owner_.Handle();
   ofn.lpstrFilter = f.c_str();
   ofn.nFilterIndex = 1;
   ofn.lpstrFile = buf.data();
   ofn.nMaxFile = static_cast<DWORD>(buf.size());
-  ofn.Flags = options | OFN_EXPLORER;
-  const BOOL ok = save ? GetSaveFileNameW(&ofn) : GetOpenFileNameW(&ofn);
-  if (!ok) return false;
-  file_name = buf.c_str();
+  // The program finds its data and its score file in its working folder:
+  // the folder the player browses to must not become it.
+  ofn.Flags = Options | OFN_EXPLORER | OFN_NOCHANGEDIR;
+  if (!GetSaveFileNameW(&ofn)) return false;
+  FileName = buf.c_str();
   return true;
-}
-}  // namespace
-
-bool TSaveDialog::Execute() {
-  return run_file_dialog(owner_.Handle(), Filter, FileName, Options, true);
-}
-bool TOpenDialog::Execute() {
-  return run_file_dialog(owner_.Handle(), Filter, FileName, Options, false);
 }
 
 namespace {
@@ -645,6 +641,11 @@ void TForm::Show() {
   AddHints();
   ShowWindow(hwnd_, SW_SHOW);
   UpdateWindow(hwnd_);
+  // A form opens with a control focused: the first in tab order, unless one
+  // already has the focus.
+  if (!IsChild(hwnd_, GetFocus())) {
+    if (HWND first = GetNextDlgTabItem(hwnd_, nullptr, FALSE)) ::SetFocus(first);
+  }
   if (OnShow) Application().Guard(OnShow);
 }
 
@@ -704,6 +705,9 @@ LRESULT CALLBACK TForm::WndProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpara
 LRESULT TForm::Dispatch(UINT msg, WPARAM wparam, LPARAM lparam) {
   switch (msg) {
     case WM_COMMAND: {
+      // A form out of reach (hidden, or disabled behind a modal one) acts on
+      // nothing, even on a click posted to one of its controls.
+      if (!IsWindowVisible(hwnd_) || !IsWindowEnabled(hwnd_)) return 0;
       const int id = LOWORD(wparam);
       if (lparam == 0 && (id == IDOK || id == IDCANCEL)) {
         TButton* b = id == IDOK ? DefaultButton : CancelButton;
@@ -722,8 +726,22 @@ LRESULT TForm::Dispatch(UINT msg, WPARAM wparam, LPARAM lparam) {
       if (TControl* c = Find(n->hwndFrom)) Application().Guard([&] { result = c->Notify(n); });
       return result;
     }
-    case DM_GETDEFID:
-      return DefaultButton ? MAKELRESULT(DefaultButton->Id(), DC_HASDEFID) : 0;
+    case WM_MEASUREITEM: {
+      auto* m = reinterpret_cast<MEASUREITEMSTRUCT*>(lparam);
+      if (TControl* c = FindId(static_cast<int>(m->CtlID))) c->MeasureItem(*m);
+      return TRUE;
+    }
+    case WM_DRAWITEM: {
+      const auto* d = reinterpret_cast<const DRAWITEMSTRUCT*>(lparam);
+      if (TControl* c = Find(d->hwndItem)) c->DrawItem(*d);
+      return TRUE;
+    }
+    case DM_GETDEFID: {
+      // Enter presses the focused button, else the default one.
+      const TButton* b = dynamic_cast<TButton*>(Find(GetFocus()));
+      if (b == nullptr) b = DefaultButton;
+      return b ? MAKELRESULT(b->Id(), DC_HASDEFID) : 0;
+    }
     case WM_CTLCOLORSTATIC: {
       TControl* c = Find(reinterpret_cast<HWND>(lparam));
       HDC dc = reinterpret_cast<HDC>(wparam);
@@ -768,6 +786,5 @@ void ShowMessage(const std::wstring& text) {
 int MessageDlgConfirm(const std::wstring& text, UINT buttons) {
   return MessageBoxW(GetActiveWindow(), text.c_str(), L"確認", buttons | MB_ICONQUESTION);
 }
-
 
 }  // namespace zt::win

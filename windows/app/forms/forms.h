@@ -40,7 +40,6 @@ class TApplication {
   void Initialize();
   std::wstring Title = L"";
   bool ShowHint = false;
-  std::function<void(bool& done)> OnIdle;
 
   // The first form given here becomes the main form.
   void AddForm(TForm& form);
@@ -90,9 +89,12 @@ class TControl {
   std::wstring Hint;
   COLORREF Color = CLR_INVALID;  // text colour; CLR_INVALID: the form's or the system's
 
-  // WM_COMMAND and WM_NOTIFY from the control, routed by the form.
+  // WM_COMMAND, WM_NOTIFY and the owner-draw messages of the control,
+  // routed by the form.
   virtual void Command(WORD) {}
   virtual LRESULT Notify(NMHDR*) { return 0; }
+  virtual void MeasureItem(MEASUREITEMSTRUCT&) {}
+  virtual void DrawItem(const DRAWITEMSTRUCT&) {}
 
  protected:
   void CreateHandle(const wchar_t* cls, const std::wstring& text, DWORD style, DWORD ex_style,
@@ -180,17 +182,21 @@ class TCheckListView : public TControl {
   void SetChecked(int row, bool on);
 };
 
-// A grid over a report list: row 0 is the header.
+// A grid over a report list: row 0 is the header. The rows are drawn by
+// the grid itself, so that their height is its own and not the font's.
 class TStringGrid : public TControl {
  public:
-  TStringGrid(TForm& form, std::wstring name, int l, int t, int w, int h, int columns, int rows);
+  TStringGrid(TForm& form, std::wstring name, int l, int t, int w, int h, int columns, int rows,
+              int row_height);
   void SetColWidth(int column, int width);
   void SetCell(int column, int row, const std::wstring& text);
   std::wstring Cell(int column, int row) const;
   int RowCount() const { return rows_; }
+  void MeasureItem(MEASUREITEMSTRUCT& m) override;
+  void DrawItem(const DRAWITEMSTRUCT& d) override;
 
  private:
-  int columns_, rows_;
+  int columns_, rows_, row_height_;
 };
 
 // A tab control whose pages are sets of controls shown one set at a time.
@@ -205,7 +211,6 @@ class TPageControl : public TControl {
   void SetActivePage(int page);
   // Asked before the user's tab click changes the page.
   std::function<void(bool& allow)> OnChanging;
-  RECT PageRect() const;
   LRESULT Notify(NMHDR* n) override;
 
  private:
@@ -219,18 +224,6 @@ class TSaveDialog {
   std::wstring Filter;  // "text|pattern|text|pattern"
   std::wstring FileName;
   DWORD Options = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_ENABLESIZING;
-  bool Execute();
-
- private:
-  TForm& owner_;
-};
-
-class TOpenDialog {
- public:
-  explicit TOpenDialog(TForm& owner) : owner_(owner) {}
-  std::wstring Filter;
-  std::wstring FileName;
-  DWORD Options = OFN_HIDEREADONLY | OFN_FILEMUSTEXIST | OFN_ENABLESIZING;
   bool Execute();
 
  private:
@@ -315,6 +308,5 @@ class TForm {
 void ShowMessage(const std::wstring& text);
 // MB_YESNOCANCEL or MB_OKCANCEL with the question icon; the button pressed.
 int MessageDlgConfirm(const std::wstring& text, UINT buttons);
-
 
 }  // namespace zt::win

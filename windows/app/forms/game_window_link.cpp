@@ -7,7 +7,7 @@
 namespace zt::win {
 
 void open_game_window() {
-  RunGameWindow();
+  RunGameWindow(Application().MainForm() ? Application().MainForm()->Handle() : nullptr);
   Application().Terminate();
 }
 

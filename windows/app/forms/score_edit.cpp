@@ -91,7 +91,7 @@ TfrmScoreEdit::TfrmScoreEdit()
       Label1(*this, L"Label1", L"すべて結合したものが右の表に表示されます。", kPageLeft + 12,
              kPageTop + 46, 470, 12),
       lstFileList(*this, L"lstFileList", kPageLeft + 8, kPageTop + 43 + 24, 185, 169),
-      sgrScore(*this, L"sgrScore", kPageLeft + 200, kPageTop + 45 + 24, 273, 169, 3, 11),
+      sgrScore(*this, L"sgrScore", kPageLeft + 200, kPageTop + 45 + 24, 273, 169, 3, 11, 14),
       btnClear(*this, L"btnClear", L"クリア(&E)", kPageLeft + 144, kPageTop + 221 + 24, 57, 25),
       btnSave(*this, L"btnSave", L"結合済みスコアを保存(&S)", kPageLeft + 326, kPageTop + 221 + 24,
               147, 25),

@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <string>
 
 #include "fpu.h"
 #include "getkey.h"
@@ -46,10 +47,12 @@ bool ShiftHeld() {
   return AsyncKeyState(VK_SHIFT) != 0;
 }
 
-TForm1::TForm1() : form(L"Zentropolium", 640, 480) {
+TForm1::TForm1(HWND application_window)
+    : form(L"Zentropolium", 640, 480), application_window_(application_window) {
   SetWindowLongPtrW(form.Handle(), GWL_STYLE, WS_POPUP | WS_CLIPCHILDREN);
   SetWindowLongPtrW(form.Handle(), GWL_EXSTYLE, WS_EX_TOPMOST);
   form.OnCreate = [this](TForm&) { FormCreate(); };
+  form.OnPaint = [this](TForm&) { PaintLabel1(); };
   DDDD = std::make_unique<TDDDD>(form);
   DDDD->SetDebugOption({ddoHaltOnError});
   DDDD->BackColor = 0;
@@ -62,12 +65,42 @@ TForm1::TForm1() : form(L"Zentropolium", 640, 480) {
   DDDD->OnInit = [this](TDDDD&, bool) { DDDDInit(); };
   DDSD = std::make_unique<TDDSD>(form);
   DDSD->SetDebugOption({dsoHaltOnError});
+  halt_shutdown_ = std::make_unique<HaltShutdown>([this] { Shutdown(); });
 }
 
 TForm1::~TForm1() {
+  halt_shutdown_.reset();
+  Shutdown();
+}
+
+// Also what a halt runs: the settings are written and the display mode given
+// back before the process ends.
+void TForm1::Shutdown() {
   FormDestroy();
   DDSD.reset();
   DDDD.reset();
+}
+
+void TForm1::FormShow() {
+  // The game covers the screen; the program's own window stays out of reach.
+  if (application_window_ != nullptr) ShowWindow(application_window_, SW_HIDE);
+}
+
+// Label1: "Zentropolium Working", white, 24 pixels high, at (40, 48); the
+// display covers it once the game draws.
+void TForm1::PaintLabel1() {
+  HDC dc = GetDC(form.Handle());
+  HFONT font =
+      CreateFontW(-24, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                  CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Arial");
+  HGDIOBJ old = SelectObject(dc, font);
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, RGB(255, 255, 255));
+  static constexpr wchar_t kCaption[] = L"Zentropolium Working";
+  TextOutW(dc, 40, 48, kCaption, static_cast<int>(std::size(kCaption) - 1));
+  SelectObject(dc, old);
+  DeleteObject(font);
+  ReleaseDC(form.Handle(), dc);
 }
 
 void TForm1::DDDDInit() {
@@ -201,6 +234,7 @@ void TForm1::FormDestroy() {
 
 void TForm1::Run() {
   form.Show();
+  FormShow();
   form.Create();
   saved_control_word_ = GetX87ControlWord();
   while (!terminated_) {
@@ -219,10 +253,10 @@ void TForm1::Run() {
   SetX87ControlWord(saved_control_word_);
 }
 
-int RunGameWindow() {
+int RunGameWindow(HWND application_window) {
   InstallRuntimeErrorHandler();
   {
-    TForm1 window;
+    TForm1 window(application_window);
     window.Run();
   }
   return 0;

@@ -14,6 +14,7 @@
 #include "form.h"
 #include "game/ugame.h"
 #include "kbgm_backend.h"
+#include "medialog.h"
 #include "sounds.h"
 #include "surfaces.h"
 #include "win_host.h"
@@ -30,7 +31,9 @@ bool ShiftHeld();
 
 class TForm1 {
  public:
-  TForm1();
+  // application_window: the program's own top-level window, hidden while the
+  // game runs; none in tests.
+  explicit TForm1(HWND application_window = nullptr);
   ~TForm1();
   TForm1(const TForm1&) = delete;
   TForm1& operator=(const TForm1&) = delete;
@@ -42,6 +45,7 @@ class TForm1 {
   void FormCreate();
   void FormDestroy();
   void FormMouseDown(UINT message);
+  void FormShow();
   void DDDDInit();
   // One call of the idle handler; false once the application should end.
   void AppIdle();
@@ -57,7 +61,10 @@ class TForm1 {
   void CreateGame();
   void SaveScoreFile();
   void Terminate() { terminated_ = true; }
+  void PaintLabel1();
+  void Shutdown();
 
+  HWND application_window_;
   std::string settings_path_;
   WinConfig settings_;
   std::uint64_t LastFrameTime = 0;
@@ -71,9 +78,12 @@ class TForm1 {
   std::unique_ptr<WinHost> host_;
   std::optional<TGame> game_;
   std::unique_ptr<FadeTimer> fade_timer_;
+  // Last: a halt runs Shutdown while everything above still exists.
+  std::unique_ptr<HaltShutdown> halt_shutdown_;
 };
 
-// Opens the game window and runs the game to its end; the exit code.
-int RunGameWindow();
+// Opens the game window over the program's own top-level window and runs the
+// game to its end; the exit code.
+int RunGameWindow(HWND application_window);
 
 }  // namespace zt::win

@@ -212,8 +212,6 @@ void WinHost::realize_palette(const Palette& p) {
 bool WinHost::save_screenshot(SurfaceId id, const Palette&, std::int32_t n) {
   TDDDDGenSurface* s = surface(id);
   if (s == nullptr) return true;
-  // A lost surface has no picture to save; the frame goes on without one.
-  if (s->IsLost()) return false;
   std::vector<std::uint8_t> pixels(static_cast<std::size_t>(s->Width) *
                                    static_cast<std::size_t>(s->Height));
   DDSURFACEDESC2 d;
@@ -231,6 +229,11 @@ bool WinHost::save_screenshot(SurfaceId id, const Palette&, std::int32_t n) {
   if (f == nullptr) return true;
   const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
   return (std::fclose(f) != 0) || !written;
+}
+
+bool WinHost::surface_lost(SurfaceId id) {
+  TDDDDGenSurface* s = surface(id);
+  return s != nullptr && s->IsLost();
 }
 
 void WinHost::dd_plot(SurfaceId id, std::int32_t x, std::int32_t y, std::uint8_t colour) {

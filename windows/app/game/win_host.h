@@ -67,6 +67,7 @@ class WinHost final : public Host {
   std::optional<Palette> load_named_into(SurfaceId id, std::string_view name) override;
   void realize_palette(const Palette& palette) override;
   bool save_screenshot(SurfaceId id, const Palette& palette, std::int32_t n) override;
+  bool surface_lost(SurfaceId id) override;
   void dd_plot(SurfaceId id, std::int32_t x, std::int32_t y, std::uint8_t colour) override;
   void present() override {}
   double now_datetime() override { return LocalDateTimeNow(); }

@@ -174,6 +174,9 @@ class Host : public RecorderIo, public KbgmSink {
   virtual std::optional<Palette> load_named_into(SurfaceId id, std::string_view name) = 0;
   virtual void realize_palette(const Palette& palette) = 0;
   virtual bool save_screenshot(SurfaceId id, const Palette& palette, std::int32_t n) = 0;
+  // A surface whose memory the display took away keeps no picture until it
+  // is restored; hosts that never lose surfaces keep this answer.
+  virtual bool surface_lost(SurfaceId) { return false; }
   virtual void dd_plot(SurfaceId id, std::int32_t x, std::int32_t y, std::uint8_t colour) = 0;
   virtual void present() = 0;
   virtual double now_datetime() = 0;  // days since 1899-12-30, local time

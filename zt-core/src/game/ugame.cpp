@@ -112,6 +112,8 @@ std::optional<GameError> TGame::step_frame(Host& host) {
 }
 
 std::optional<GameError> TGame::save_screenshot(Host& host) {
+  // Nothing to save from a lost frame: no file, no number, no sound.
+  if (host.surface_lost(kFrame)) return std::nullopt;
   if (host.save_screenshot(kFrame, shown_palette_, screenshot_number_)) {
     return GameError::Screenshot;
   }

@@ -110,6 +110,7 @@ class MemoryHost : public Host {
   std::vector<Palette> realized;   // every palette realized
   Palette palette{};               // the palette in force
   bool fail_screenshots = false;
+  bool frame_lost = false;
 
   // The doubles behind RecorderIo, KbgmSink and bgm().
   FakeRecorderIo files;
@@ -131,6 +132,7 @@ class MemoryHost : public Host {
   std::optional<Palette> load_named_into(SurfaceId id, std::string_view name) override;
   void realize_palette(const Palette& p) override;
   bool save_screenshot(SurfaceId id, const Palette& p, std::int32_t n) override;
+  bool surface_lost(SurfaceId id) override { return frame_lost && id == kFrame; }
   void dd_plot(SurfaceId id, std::int32_t x, std::int32_t y, std::uint8_t colour) override;
   void present() override;
   double now_datetime() override { return datetime; }

@@ -18,10 +18,10 @@
 namespace zt::win::test {
 
 struct DialogStep {
-  enum Action { kButton, kFileName, kClose };
+  enum Action { kButton, kFileName, kFolder, kClose };
   Action action = kButton;
   int button = IDOK;       // kButton: the command id to press
-  std::wstring file_name;  // kFileName: typed into the file dialog, then OK
+  std::wstring file_name;  // kFileName, kFolder: typed into the file dialog, then OK
   std::wstring title;      // kClose: the caption of the form to close
 };
 
@@ -30,6 +30,10 @@ inline DialogStep press(int button) {
 }
 inline DialogStep type_file(std::wstring name) {
   return {DialogStep::kFileName, IDOK, name, {}};
+}
+// Opens a folder in the file dialog, which stays for the next step.
+inline DialogStep open_folder(std::wstring folder) {
+  return {DialogStep::kFolder, IDOK, folder, {}};
 }
 inline DialogStep close_form(std::wstring title) {
   return {DialogStep::kClose, 0, {}, title};
@@ -136,7 +140,8 @@ class DialogDriver {
           PostMessageW(h, WM_COMMAND, MAKEWPARAM(step.button, BN_CLICKED),
                        reinterpret_cast<LPARAM>(GetDlgItem(h, step.button)));
           break;
-        case DialogStep::kFileName: {
+        case DialogStep::kFileName:
+        case DialogStep::kFolder: {
           // The explorer-style dialog's file name box, or the old one's edit.
           if (!SetDlgItemTextW(h, 0x47c, step.file_name.c_str())) {
             SetDlgItemTextW(h, 0x480, step.file_name.c_str());
@@ -152,8 +157,8 @@ class DialogDriver {
       // Wait for it to go before looking for the next one; a closed form may
       // ask first.
       previous = nullptr;
-      while (step.action != DialogStep::kClose && IsWindow(h) && IsWindowVisible(h) &&
-             std::chrono::steady_clock::now() < end) {
+      while (step.action != DialogStep::kClose && step.action != DialogStep::kFolder &&
+             IsWindow(h) && IsWindowVisible(h) && std::chrono::steady_clock::now() < end) {
         if (find_window(L"#32770", L"", h) != nullptr) {
           previous = h;
           break;

@@ -12,12 +12,25 @@
 namespace zt::win {
 
 extern std::atomic<int> g_game_window_opened;
+extern std::wstring g_game_window_folder;
 
 namespace {
 
 using test::close_form;
 using test::DialogDriver;
 using test::press;
+using test::type_file;
+
+std::string score_file_bytes(THiScore table) {
+  const auto image = table.save();
+  return std::string(reinterpret_cast<const char*>(image->data()), image->size());
+}
+
+std::wstring current_folder() {
+  wchar_t folder[MAX_PATH] = {};
+  GetCurrentDirectoryW(MAX_PATH, folder);
+  return folder;
+}
 
 struct Launcher {
   TfrmScoreEdit score_edit;
@@ -58,6 +71,23 @@ TEST(Launcher, ButtonsReadTopToBottomAndTabVisitsQuitBeforeRanking) {
   EXPECT_THAT(tabs,
               ::testing::ElementsAre(app.menu.btnExecute.Handle(), app.menu.btnScoreEdit.Handle(),
                                      app.menu.btnQuit.Handle(), app.menu.btnSendScore.Handle()));
+}
+
+TEST(Launcher, OpensOnTheGameButtonAndEnterStartsTheGame) {
+  Launcher app;
+  app.menu.Show();
+  EXPECT_EQ(GetFocus(), app.menu.btnExecute.Handle());
+  const int before = g_game_window_opened;
+  // Enter as the message loop hands it to the dialog manager.
+  MSG enter{app.menu.btnExecute.Handle(), WM_KEYDOWN, VK_RETURN, 0, 0, {}};
+  EXPECT_TRUE(IsDialogMessageW(app.menu.Handle(), &enter));
+  EXPECT_EQ(g_game_window_opened, before + 1);
+  // Once the focus is on another button, Enter presses that one.
+  app.menu.btnQuit.SetFocus();
+  enter.hwnd = app.menu.btnQuit.Handle();
+  IsDialogMessageW(app.menu.Handle(), &enter);
+  EXPECT_EQ(g_game_window_opened, before + 1);
+  EXPECT_FALSE(IsWindowVisible(app.menu.Handle()));
 }
 
 TEST(Launcher, GameButtonOpensTheGameAndTheLinkOpensTheWebHome) {
@@ -108,6 +138,41 @@ TEST(Launcher, EditorAndSenderOpenModallyAndClose) {
     EXPECT_FALSE(IsWindowVisible(app.send_score.Handle()));
   }
   SetCurrentDirectoryW(old_dir);
+}
+
+TEST(Launcher, AnExportSavedElsewhereLeavesTheGameAndTheSenderInTheProgramsFolder) {
+  test::TempDir program, elsewhere;
+  test::write_bytes(program.file(L"ZTScore.dat"), score_file_bytes(test::fixture_table()));
+  THiScore other("ZTScore.dat");
+  other.insert("ELSEWHERE", 999999, test::kSept9);
+  test::write_bytes(elsewhere.file(L"ZTScore.dat"), score_file_bytes(other));
+  const std::wstring old_folder = current_folder();
+  SetCurrentDirectoryW(program.path().c_str());
+
+  Launcher app;
+  app.menu.Show();
+  app.score_edit.AddFile(program.file(L"ZTScore.dat"));
+  app.score_edit.Merge();
+  {
+    // The player goes into the other folder first, then names the file.
+    DialogDriver dialog({test::open_folder(elsewhere.path()), type_file(L"top.html")});
+    app.score_edit.btnSaveClick();
+    dialog.finish();
+    ASSERT_TRUE(dialog.all_done());
+  }
+  EXPECT_TRUE(test::file_exists(elsewhere.file(L"top.html")));
+  EXPECT_EQ(current_folder(), program.path());
+
+  click(app.menu.btnExecute);
+  EXPECT_EQ(g_game_window_folder, program.path());
+  {
+    DialogDriver driver({close_form(L"インターネットランキング"), press(IDOK)});
+    click(app.menu.btnSendScore);
+    driver.finish();
+    ASSERT_TRUE(driver.all_done());
+  }
+  EXPECT_EQ(app.send_score.lvwScores.Cell(0, 1), L"ZENTRIA");
+  SetCurrentDirectoryW(old_folder.c_str());
 }
 
 }  // namespace

@@ -113,6 +113,26 @@ TEST(ScoreEditor, MergeKeepsTheTopTenOfTheDefaultsAndEveryFile) {
   EXPECT_TRUE(editor.Modified());
 }
 
+TEST(ScoreEditor, GridShowsItsHeaderAndTenWholeRowsOf14PixelsWithoutScrollBars) {
+  TfrmScoreEdit editor;
+  editor.Show();
+  HWND grid = editor.sgrScore.Handle();
+  RECT client{};
+  GetClientRect(grid, &client);
+  RECT header{};
+  GetWindowRect(ListView_GetHeader(grid), &header);
+  int top = header.bottom - header.top;
+  for (int row = 0; row < 10; ++row) {
+    RECT r{};
+    ASSERT_TRUE(ListView_GetItemRect(grid, row, &r, LVIR_BOUNDS));
+    EXPECT_EQ(r.bottom - r.top, 14) << row;
+    EXPECT_GE(r.top, top) << row;
+    top = r.bottom;
+  }
+  EXPECT_LE(top, client.bottom);
+  EXPECT_EQ(GetWindowLongW(grid, GWL_STYLE) & (WS_VSCROLL | WS_HSCROLL), 0);
+}
+
 TEST(ScoreEditor, AMissingFileIsReportedAndTheListKept) {
   test::TempDir dir;
   TfrmScoreEdit editor;

@@ -9,6 +9,7 @@
 
 #include "display_fixture.h"
 #include "fake_bgm.h"
+#include "game/ugame.h"
 #include "game_window.h"
 #include "win_host.h"
 
@@ -147,6 +148,26 @@ TEST_F(WinHostTest, ScreenshotIsAnEightBitBitmapInTheCurrentDirectory) {
   EXPECT_EQ(b[1078 + 319], 4);
   EXPECT_EQ(b[1078 + 239 * 320], 9);
   EXPECT_TRUE(host->save_screenshot(scratch_id(99), Palette{}, 1));
+}
+
+TEST_F(WinHostTest, ALostWorkSurfaceTakesNoScreenshot) {
+  InTempDir cwd;
+  std::remove("ScrSht0.bmp");
+  TGame game = TGame::create(TConfig{});
+  // The frame stands on a surface that the display loses with the program's
+  // activation: the primary's own.
+  IDirectDrawSurface7* primary = display->dddd->Primary->Surface.get();
+  primary->AddRef();
+  ComRef<IDirectDrawSurface7> lost(primary);
+  std::swap(host->frame().Surface, lost);
+  SendMessageW(display->form.Handle(), WM_ACTIVATEAPP, FALSE, 0);
+  ProcessMessages();
+  ASSERT_TRUE(host->surface_lost(kFrame));
+  EXPECT_EQ(game.save_screenshot(*host), std::nullopt);
+  EXPECT_EQ(game.screenshot_number(), 0);
+  EXPECT_EQ(GetFileAttributesA("ScrSht0.bmp"), INVALID_FILE_ATTRIBUTES);
+  std::swap(host->frame().Surface, lost);
+  EXPECT_FALSE(host->surface_lost(kFrame));
 }
 
 TEST_F(WinHostTest, ReplayFilesNeedTheirDirectory) {
