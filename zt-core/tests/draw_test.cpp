@@ -287,6 +287,12 @@ TEST_F(DrawTest, ALongerNumberRaisesTheDigitsSettingForGood) {
   EXPECT_EQ(lit(big.frame()).size(), 20u);
 }
 
+TEST_F(DrawTest, AHandEditedDigitsSettingDrawsAtMostTwentyPlaces) {
+  TGame edited = TGame::create(load_config("[GameSetting]\nScoreNumOfDigits=2147483647\n"));
+  edited.draw_number(0, 6, kAlignLeft, 0, false, 5, host);
+  EXPECT_EQ(lit(host.frame()).size(), 20u);
+}
+
 TEST_F(DrawTest, TheSignOfANegativeNumberIsABlankPlace) {
   game.settings().score_digits = 4;
   game.draw_number(0, 6, kAlignLeft, 0, false, -5, host);

@@ -130,6 +130,17 @@ TEST_F(PlayTest, HitsScoreByStretchComboAndStreak) {
   }
 }
 
+TEST_F(PlayTest, AHandEditedFragmentFactorIsBoundedBeforeAHitMultipliesIt) {
+  game = TGame::create(load_config("[GameSetting]\nNumOfFragments=2000000000\n"));
+  begin(TGame::kModePlain, 0);
+  hang_ball(48);
+  aim_targets_at_ball(game, host);
+  frames(1);
+  ASSERT_EQ(game.pend().stretch_percent(), 95);
+  EXPECT_EQ(game.fragments().fragments().size(),
+            static_cast<std::size_t>((95 + 3) * kMaxFragmentsFactor / 100));
+}
+
 TEST_F(PlayTest, TheGaugeIsCappedAndTheStreakStopsAtTwenty) {
   hang_ball(48);
   aim_targets_at_ball(game, host);

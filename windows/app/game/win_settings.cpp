@@ -153,7 +153,7 @@ WinConfig ReadSettings(const std::string& path) {
     if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
   }
   c.last_player_name = latin1_to_utf8(name);
-  c.num_of_fragments = read_int(path, kGame, "NumOfFragments", 20);
+  c.set_num_of_fragments(read_int(path, kGame, "NumOfFragments", 20));
   c.set_score_digits(read_int(path, kGame, "ScoreNumOfDigits", 12));
   c.score_grouping = read_int(path, kGame, "ScoreSeparate", 4);
   if (c.score_grouping < 2) c.score_grouping = 1;

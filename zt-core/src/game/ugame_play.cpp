@@ -2,6 +2,7 @@
 // result and the name entry.
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <string>
 
 #include "game/ugame.h"
@@ -146,7 +147,12 @@ std::optional<GameError> TGame::state_play(Host& host) {
     const Point v = pend_.velocity();
     const std::int32_t p = pend_.stretch_percent();
     const Point at{live.x, live.y};
-    fragments_.burst(live.kind, at, (p + 3) * settings_.num_of_fragments / 100, v, random_state_);
+    // The settings readers bound the factor; a product in 64 bits cannot overflow
+    // for a record made any other way.
+    const std::int64_t count = std::int64_t{p + 3} * settings_.num_of_fragments / 100;
+    fragments_.burst(live.kind, at,
+                     static_cast<std::int32_t>(std::clamp<std::int64_t>(count, 0, INT32_MAX)), v,
+                     random_state_);
 
     f.combo_timer = f.combo_timer == 0 ? kComboStart : f.combo_timer + kComboAdd;
     f.combo_timer = std::min(f.combo_timer, kComboMax);
