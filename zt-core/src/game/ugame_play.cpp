@@ -260,16 +260,17 @@ std::optional<GameError> TGame::end_play(Host& host) {
   const bool failed = recorder_.failed();
   const std::int32_t slot = recorder_.slot();
   if (recorder_.state() == RecState::Recording) {
-    if (recorder_.close(true, io)) return GameError::Recording;
-    if (!failed) {
+    if (failed) {
+      recorder_.close(io);  // the slot keeps its old replay
+    } else {
       std::int32_t destroyed = 0;
       for (const std::int32_t d : play_.destroyed) destroyed += d;
       const RecHeaderRaw h = make_rec_header(host.now_datetime(), player_name_,
                                              {play_.score, play_.max_combo, destroyed});
-      if (recorder_.write_header(slot, h, io)) return GameError::Recording;
+      if (recorder_.finish_record(h, io)) return GameError::Recording;
     }
   } else if (recorder_.state() == RecState::Playing) {
-    recorder_.close(true, io);
+    recorder_.close(io);
     if (!failed) {
       RecHeaderRaw h;
       if (recorder_.read_header(slot, h, io) == HeaderRead::Failed) return GameError::Recording;
