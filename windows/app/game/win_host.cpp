@@ -227,8 +227,8 @@ bool WinHost::save_screenshot(SurfaceId id, const Palette&, std::int32_t n) {
   const std::vector<std::uint8_t> bytes =
       Bitmap8Bytes(s->Width, s->Height, pixels, display_.PaletteEntries);
   const std::wstring name = L"ScrSht" + std::to_wstring(n) + L".bmp";
-  return replace_file(name, std::string_view(reinterpret_cast<const char*>(bytes.data()),
-                                             bytes.size()))
+  return replace_file(name,
+                      std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()))
       .has_value();
 }
 

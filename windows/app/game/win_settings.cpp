@@ -74,12 +74,14 @@ std::vector<std::string> nul_list(Read read) {
 // them.
 using IniSections = std::vector<std::pair<std::string, std::vector<std::string>>>;
 IniSections read_sections(const std::string& path) {
+  const char* file = path.c_str();
+  const std::vector<std::string> names =
+      nul_list([file](char* b, DWORD n) { return GetPrivateProfileSectionNamesA(b, n, file); });
   IniSections out;
-  for (const std::string& name : nul_list([&](char* b, DWORD n) {
-         return GetPrivateProfileSectionNamesA(b, n, path.c_str());
-       })) {
+  for (const std::string& name : names) {
+    const char* section = name.c_str();
     out.emplace_back(name, nul_list([&](char* b, DWORD n) {
-                       return GetPrivateProfileSectionA(name.c_str(), b, n, path.c_str());
+                       return GetPrivateProfileSectionA(section, b, n, file);
                      }));
   }
   return out;
@@ -95,12 +97,12 @@ using Written = std::vector<std::pair<const char*, std::string>>;
 // written keys with their new values. The system's writer does not report a
 // write that fails part-way (a full disk), so its work is read back before it
 // replaces the file.
-bool holds_everything(const IniSections& before, const std::string& path,
-                      const Written& written) {
+bool holds_everything(const IniSections& before, const std::string& path, const Written& written) {
   // The reader trims blanks and one pair of quotes around a value.
   const auto as_read = [](std::string v) {
-    while (!v.empty() && is_space(v.back())) v.pop_back();
-    v.erase(0, v.find_first_not_of(" \t") == std::string::npos ? v.size() : v.find_first_not_of(" \t"));
+    const std::size_t first = v.find_first_not_of(" \t");
+    v = first == std::string::npos ? std::string()
+                                   : v.substr(first, v.find_last_not_of(" \t") - first + 1);
     if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
       v = v.substr(1, v.size() - 2);
     }

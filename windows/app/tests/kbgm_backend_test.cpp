@@ -284,7 +284,8 @@ TEST(KbgmBackendOnEngine, SongsThatNeverAdvanceTurnTheMusicOff) {
       out.write(reinterpret_cast<const char*>(song.bytes.data()),
                 static_cast<std::streamsize>(song.bytes.size()));
     }
-    const zt::test::Watchdog watchdog(std::chrono::seconds(60), std::string("music of ") + song.name);
+    const zt::test::Watchdog watchdog(std::chrono::seconds(60),
+                                      std::string("music of ") + song.name);
     TestHost host(kbgm_library());
     TBgm bgm;
     bgm.set_on(true, host);

@@ -92,7 +92,8 @@ TEST(EngineSlowSong, ASongTooCostlyToSendIsStopped) {
     PortOpenResult open() override { return {std::make_unique<SlowPort>(), 0}; }
   };
   std::vector<test::TrackEvent> notes;
-  for (int i = 0; i < 5000; ++i) notes.push_back({0, {0x90, static_cast<std::uint8_t>(i % 128), 1}});
+  for (int i = 0; i < 5000; ++i)
+    notes.push_back({0, {0x90, static_cast<std::uint8_t>(i % 128), 1}});
   notes.push_back({1, {0x80, 0, 0}});
   test::ManualClock clock;
   Engine engine(std::make_unique<SlowOpener>(), clock, false);

@@ -158,7 +158,8 @@ TEST_F(SettingsFile, TheWriterLeavesNoCopyAndKeepsAReadOnlyFile) {
   std::ofstream(path_, std::ios::binary) << text;
   WriteSettings(path_, TConfig{});
   WIN32_FIND_DATAA d;
-  const HANDLE found = FindFirstFileA((path_.substr(0, path_.rfind('\\') + 1) + ".zt_settings_test.ini*").c_str(), &d);
+  const HANDLE found = FindFirstFileA(
+      (path_.substr(0, path_.rfind('\\') + 1) + ".zt_settings_test.ini*").c_str(), &d);
   EXPECT_EQ(found, INVALID_HANDLE_VALUE) << d.cFileName;
   if (found != INVALID_HANDLE_VALUE) FindClose(found);
 
