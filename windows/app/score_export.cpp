@@ -87,31 +87,12 @@ SaveFormat save_format_for(std::wstring_view path) {
   return SaveFormat::kScoreFile;
 }
 
-std::optional<WriteError> write_file(const std::wstring& path, std::string_view bytes) {
-  HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return WriteError{GetLastError()};
-  std::optional<WriteError> error;
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1 << 20));
-    DWORD written = 0;
-    if (!WriteFile(f, bytes.data() + done, chunk, &written, nullptr) || written == 0) {
-      error = WriteError{GetLastError()};
-      break;
-    }
-    done += written;
-  }
-  if (!CloseHandle(f) && !error) error = WriteError{GetLastError()};
-  return error;
-}
-
 std::optional<WriteError> ExportHtml(const THiScore& table, std::wstring_view score_file_name) {
-  return write_file(change_file_ext(score_file_name, L".html"), export_html_bytes(table));
+  return replace_file(change_file_ext(score_file_name, L".html"), export_html_bytes(table));
 }
 
 std::optional<WriteError> ExportText(const THiScore& table, std::wstring_view score_file_name) {
-  return write_file(change_file_ext(score_file_name, L".txt"), export_text_bytes(table));
+  return replace_file(change_file_ext(score_file_name, L".txt"), export_text_bytes(table));
 }
 
 }  // namespace zt::win

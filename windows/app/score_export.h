@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "game/uhiscore.h"
+#include "replace_file.h"
 
 namespace zt::win {
 
@@ -25,14 +26,6 @@ std::wstring change_file_ext(std::wstring_view path, std::wstring_view ext);
 enum class SaveFormat { kScoreFile, kHtml, kText };
 // ".html" or ".htm" and ".txt", compared with their letter case.
 SaveFormat save_format_for(std::wstring_view path);
-
-// The failure of a write: the system's error number.
-struct WriteError {
-  std::uint32_t code = 0;
-};
-
-// Creates or overwrites the file with the bytes.
-std::optional<WriteError> write_file(const std::wstring& path, std::string_view bytes);
 
 // THiScore.ExportHtml and THiScore.ExportText: the table written beside
 // score_file_name with ".html" or ".txt" for its extension.

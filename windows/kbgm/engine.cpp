@@ -79,11 +79,23 @@ std::int32_t Engine::open() {
   return KBGM_OK;
 }
 
+std::optional<std::uint64_t> Engine::advance(std::uint64_t now_us) {
+  const auto started = std::chrono::steady_clock::now();
+  const std::optional<std::uint64_t> next = sequencer_->advance(now_us);
+  // Thousands of notes that start again every millisecond: given up once.
+  if (sequencer_->playing() && std::chrono::steady_clock::now() - started > kMaxSend) {
+    sequencer_->stop();
+    current_ = 0;
+    return std::nullopt;
+  }
+  return next;
+}
+
 void Engine::run() {
   std::unique_lock lock(mutex_);
   while (!quit_) {
     const std::uint64_t now = clock_.now_us();
-    const std::optional<std::uint64_t> next = sequencer_->advance(now);
+    const std::optional<std::uint64_t> next = advance(now);
     woken_ = false;
     const auto pred = [this] { return woken_ || quit_; };
     if (next) {
@@ -119,7 +131,7 @@ std::int32_t Engine::close() {
 
 void Engine::pump() {
   std::lock_guard lock(mutex_);
-  if (!threaded_ && sequencer_) sequencer_->advance(clock_.now_us());
+  if (!threaded_ && sequencer_) advance(clock_.now_us());
 }
 
 std::int32_t Engine::send_sysx(std::int32_t kind) {

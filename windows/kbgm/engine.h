@@ -3,6 +3,7 @@
 // lock to send what is due, so calls and playing never interleave.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <map>
@@ -30,6 +31,10 @@ Clock& system_clock();
 
 class Engine {
  public:
+  // Real time past which one round of sending counts as unplayable: such a
+  // song would hold the lock, and every call of the game behind it.
+  static constexpr std::chrono::milliseconds kMaxSend{100};
+
   // Threaded: open starts the sequencer thread. Otherwise nothing plays
   // until pump, which a test calls after moving its clock.
   Engine(std::unique_ptr<MidiPortOpener> opener, Clock& clock, bool threaded);
@@ -62,6 +67,8 @@ class Engine {
   };
 
   Slot* slot(std::int32_t handle);
+  // The sequencer's advance, stopping a song that takes too long to send.
+  std::optional<std::uint64_t> advance(std::uint64_t now_us);
   bool is_playing(std::int32_t handle) const;
   void run();
   void wake();

@@ -12,7 +12,8 @@ constexpr std::uint64_t kMinLengthUs = 1000;
 
 std::optional<Song> song_from_midi(std::span<const std::uint8_t> bytes) {
   const MidiParseResult parsed = parse_midi_file(bytes);
-  if (!parsed) return std::nullopt;
+  // A song that never advances would be restarted every millisecond.
+  if (!parsed || !song_advances(*parsed.file)) return std::nullopt;
   const MidiTimeline timeline = merge_tracks(*parsed.file);
   Song song;
   song.messages.reserve(timeline.channel_messages);

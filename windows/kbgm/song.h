@@ -24,7 +24,8 @@ struct Song {
   std::uint64_t length_us = 0;
 };
 
-// None when the bytes are no MIDI file or carry no channel message.
+// None when the bytes are no MIDI file, carry no channel message, or have
+// nothing after tick 0 (song_advances).
 std::optional<Song> song_from_midi(std::span<const std::uint8_t> bytes);
 
 }  // namespace zt::kbgm

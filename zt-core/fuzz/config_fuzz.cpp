@@ -52,6 +52,28 @@ std::vector<std::string> untouchable_lines(std::string_view text) {
   return kept;
 }
 
+// What a reader that takes only the first GameSetting section and the first
+// line of a key there (the Windows program's) finds; nothing when the key is
+// not there.
+std::optional<std::string> first_section_value(std::string_view text, std::string_view key) {
+  bool seen = false, in_first = false;
+  for (const std::string& line : split_lines(text)) {
+    const std::string_view t = trim_ws(line);
+    if (t.size() >= 2 && t.front() == '[' && t.back() == ']') {
+      if (in_first) return std::nullopt;
+      in_first = !seen && same_text(t.substr(1, t.size() - 2), "GameSetting");
+      seen = seen || in_first;
+      continue;
+    }
+    const std::size_t eq = line.find('=');
+    if (in_first && eq != std::string::npos &&
+        same_text(trim_ws(std::string_view(line).substr(0, eq)), key)) {
+      return std::string(trim_ws(std::string_view(line).substr(eq + 1)));
+    }
+  }
+  return std::nullopt;
+}
+
 // The input: a header of the values to save, then the file's bytes.
 //   byte 0 flags; byte 1 choices (bit 0 keep the read name, bit 1 keep the
 //   read numbers, bit 2 no current text); bytes 2-17 fragments, digits,
@@ -150,8 +172,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       (reject || base.experiment) ? static_cast<std::uint8_t>(flags & ~kAutoSaveAt1) : flags;
   check(after.flags == want_flags, "flags");
   check(after.last_player_name == want_name, "name");
-  check(after.num_of_fragments == fragments, "fragments");
-  check(after.score_digits == digits, "score digits");
+  check(after.num_of_fragments == std::clamp(fragments, -kMaxFragmentsFactor, kMaxFragmentsFactor),
+        "fragments");
+  check(after.score_digits == std::clamp(digits, 4, 20), "score digits");
+  check(first_section_value(saved, "NumOfFragments") == std::to_string(fragments) &&
+            first_section_value(saved, "PlaySE") == ((flags & kPlaySE) ? "1" : "0"),
+        "the first GameSetting section lacks a saved value");
   check(after.score_grouping == (grouping < 2 ? 1 : grouping), "score grouping");
   check(after.highest_rank == (rank >= 0 && rank <= 19 ? rank : 0), "highest rank");
   check(same_bits(after.gravity, base.gravity) &&

@@ -55,6 +55,7 @@ class OneFile : public zt::RecorderIo {
     pos_ = static_cast<std::int64_t>(end);
     return false;
   }
+  bool commit() override { return true; }
 
  private:
   bool open_ = false;
@@ -72,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t frames = size > 56 ? (size - 56) / 8 : 0;
   for (std::size_t i = 0; i <= frames && !rec.failed(); ++i) rec.read_frame(io);
   if (rec.state() != zt::RecState::Playing) std::abort();
-  rec.close(true, io);
+  rec.close(io);
 
   zt::RecHeaderRaw header;
   if (rec.read_header(0, header, io) == zt::HeaderRead::Read) {

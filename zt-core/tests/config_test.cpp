@@ -194,15 +194,20 @@ TEST(ConfigHelpers, ParseIni) {
 
 TEST(ConfigSetters, Clamp) {
   struct Case {
-    std::int32_t in, digits, rank;
-  } cases[] = {{kMin32, 4, 0}, {-1, 4, 0},   {3, 4, 3},    {4, 4, 4},       {12, 12, 12},
-               {19, 19, 19},   {20, 20, 19}, {21, 20, 19}, {kMax32, 20, 19}};
+    std::int32_t in, digits, rank, fragments;
+  } cases[] = {{kMin32, 4, 0, -1000}, {-1001, 4, 0, -1000}, {-1000, 4, 0, -1000},
+               {-1, 4, 0, -1},        {3, 4, 3, 3},         {4, 4, 4, 4},
+               {12, 12, 12, 12},      {19, 19, 19, 19},     {20, 20, 19, 20},
+               {21, 20, 19, 21},      {1000, 20, 19, 1000}, {1001, 20, 19, 1000},
+               {kMax32, 20, 19, 1000}};
   for (const auto& c : cases) {
     TConfig cfg;
     cfg.set_score_digits(c.in);
     cfg.set_highest_rank(c.in);
+    cfg.set_num_of_fragments(c.in);
     EXPECT_EQ(cfg.score_digits, c.digits) << c.in;
     EXPECT_EQ(cfg.highest_rank, c.rank) << c.in;
+    EXPECT_EQ(cfg.num_of_fragments, c.fragments) << c.in;
   }
 }
 
@@ -268,11 +273,29 @@ const LoadCase kLoadCases[] = {
     {"NameKeepsEqualsSign", "[GameSetting]\nLastPlayerName = a=b \n",
      [](TConfig& c) { c.last_player_name = "A=B"; }},
     {"NumbersStoredAsRead",
-     "[GameSetting]\nNumOfFragments=-$10\nScoreNumOfDigits=99\nScoreSeparate=3\n",
+     "[GameSetting]\nNumOfFragments=-$10\nScoreNumOfDigits=17\nScoreSeparate=3\n",
      [](TConfig& c) {
        c.num_of_fragments = -16;
-       c.score_digits = 99;
+       c.score_digits = 17;
        c.score_grouping = 3;
+     }},
+    // Hand-edited values that would overflow the fragment count or make every
+    // score take billions of places.
+    {"HugeNumbersBounded",
+     "[GameSetting]\nNumOfFragments=2000000000\nScoreNumOfDigits=2147483647\n",
+     [](TConfig& c) {
+       c.num_of_fragments = kMaxFragmentsFactor;
+       c.score_digits = 20;
+     }},
+    {"NegativeNumbersBounded", "[GameSetting]\nNumOfFragments=-2147483648\nScoreNumOfDigits=-7\n",
+     [](TConfig& c) {
+       c.num_of_fragments = -kMaxFragmentsFactor;
+       c.score_digits = 4;
+     }},
+    {"NumbersAtTheBoundsKept", "[GameSetting]\nNumOfFragments=1000\nScoreNumOfDigits=20\n",
+     [](TConfig& c) {
+       c.num_of_fragments = 1000;
+       c.score_digits = 20;
      }},
     {"UnreadableNumbersKeepDefaults", "[GameSetting]\nNumOfFragments=0x10\nScoreNumOfDigits=\n",
      [](TConfig&) {}},
@@ -407,6 +430,13 @@ const SaveCase kSaveCases[] = {
     {"CommentedKeyIsNotTheKey", "[GameSetting]\n;PlaySE=0\n#PlaySE=0",
      "[GameSetting]\r\n;PlaySE=0\r\n#PlaySE=0\r\nDrawBackground=0\r\nPlaySE=1\r\n" + kRestOfKeys},
     // A later duplicate would otherwise win on reading and undo the save.
+    // The Windows reader takes the first section only: the key goes there too.
+    {"KeyOnlyInALaterSectionIsAddedToTheFirst",
+     "[GameSetting]\nPlayMidi=0\n[o]\n[GameSetting]\nPlaySE=0",
+     "[GameSetting]\r\nPlayMidi=0\r\nDrawBackground=0\r\nPlaySE=1\r\nShowEachScore=0\r\n"
+     "AutoSaveAt1=0\r\nExitWithRBtn=0\r\nViewFpsNumber=0\r\nMiniScreen=0\r\nLastPlayerName=ZZ\r\n"
+     "NumOfFragments=20\r\nScoreNumOfDigits=12\r\nScoreSeparate=4\r\nAppearedMaxRank=E\r\n"
+     "[o]\r\n[GameSetting]\r\nPlaySE=1"},
     {"EveryDuplicateReplaced", "[GameSetting]\nPlaySE=0\nPlaySE=0\n[o]\n[GAMESETTING]\nPlaySE=0",
      "[GameSetting]\r\nPlaySE=1\r\nPlaySE=1\r\nDrawBackground=0\r\n" + kRestOfKeys +
          "\r\n[o]\r\n[GAMESETTING]\r\nPlaySE=1"},
@@ -456,7 +486,8 @@ TEST(SaveConfig, LoadGivesBackWhatWasSaved) {
     std::int32_t fragments, digits, grouping, rank;
   } cases[] = {
       {nullptr, 0xFF, "abc", 20, 12, 4, 0},
-      {nullptr, 0x00, "", kMin32, kMax32, 2, 19},
+      {nullptr, 0x00, "", -kMaxFragmentsFactor, 20, 2, 19},
+      {nullptr, 0x00, "", kMaxFragmentsFactor, 4, 2, 19},
       {"[GameSetting]\nPlaySE=0\nPlaySE=1\n[SystemSetting]\nRejectAutoSave=0", 0xAA, "Q", -1, 4, 7,
        18},
       {"[gamesetting]\nLastPlayerName=OLD\n[GameSetting]\nLastPlayerName=OLDER", 0x55, "new one", 0,

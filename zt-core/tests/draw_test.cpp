@@ -287,6 +287,12 @@ TEST_F(DrawTest, ALongerNumberRaisesTheDigitsSettingForGood) {
   EXPECT_EQ(lit(big.frame()).size(), 20u);
 }
 
+TEST_F(DrawTest, AHandEditedDigitsSettingDrawsAtMostTwentyPlaces) {
+  TGame edited = TGame::create(load_config("[GameSetting]\nScoreNumOfDigits=2147483647\n"));
+  edited.draw_number(0, 6, kAlignLeft, 0, false, 5, host);
+  EXPECT_EQ(lit(host.frame()).size(), 20u);
+}
+
 TEST_F(DrawTest, TheSignOfANegativeNumberIsABlankPlace) {
   game.settings().score_digits = 4;
   game.draw_number(0, 6, kAlignLeft, 0, false, -5, host);
@@ -405,12 +411,12 @@ TEST_F(DrawTest, TheRecorderMarkBlinksInTheCorner) {
   EXPECT_EQ(mark_at_corner(15), 34);
   EXPECT_EQ(mark_at_corner(29), 34);
   EXPECT_EQ(mark_at_corner(30), font_colour('r'));
-  game.recorder().close(true, host.recorder_io());
+  game.recorder().finish_record(RecHeaderRaw{}, host.recorder_io());
 
   game.recorder().start_play(1, host.recorder_io());
   ASSERT_EQ(game.recorder().state(), RecState::Playing);
   EXPECT_EQ(mark_at_corner(3), font_colour('p'));
-  game.recorder().close(false, host.recorder_io());
+  game.recorder().close(host.recorder_io());
 
   game.recorder().start_play(9, host.recorder_io());  // no such file
   ASSERT_TRUE(game.recorder().failed());

@@ -30,13 +30,22 @@ TEST(FakeRecorderIoTest, KeepsTheHostsPositionRules) {
   EXPECT_TRUE(io.open_for_read(2)) << "never creates";
   EXPECT_EQ(io.open_slot(), 1) << "a failed open keeps the file open before";
 
+  // A new file stands apart from the slot's until its commit.
   ASSERT_FALSE(io.open_for_write(1));
-  EXPECT_TRUE(io.files[1].empty());
   ASSERT_FALSE(io.write({7, 7}));
   ASSERT_FALSE(io.seek_from_start(0));
   EXPECT_FALSE(io.read(1).has_value()) << "opened for writing only";
+  EXPECT_EQ(io.files[1], (Bytes{1, 2, 3, 4, 5, 6, 0, 0, 9}));
   io.close();
   EXPECT_FALSE(io.is_open());
+  EXPECT_EQ(io.files[1], (Bytes{1, 2, 3, 4, 5, 6, 0, 0, 9})) << "dropped without a commit";
+
+  ASSERT_FALSE(io.open_for_write(1));
+  ASSERT_FALSE(io.write({7, 7}));
+  EXPECT_FALSE(io.commit());
+  EXPECT_FALSE(io.is_open());
+  EXPECT_EQ(io.files[1], (Bytes{7, 7}));
+  EXPECT_TRUE(io.commit()) << "nothing to commit";
 }
 
 TEST(FakeRecorderIoTest, FailsTheChosenCallOnly) {

@@ -63,6 +63,7 @@ class FillRecordingHost : public Host {
   std::optional<std::vector<std::uint8_t>> read(std::size_t) override { return {}; }
   void close() override {}
   bool write(const std::vector<std::uint8_t>&) override { return true; }
+  bool commit() override { return true; }
   bool file_exists(std::string_view) override { return false; }
 };
 

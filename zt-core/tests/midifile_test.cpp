@@ -243,6 +243,21 @@ TEST(MidiFileParse, NoTracksAnnouncedIsAnEmptySong) {
   EXPECT_EQ(merge_tracks(f).channel_messages, 0u);
 }
 
+TEST(MidiFileParse, SongAdvancesWhenSomethingComesAfterTickZero) {
+  for (const test::NamedSong& song : test::never_advancing_songs()) {
+    EXPECT_FALSE(song_advances(parse_ok(song.bytes))) << song.name;
+  }
+  SmfTrack held;
+  held.event(0, {0x90, 60, 100}).end(1);  // the end of track is the song's length
+  SmfTrack silent;
+  silent.end(0);
+  SmfTrack open_ended;
+  open_ended.event(0, {0x90, 60, 100}).event(3, {0x80, 60, 0});  // no end of track
+  EXPECT_TRUE(song_advances(parse_ok(smf_file(0, 480, {held}))));
+  EXPECT_TRUE(song_advances(parse_ok(smf_file(1, 480, {silent, held}))));
+  EXPECT_TRUE(song_advances(parse_ok(smf_file(0, 480, {open_ended}))));
+}
+
 TEST(TempoMapTest, MetricalTempoChanges) {
   // 480 per quarter: two quarters at the default tempo take one second, then
   // a quarter at 250000 takes another quarter second.

@@ -130,6 +130,17 @@ TEST_F(PlayTest, HitsScoreByStretchComboAndStreak) {
   }
 }
 
+TEST_F(PlayTest, AHandEditedFragmentFactorIsBoundedBeforeAHitMultipliesIt) {
+  game = TGame::create(load_config("[GameSetting]\nNumOfFragments=2000000000\n"));
+  begin(TGame::kModePlain, 0);
+  hang_ball(48);
+  aim_targets_at_ball(game, host);
+  frames(1);
+  ASSERT_EQ(game.pend().stretch_percent(), 95);
+  EXPECT_EQ(game.fragments().fragments().size(),
+            static_cast<std::size_t>((95 + 3) * kMaxFragmentsFactor / 100));
+}
+
 TEST_F(PlayTest, TheGaugeIsCappedAndTheStreakStopsAtTwenty) {
   hang_ball(48);
   aim_targets_at_ball(game, host);
@@ -283,7 +294,7 @@ TEST_F(PlayTest, TheLineCutHoldsThePlayFor120Frames) {
   ASSERT_EQ(game.state(), kStateLineCut);
   const PlayFields before = game.play();
   const Target live = game.slots().live();
-  const std::size_t file_size = host.files.files.at(5).size();
+  const std::size_t file_size = host.files.pending()->size();
   frames(120);
   EXPECT_EQ(game.state(), kStateLineCut);
   EXPECT_EQ(game.play().play_frame, before.play_frame);
@@ -291,7 +302,7 @@ TEST_F(PlayTest, TheLineCutHoldsThePlayFor120Frames) {
   EXPECT_EQ(game.slots().live(), live);
   // The hand still follows the pointer, and the recording goes on.
   EXPECT_EQ(game.pend().hand(), (Point{100, 100}));
-  EXPECT_EQ(host.files.files.at(5).size(), file_size + 120 * Frame::kSize);
+  EXPECT_EQ(host.files.pending()->size(), file_size + 120 * Frame::kSize);
   frames(1);
   EXPECT_EQ(game.state(), kStateResult);
 }
@@ -324,25 +335,36 @@ TEST_F(PlayTest, TheEndOfARecordingWritesItsEndFrameAndHeader) {
   EXPECT_EQ(game.play().gravity, game.settings().gravity);
 }
 
-TEST_F(PlayTest, AFailedEndFrameIsAnErrorAndLeavesTheHeaderUnwritten) {
-  begin(TGame::kModeRecord, 2);
-  frames(2);
-  game.play().score = 500;
-  game.set_state(kStateResult, host);
-  host.files.fail_next(FakeRecorderIo::Op::Write);
-  EXPECT_EQ(game.step_frame(host), GameError::Recording);
-  EXPECT_EQ(header_of(host.files.files.at(2)).format_mark, 0);
-  EXPECT_EQ(header_of(host.files.files.at(2)).score, 0);
+// A recording that cannot be finished is an error, and the slot keeps the
+// replay it had before the play.
+TEST_F(PlayTest, AFailedEndOfARecordingIsAnErrorAndKeepsTheOldReplay) {
+  RecHeaderRaw old;
+  old.format_mark = 3;
+  old.score = 777;
+  const std::vector<std::uint8_t> older = replay_file(old, 9, {{1, 1}});
+  for (const auto op : {FakeRecorderIo::Op::Write, FakeRecorderIo::Op::Commit}) {
+    SCOPED_TRACE(static_cast<int>(op));
+    host.files.files[2] = older;
+    begin(TGame::kModeRecord, 2);
+    frames(2);
+    game.play().score = 500;
+    game.set_state(kStateResult, host);
+    host.files.fail_next(op);
+    EXPECT_EQ(game.step_frame(host), GameError::Recording);
+    EXPECT_EQ(host.files.files.at(2), older);
+  }
 }
 
-TEST_F(PlayTest, ARecordingThatFailedDuringThePlayEndsQuietly) {
+TEST_F(PlayTest, ARecordingThatFailedDuringThePlayEndsQuietlyAndKeepsTheOldReplay) {
+  host.files.files[2] = replay_file(RecHeaderRaw{}, 9, {{1, 1}});
+  const std::vector<std::uint8_t> older = host.files.files[2];
   begin(TGame::kModeRecord, 2);
   host.files.fail_next(FakeRecorderIo::Op::Write);
   frames(2);
   ASSERT_TRUE(game.recorder().failed());
   game.set_state(kStateResult, host);
   EXPECT_EQ(game.step_frame(host), std::nullopt);
-  EXPECT_EQ(header_of(host.files.files.at(2)).format_mark, 0);
+  EXPECT_EQ(host.files.files.at(2), older);
 }
 
 TEST_F(PlayTest, AReplayWritesItsScoreBackAndKeepsTheRest) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "hostile_qda.h"
+
 namespace zt {
 namespace {
 
@@ -314,6 +316,30 @@ TEST(QdaDecode, CyclicPairTableFailsInsteadOfLooping) {
   for (const Case& c : cases) {
     EXPECT_EQ(load(encoded_archive(c.data, 1000)), c.out) << c.what;
   }
+}
+
+// The fixture the Windows reader's tests read as well.
+TEST(QdaDecode, HostileMembersAreRefusedWithoutRunningAway) {
+  const QdaArchive a = QdaArchive::parse(test::hostile_qda_archive());
+  EXPECT_EQ(a.load_member(test::kDoublingMember), std::nullopt);
+  EXPECT_EQ(a.load_member(test::kUnusedCycleMember), bytes("AB"));
+  EXPECT_EQ(a.load_member(test::kUsedCycleMember), std::nullopt);
+}
+
+TEST(QdaDecode, ClaimedSizeIsBoundedAt64MiB) {
+  // 0x80 = (A, A) and each later code the pair of the one before: 0xFF alone
+  // stands for 2^128 bytes.
+  Bytes run = {0xFF, 0x41, 0x41, 0x7E};
+  for (int c = 129; c < 256; ++c)
+    run = run + Bytes{static_cast<std::uint8_t>(c - 1), static_cast<std::uint8_t>(c - 1)};
+  const Bytes data = block(run, {0xFF});
+  const auto at_bound = load(encoded_archive(data, static_cast<std::uint32_t>(kQdaMaxUnpacked)));
+  ASSERT_TRUE(at_bound);
+  EXPECT_EQ(at_bound->size(), kQdaMaxUnpacked);
+  EXPECT_EQ(load(encoded_archive(data, static_cast<std::uint32_t>(kQdaMaxUnpacked + 1))),
+            std::nullopt);
+  // A plain member is the stored bytes, which the file already holds.
+  EXPECT_EQ(load(archive(0, {{bytes("m"), data, 0xFFFFFFFFu}})), data);
 }
 
 TEST(BpeDecode, PairOnFullStackIsDropped) {

@@ -122,29 +122,37 @@ class TRecorderTest : public ::testing::Test {
 
 TEST_F(TRecorderTest, FinishedRecordingHoldsHeaderSeedPointsAndEndFrame) {
   const std::vector<Point> points = {{10, 20}, {-3, 400}, {319, 239}};
+  io.files[4] = finished_file(1, {}, header_with_mark(3, 42));  // an older replay
   record(4, 777, points);
   EXPECT_EQ(rec.state(), RecState::Recording);
   EXPECT_TRUE(rec.open());
   EXPECT_FALSE(rec.failed());
-  EXPECT_FALSE(rec.close(true, io));
+  EXPECT_EQ(io.files[4], finished_file(1, {}, header_with_mark(3, 42))) << "until it is finished";
+  EXPECT_FALSE(rec.finish_record(make_rec_header(45000.5, "AB", {900, 7, 3}), io));
   EXPECT_EQ(rec.state(), RecState::Idle);
   EXPECT_FALSE(io.is_open());
+  const auto header = make_rec_header(45000.5, "AB", {900, 7, 3}).encode();
   ASSERT_EQ(io.files[4].size(), 56u + 8u * (points.size() + 2));
-  EXPECT_EQ(io.files[4], finished_file(777, points));
+  EXPECT_EQ(io.files[4], finished_file(777, points, Bytes(header.begin(), header.end())));
+  // The end frame goes in before the header, and the file replaces the slot's last.
+  EXPECT_EQ(
+      std::vector<std::string>(io.log.end() - 5, io.log.end()),
+      (std::vector<std::string>{"write 8", "seek_from_start 0", "write 56", "commit", "close"}));
 }
 
-TEST_F(TRecorderTest, RecordingLeftEarlyIsUnfinishedAndCannotBePlayed) {
+// Leaving early, or a recording that fails, used to leave the slot without a
+// replay; the slot now keeps the one it had.
+TEST_F(TRecorderTest, RecordingLeftEarlyLeavesTheSlotsReplayAlone) {
+  const Bytes older = finished_file(3, {{4, 4}}, header_with_mark(3, 99));
+  io.files[2] = older;
   record(2, 5, {{1, 1}});
-  EXPECT_FALSE(rec.close(false, io));
-  EXPECT_EQ(io.files[2].size(), 56u + 16u);
-  EXPECT_TRUE(io.file_exists(2));
+  rec.close(io);
+  EXPECT_EQ(rec.state(), RecState::Idle);
+  EXPECT_EQ(io.files[2], older);
 
-  rec.start_play(2, io);
-  EXPECT_EQ(rec.state(), RecState::Playing);
-  EXPECT_FALSE(rec.open());
-  EXPECT_TRUE(rec.failed());
-  EXPECT_FALSE(io.is_open());
-  EXPECT_EQ(rec.read_frame(io), (Frame{0, 0}));
+  record(7, 5, {{1, 1}});
+  rec.close(io);
+  EXPECT_FALSE(io.file_exists(7)) << "no replay before, none after";
 }
 
 TEST_F(TRecorderTest, ReplayReadsSeedThenPointsThenEndFrameThenFails) {
@@ -161,7 +169,7 @@ TEST_F(TRecorderTest, ReplayReadsSeedThenPointsThenEndFrameThenFails) {
   EXPECT_EQ(rec.read_frame(io), (Frame{0, 0}));
   EXPECT_TRUE(rec.failed());
   EXPECT_EQ(rec.state(), RecState::Playing) << "a failure never changes the state";
-  EXPECT_FALSE(rec.close(true, io));
+  rec.close(io);
   EXPECT_EQ(io.files[1], finished_file(42, {{7, 8}, {9, 10}})) << "a replay writes nothing";
   EXPECT_EQ(rec.state(), RecState::Idle);
   EXPECT_FALSE(rec.failed());
@@ -183,8 +191,9 @@ TEST_F(TRecorderTest, ShortOrUnterminatedFilesCannotBePlayed) {
   }
 }
 
-TEST_F(TRecorderTest, CloseWhileIdleDoesNothing) {
-  EXPECT_FALSE(rec.close(true, io));
+TEST_F(TRecorderTest, CloseAndFinishWhileIdleDoNothing) {
+  rec.close(io);
+  EXPECT_FALSE(rec.finish_record(RecHeaderRaw{}, io));
   EXPECT_TRUE(io.log.empty());
 }
 
@@ -197,12 +206,12 @@ TEST_F(TRecorderTest, HeadersAreReadOnlyWhileIdle) {
   EXPECT_EQ(rec.read_header(5, header, io), HeaderRead::NotRead);
   EXPECT_EQ(header.score, -77);
   EXPECT_FALSE(rec.write_header(5, RecHeaderRaw{}, io)) << "busy: not written, not failed";
-  rec.close(true, io);
+  rec.close(io);
 
   rec.start_play(5, io);
   EXPECT_EQ(rec.read_header(5, header, io), HeaderRead::NotRead);
   EXPECT_EQ(header.score, -77);
-  rec.close(true, io);
+  rec.close(io);
 
   EXPECT_EQ(io.files[5], finished_file(1, {}, header_with_mark(3, 900)));
   EXPECT_EQ(rec.read_header(9, header, io), HeaderRead::NotRead) << "no file";
@@ -233,7 +242,7 @@ TEST_F(TRecorderTest, ReplayGivesItsScoreBackToItsFileAndKeepsTheFrames) {
   io.files[3] = finished_file(11, {{1, 2}, {3, 4}}, header_with_mark(3, 500));
   rec.start_play(3, io);
   for (int i = 0; i < 3; ++i) rec.read_frame(io);
-  rec.close(true, io);
+  rec.close(io);
   RecHeaderRaw header;
   ASSERT_EQ(rec.read_header(3, header, io), HeaderRead::Read);
   header.score = 640;
@@ -250,7 +259,8 @@ TEST_F(TRecorderTest, WriteHeaderNeverCreatesAFile) {
 // sets failed, keeps the state, and makes later frames touch no file.
 TEST_F(TRecorderTest, EveryFailurePointClosesAndKeepsTheState) {
   const Bytes replay = finished_file(9, {{1, 1}, {2, 2}, {3, 3}});
-  auto recording = [](TRecorder& r, FakeRecorderIo& f) {
+  auto recording = [&](TRecorder& r, FakeRecorderIo& f) {
+    f.files[1] = replay;  // the replay that the new recording would replace
     r.start_record(1, f);
     for (std::int32_t i = 0; i < 4; ++i) r.write_frame(i, i, f);
   };
@@ -265,18 +275,16 @@ TEST_F(TRecorderTest, EveryFailurePointClosesAndKeepsTheState) {
     int nth;
     std::function<void(TRecorder&, FakeRecorderIo&)> run;
     RecState state;
-    std::size_t file_size;  // slot 1 afterwards
   } cases[] = {
-      {"open_for_write", Op::OpenForWrite, 1, recording, RecState::Recording, 0},
-      {"writing the header space", Op::Write, 1, recording, RecState::Recording, 0},
-      {"writing the seed frame", Op::Write, 2, recording, RecState::Recording, 56},
-      {"writing a later frame", Op::Write, 4, recording, RecState::Recording, 56 + 16},
-      {"open_for_read", Op::OpenForRead, 1, replaying, RecState::Playing, replay.size()},
-      {"seek to the last frame", Op::SeekFromEnd, 1, replaying, RecState::Playing, replay.size()},
-      {"reading the last frame", Op::Read, 1, replaying, RecState::Playing, replay.size()},
-      {"seek to the first frame", Op::SeekFromStart, 1, replaying, RecState::Playing,
-       replay.size()},
-      {"reading a frame", Op::Read, 3, replaying, RecState::Playing, replay.size()},
+      {"open_for_write", Op::OpenForWrite, 1, recording, RecState::Recording},
+      {"writing the header space", Op::Write, 1, recording, RecState::Recording},
+      {"writing the seed frame", Op::Write, 2, recording, RecState::Recording},
+      {"writing a later frame", Op::Write, 4, recording, RecState::Recording},
+      {"open_for_read", Op::OpenForRead, 1, replaying, RecState::Playing},
+      {"seek to the last frame", Op::SeekFromEnd, 1, replaying, RecState::Playing},
+      {"reading the last frame", Op::Read, 1, replaying, RecState::Playing},
+      {"seek to the first frame", Op::SeekFromStart, 1, replaying, RecState::Playing},
+      {"reading a frame", Op::Read, 3, replaying, RecState::Playing},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.point);
@@ -289,7 +297,7 @@ TEST_F(TRecorderTest, EveryFailurePointClosesAndKeepsTheState) {
     EXPECT_TRUE(r.failed());
     EXPECT_FALSE(r.open());
     EXPECT_FALSE(f.is_open());
-    EXPECT_EQ(f.files[1].size(), c.file_size);
+    EXPECT_EQ(f.files[1], replay);
     // The failed call is followed by the recorder's close and nothing else.
     const auto failed_at = std::find_if(
         f.log.begin(), f.log.end(), [](const std::string& l) { return l.ends_with("-> failed"); });
@@ -297,22 +305,50 @@ TEST_F(TRecorderTest, EveryFailurePointClosesAndKeepsTheState) {
     EXPECT_EQ(std::vector<std::string>(failed_at + 1, f.log.end()),
               std::vector<std::string>{"close"});
 
-    EXPECT_FALSE(r.close(true, f)) << "no end frame after a failure";
-    EXPECT_EQ(f.files[1].size(), c.file_size);
+    const std::size_t calls = f.log.size();
+    if (c.state == RecState::Recording) {
+      EXPECT_FALSE(r.finish_record(make_rec_header(1.0, "A", {}), f)) << "a failed recording";
+    } else {
+      r.close(f);
+    }
+    EXPECT_EQ(
+        std::vector<std::string>(f.log.begin() + static_cast<std::ptrdiff_t>(calls), f.log.end()),
+        std::vector<std::string>{"close"})
+        << "nothing more is written";
+    EXPECT_EQ(f.files[1], replay);
     EXPECT_EQ(r.state(), RecState::Idle);
     EXPECT_FALSE(r.failed());
   }
 }
 
-TEST_F(TRecorderTest, FailedEndFrameIsReportedAndStillCloses) {
-  record(2, 1, {{5, 5}});
-  io.fail_next(Op::Write);
-  EXPECT_TRUE(rec.close(true, io));
-  EXPECT_EQ(rec.state(), RecState::Idle);
-  EXPECT_FALSE(rec.open());
-  EXPECT_FALSE(rec.failed());
-  EXPECT_FALSE(io.is_open());
-  EXPECT_EQ(io.files[2].size(), 56u + 16u);
+// Each step of finishing a recording can fail: the failure is reported and
+// the slot keeps its old replay.
+TEST_F(TRecorderTest, FinishingFailuresKeepTheSlotsReplay) {
+  const Bytes older = finished_file(3, {{4, 4}}, header_with_mark(3, 99));
+  const struct {
+    const char* point;
+    Op op;
+    int nth;
+  } cases[] = {{"the end frame", Op::Write, 1},
+               {"the seek to the header", Op::SeekFromStart, 1},
+               {"the header", Op::Write, 2},
+               {"the commit", Op::Commit, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.point);
+    FakeRecorderIo f;
+    TRecorder r;
+    f.files[2] = older;
+    r.start_record(2, f);
+    r.write_frame(1, 0, f);
+    r.write_frame(5, 5, f);
+    f.fail_on(c.op, c.nth);
+    EXPECT_TRUE(r.finish_record(make_rec_header(1.0, "A", {}), f));
+    EXPECT_EQ(r.state(), RecState::Idle);
+    EXPECT_FALSE(r.open());
+    EXPECT_FALSE(r.failed());
+    EXPECT_FALSE(f.is_open());
+    EXPECT_EQ(f.files[2], older);
+  }
 }
 
 TEST_F(TRecorderTest, HeaderFailurePoints) {

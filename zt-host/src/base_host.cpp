@@ -158,7 +158,8 @@ bool BaseHost::save_screenshot(SurfaceId id, const Palette& palette, std::int32_
   if (!s) return true;
   const auto bytes = bmp::bmp_indexed_bytes(s->width, s->height, s->pixels, palette);
   if (!bytes) return true;
-  return write_file(data_dir() / ("ScrSht" + std::to_string(n) + ".bmp"), *bytes);
+  return static_cast<bool>(
+      replace_file(data_dir() / ("ScrSht" + std::to_string(n) + ".bmp"), *bytes));
 }
 
 void BaseHost::dd_plot(SurfaceId id, std::int32_t x, std::int32_t y, std::uint8_t colour) {

@@ -93,6 +93,7 @@ class BaseHost final : public RecorderIo, public KbgmSink {
   }
   void close() override { files_.close(); }
   bool write(const std::vector<std::uint8_t>& bytes) override { return files_.write(bytes); }
+  bool commit() override { return files_.commit(); }
   bool file_exists(std::string_view name) override { return files_.file_exists(name); }
 
   // The first surface the id names (same kind, and for sheets and scratch

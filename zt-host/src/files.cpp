@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <utility>
 
 #include "formats/config.h"
 
@@ -38,10 +39,31 @@ bool write_all(int fd, std::span<const std::uint8_t> bytes) {
   while (done < bytes.size()) {
     const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
+    if (n == 0) errno = EIO;
     if (n <= 0) return false;
     done += static_cast<std::size_t>(n);
   }
   return true;
+}
+
+std::error_code last_error() {
+  return {errno, std::generic_category()};
+}
+
+// Where a chain of symbolic links ends: the path itself when it is no link or
+// does not exist. A loop of links ends the search where it stands.
+std::filesystem::path follow_links(std::filesystem::path p) {
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st {};
+    if (::lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
+    std::string to(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
+    const ssize_t n = ::readlink(p.c_str(), to.data(), to.size());
+    if (n <= 0 || static_cast<std::size_t>(n) >= to.size()) break;
+    to.resize(static_cast<std::size_t>(n));
+    const std::filesystem::path next(to);
+    p = next.is_absolute() ? next : p.parent_path() / next;
+  }
+  return p;
 }
 
 std::optional<std::vector<std::uint8_t>> read_exactly(int fd, std::size_t length) {
@@ -82,6 +104,89 @@ void UniqueFd::reset() {
   fd_ = -1;
 }
 
+std::variant<FileReplacement, std::error_code> FileReplacement::begin(
+    const std::filesystem::path& path) {
+  std::filesystem::path target = follow_links(path);
+  struct stat old {};
+  const bool replacing = ::stat(target.c_str(), &old) == 0;
+  if (replacing && S_ISDIR(old.st_mode)) return std::make_error_code(std::errc::is_a_directory);
+  if (replacing && !S_ISREG(old.st_mode)) {
+    // A device or a pipe (a save sent to /dev/null) is written as it stands:
+    // there is no file to keep, and renaming over it would replace the device.
+    UniqueFd fd(::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+    if (!fd) return last_error();
+    return FileReplacement(std::move(target), {}, std::move(fd));
+  }
+  const std::filesystem::path dir = target.has_parent_path() ? target.parent_path() : ".";
+  const std::string stem = "." + target.filename().string() + "." + std::to_string(::getpid());
+  static unsigned serial = 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::filesystem::path temp = dir / (stem + "." + std::to_string(++serial) + ".tmp");
+    UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (!fd) {
+      if (errno == EEXIST) continue;
+      return last_error();
+    }
+    FileReplacement r(std::move(target), std::move(temp), std::move(fd));
+    if (replacing && ::fchmod(r.fd(), old.st_mode & 07777) != 0) return last_error();
+    return r;
+  }
+  return std::make_error_code(std::errc::file_exists);
+}
+
+FileReplacement::FileReplacement(FileReplacement&& other) noexcept
+    : target_(std::move(other.target_)),
+      temp_(std::exchange(other.temp_, {})),
+      fd_(std::move(other.fd_)) {}
+
+FileReplacement& FileReplacement::operator=(FileReplacement&& other) noexcept {
+  if (this != &other) {
+    discard();
+    target_ = std::move(other.target_);
+    temp_ = std::exchange(other.temp_, {});
+    fd_ = std::move(other.fd_);
+  }
+  return *this;
+}
+
+FileReplacement::~FileReplacement() {
+  discard();
+}
+
+void FileReplacement::discard() {
+  fd_.reset();
+  if (!temp_.empty()) ::unlink(temp_.c_str());
+  temp_.clear();
+}
+
+std::error_code FileReplacement::commit() {
+  if (!fd_) return std::make_error_code(std::errc::bad_file_descriptor);
+  if (temp_.empty()) return ::close(fd_.release()) != 0 ? last_error() : std::error_code{};
+  std::error_code error;
+  // A failed flush or close can be the first report of a failed write.
+  if (::fsync(fd_.get()) != 0 || ::close(fd_.release()) != 0 ||
+      ::rename(temp_.c_str(), target_.c_str()) != 0) {
+    error = last_error();
+    discard();
+    return error;
+  }
+  temp_.clear();
+  // The rename itself reaches the disk with the directory.
+  const std::filesystem::path dir = target_.has_parent_path() ? target_.parent_path() : ".";
+  UniqueFd d(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (d) ::fsync(d.get());
+  return {};
+}
+
+std::error_code replace_file(const std::filesystem::path& path,
+                             std::span<const std::uint8_t> bytes) {
+  auto begun = FileReplacement::begin(path);
+  if (auto* error = std::get_if<std::error_code>(&begun)) return *error;
+  FileReplacement& r = std::get<FileReplacement>(begun);
+  if (!write_all(r.fd(), bytes)) return last_error();
+  return r.commit();
+}
+
 std::filesystem::path HostFiles::rec_path(const std::filesystem::path& data_dir, std::int32_t n) {
   return data_dir / "Rec" / ("Rec" + std::to_string(n) + ".dat");
 }
@@ -94,41 +199,50 @@ bool HostFiles::file_exists(std::int32_t slot) {
 bool HostFiles::open_for_read(std::int32_t slot) {
   UniqueFd fd(::open(rec_path(data_dir_, slot).c_str(), O_RDWR | O_CLOEXEC));
   if (!fd) return true;
+  recording_.reset();
   replay_ = std::move(fd);
   return false;
 }
 
 bool HostFiles::seek_from_end(std::int64_t offset) {
-  if (!replay_) return true;
-  return ::lseek(replay_.get(), static_cast<off_t>(offset), SEEK_END) < 0;
+  if (open_fd() < 0) return true;
+  return ::lseek(open_fd(), static_cast<off_t>(offset), SEEK_END) < 0;
 }
 
 bool HostFiles::open_for_write(std::int32_t slot) {
   if (!make_directories(data_dir_ / "Rec")) return true;
-  UniqueFd fd(
-      ::open(rec_path(data_dir_, slot).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-  if (!fd) return true;
-  replay_ = std::move(fd);
+  auto begun = FileReplacement::begin(rec_path(data_dir_, slot));
+  if (!std::holds_alternative<FileReplacement>(begun)) return true;
+  replay_.reset();
+  recording_ = std::move(std::get<FileReplacement>(begun));
   return false;
 }
 
 bool HostFiles::seek_from_start(std::int64_t offset) {
-  if (offset < 0 || !replay_) return true;
-  return ::lseek(replay_.get(), static_cast<off_t>(offset), SEEK_SET) < 0;
+  if (offset < 0 || open_fd() < 0) return true;
+  return ::lseek(open_fd(), static_cast<off_t>(offset), SEEK_SET) < 0;
 }
 
 std::optional<std::vector<std::uint8_t>> HostFiles::read(std::size_t length) {
-  if (!replay_) return std::nullopt;
-  return read_exactly(replay_.get(), length);
+  if (open_fd() < 0) return std::nullopt;
+  return read_exactly(open_fd(), length);
 }
 
 void HostFiles::close() {
   replay_.reset();
+  recording_.reset();
 }
 
 bool HostFiles::write(const std::vector<std::uint8_t>& bytes) {
-  if (!replay_) return true;
-  return !write_all(replay_.get(), bytes);
+  if (open_fd() < 0) return true;
+  return !write_all(open_fd(), bytes);
+}
+
+bool HostFiles::commit() {
+  if (!recording_) return true;
+  const bool failed = static_cast<bool>(recording_->commit());
+  recording_.reset();
+  return failed;
 }
 
 bool HostFiles::file_exists(std::string_view name) {
@@ -173,14 +287,6 @@ std::string read_config_text(const std::filesystem::path& path) {
 std::vector<std::uint8_t> config_text_bytes(std::string_view text) {
   const std::string bytes = utf8_to_latin1(text);
   return {bytes.begin(), bytes.end()};
-}
-
-bool write_file(const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {
-  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-  if (!fd) return true;
-  if (!write_all(fd.get(), bytes)) return true;
-  // A failed close can be the first report of a failed write.
-  return ::close(fd.release()) != 0;
 }
 
 std::variant<std::filesystem::path, std::string> require_data_dir(

@@ -37,15 +37,57 @@ class UniqueFd {
   int fd_ = -1;
 };
 
+// A new version of a file that the player owns, written beside it under a
+// temporary name and renamed over it by commit: a failure or a crash at any
+// point leaves the old file or the new one, never a part of either. Dropped
+// without a commit, it removes the temporary file and the old file stands.
+//
+// A symbolic link stays a link: the file it leads to is the one replaced. A
+// new file gets the permission bits 0666 before the process's mask; a
+// replaced file keeps its own. A device or a pipe is written in place.
+class FileReplacement {
+ public:
+  // Creates the temporary file; the system's error when it cannot.
+  static std::variant<FileReplacement, std::error_code> begin(const std::filesystem::path& path);
+
+  FileReplacement(FileReplacement&& other) noexcept;
+  FileReplacement& operator=(FileReplacement&& other) noexcept;
+  FileReplacement(const FileReplacement&) = delete;
+  FileReplacement& operator=(const FileReplacement&) = delete;
+  ~FileReplacement();
+
+  // The temporary file, open for writing.
+  int fd() const { return fd_.get(); }
+  // Flushes the temporary file to the disk and renames it over the file; the
+  // system's error when a step fails, and then the old file stands.
+  std::error_code commit();
+
+ private:
+  FileReplacement(std::filesystem::path target, std::filesystem::path temp, UniqueFd fd)
+      : target_(std::move(target)), temp_(std::move(temp)), fd_(std::move(fd)) {}
+  void discard();
+
+  std::filesystem::path target_;  // where the link, if any, leads
+  std::filesystem::path temp_;    // empty when written in place, committed or discarded
+  UniqueFd fd_;
+};
+
+// Replaces the file with the bytes through a FileReplacement; no error on
+// success. Every file the player owns (settings, scores, screenshots) is
+// written this way.
+std::error_code replace_file(const std::filesystem::path& path,
+                             std::span<const std::uint8_t> bytes);
+
 // Replay files and song checks in one data directory. At most one replay
 // file is open at a time; opening another closes the first, but only once
-// the new one has opened.
+// the new one has opened. A recording goes into a FileReplacement of the
+// slot's file, which takes the slot's place only at commit.
 class HostFiles final : public RecorderIo, public KbgmSink {
  public:
   explicit HostFiles(std::filesystem::path data_dir) : data_dir_(std::move(data_dir)) {}
 
   const std::filesystem::path& data_dir() const { return data_dir_; }
-  bool replay_open() const { return static_cast<bool>(replay_); }
+  bool replay_open() const { return static_cast<bool>(replay_) || recording_.has_value(); }
 
   // data directory / "Rec" / "Rec" + n + ".dat"
   static std::filesystem::path rec_path(const std::filesystem::path& data_dir, std::int32_t n);
@@ -58,13 +100,17 @@ class HostFiles final : public RecorderIo, public KbgmSink {
   std::optional<std::vector<std::uint8_t>> read(std::size_t length) override;
   void close() override;
   bool write(const std::vector<std::uint8_t>& bytes) override;
+  bool commit() override;
 
   // Whether data directory + name exists as anything at all.
   bool file_exists(std::string_view name) override;
 
  private:
+  int open_fd() const { return recording_ ? recording_->fd() : replay_.get(); }
+
   std::filesystem::path data_dir_;
-  UniqueFd replay_;
+  UniqueFd replay_;                           // a replay, opened to read
+  std::optional<FileReplacement> recording_;  // a recording, until its commit
 };
 
 // The settings file as text, one character per byte (latin1_to_utf8); empty
@@ -80,9 +126,6 @@ std::vector<std::uint8_t> config_text_bytes(std::string_view text);
 // system's reason in `error` when given.
 std::optional<std::vector<std::uint8_t>> read_whole_file(const std::filesystem::path& path,
                                                          std::error_code* error = nullptr);
-
-// Creates or empties the file and writes all bytes; true on failure.
-bool write_file(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
 
 // The path of "images.qda" in the directory when it is a regular file there,
 // else the message: the joined path followed by " not found".

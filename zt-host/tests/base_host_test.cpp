@@ -472,7 +472,7 @@ TEST_F(BaseHostTest, ReplayAndSongFilesLiveInTheDataDirectory) {
   EXPECT_FALSE(io.file_exists(2));
   ASSERT_FALSE(io.open_for_write(2));
   EXPECT_FALSE(io.write({1, 2, 3, 4}));
-  io.close();
+  EXPECT_FALSE(io.commit());
   EXPECT_EQ(slurp(BaseHost::rec_path(dir_, 2)), (Bytes{1, 2, 3, 4}));
   EXPECT_EQ(BaseHost::rec_path(dir_, 2), dir_ / "Rec" / "Rec2.dat");
   ASSERT_FALSE(io.open_for_read(2));

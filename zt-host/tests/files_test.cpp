@@ -4,9 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+
+#include "file_size_limit.h"
+#include "game/urecorder.h"
 
 namespace zt {
 namespace {
@@ -35,6 +40,18 @@ class TempDir : public ::testing::Test {
     std::ofstream out(p, std::ios::binary);
     out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
   }
+  // The names in the directory, to see that no temporary file is left.
+  static std::vector<std::string> names(const fs::path& dir) {
+    std::vector<std::string> out;
+    for (const auto& e : fs::directory_iterator(dir)) out.push_back(e.path().filename().string());
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+  static mode_t mode_of(const fs::path& p) {
+    struct stat st {};
+    EXPECT_EQ(::stat(p.c_str(), &st), 0) << p;
+    return st.st_mode & 07777;
+  }
   static Bytes frame(std::int32_t x, std::int32_t y) {
     Bytes b(8);
     for (int i = 0; i < 4; ++i) {
@@ -57,18 +74,21 @@ TEST_F(RecorderFiles, RecordingWrittenAndPlayedBack) {
   EXPECT_EQ(HostFiles::rec_path(dir_, 3), dir_ / "Rec" / "Rec3.dat");
   EXPECT_EQ(HostFiles::rec_path(dir_, -1), dir_ / "Rec" / "Rec-1.dat");
 
-  // The recorder's start: the header's place, the seed frame, positions, the end frame.
+  // The recorder's start: the header's place, the seed frame, positions, the end
+  // frame; the file takes the slot's place at its commit.
   ASSERT_FALSE(io.open_for_write(2));
   EXPECT_TRUE(fs::is_directory(dir_ / "Rec"));
-  EXPECT_TRUE(io.file_exists(2));
-  EXPECT_EQ(fs::file_size(dir_ / "Rec" / "Rec2.dat"), 0u);
+  EXPECT_FALSE(io.file_exists(2));
   ASSERT_FALSE(io.write(Bytes(56, 0)));
   for (const Bytes& f : {frame(417, 0), frame(160, 120), frame(-5, 300), frame(-1, -1)}) {
     ASSERT_FALSE(io.write(f));
   }
-  io.close();
+  EXPECT_FALSE(io.file_exists(2));
+  ASSERT_FALSE(io.commit());
   EXPECT_FALSE(files.replay_open());
   EXPECT_EQ(fs::file_size(dir_ / "Rec" / "Rec2.dat"), 56u + 4 * 8u);
+  EXPECT_EQ(names(dir_ / "Rec"), std::vector<std::string>{"Rec2.dat"});
+  EXPECT_TRUE(io.commit()) << "nothing left to commit";
 
   // Its header written afterwards in place, the frames behind untouched.
   Bytes header(56, 0);
@@ -179,25 +199,72 @@ TEST_F(RecorderFiles, FailedOpenKeepsTheFileOpenBefore) {
   EXPECT_EQ(files.read(8), frame(33, 44));
 }
 
-TEST_F(RecorderFiles, OpenForWriteCreatesMissingParentsAndEmptiesTheFile) {
+TEST_F(RecorderFiles, OpenForWriteCreatesMissingParentsAndTheCommitReplacesTheFile) {
   const mode_t old_mask = ::umask(0);
   const fs::path data = dir_ / "a" / "b";
   HostFiles files(data);
-  const bool failed = files.open_for_write(0);
+  const bool failed = files.open_for_write(0) || files.write(Bytes(100, 9)) || files.commit();
   ::umask(old_mask);
   ASSERT_FALSE(failed);
-  struct stat st {};
-  ASSERT_EQ(::stat((data / "Rec").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0777u);
-  ASSERT_EQ(::stat(HostFiles::rec_path(data, 0).c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0666u);
-  ASSERT_FALSE(files.write(Bytes(100, 9)));
-  files.close();
+  EXPECT_EQ(mode_of(data / "Rec"), 0777u);
+  EXPECT_EQ(mode_of(HostFiles::rec_path(data, 0)), 0666u);
+  EXPECT_EQ(slurp(HostFiles::rec_path(data, 0)), Bytes(100, 9));
 
-  // An existing directory is fine, and the old contents go.
+  // An existing directory is fine; a recording dropped without its commit
+  // leaves the old file, a committed one replaces it.
   ASSERT_FALSE(files.open_for_write(0));
+  ASSERT_FALSE(files.write(Bytes(3, 1)));
   files.close();
+  EXPECT_EQ(slurp(HostFiles::rec_path(data, 0)), Bytes(100, 9));
+  ASSERT_FALSE(files.open_for_write(0));
+  ASSERT_FALSE(files.commit());
   EXPECT_EQ(fs::file_size(HostFiles::rec_path(data, 0)), 0u);
+  EXPECT_EQ(names(data / "Rec"), std::vector<std::string>{"Rec0.dat"});
+}
+
+// The recorder over the real files: a recording that fills the disk, or whose
+// program is killed before it ends, leaves the slot's replay byte for byte;
+// one that finishes replaces it.
+TEST_F(RecorderFiles, OnlyAFinishedRecordingReplacesTheSlotsReplay) {
+  fs::create_directory(dir_ / "Rec");
+  Bytes old(56, 0);
+  for (const Bytes& f : {frame(3, 0), frame(10, 10), frame(-1, -1)}) {
+    old.insert(old.end(), f.begin(), f.end());
+  }
+  spit(dir_ / "Rec" / "Rec1.dat", old);
+  HostFiles files(dir_);
+  const auto record = [&files](TRecorder& rec) {
+    rec.start_record(1, files);
+    for (std::int32_t i = 0; i < 20; ++i) rec.write_frame(i, i, files);
+  };
+
+  TRecorder rec;
+  {
+    const test::FileSizeLimit disk(100);
+    record(rec);
+  }
+  EXPECT_TRUE(rec.failed());
+  EXPECT_FALSE(rec.finish_record(make_rec_header(1.0, "A", {}), files));
+  EXPECT_EQ(slurp(dir_ / "Rec" / "Rec1.dat"), old);
+  EXPECT_EQ(names(dir_ / "Rec"), std::vector<std::string>{"Rec1.dat"});
+
+  EXPECT_EXIT(
+      {
+        TRecorder doomed;
+        record(doomed);
+        std::raise(SIGKILL);
+      },
+      ::testing::KilledBySignal(SIGKILL), "");
+  EXPECT_EQ(slurp(dir_ / "Rec" / "Rec1.dat"), old);
+
+  record(rec);
+  const RecHeaderRaw header = make_rec_header(2.0, "B", {5, 6, 7});
+  EXPECT_FALSE(rec.finish_record(header, files));
+  const Bytes now = slurp(dir_ / "Rec" / "Rec1.dat");
+  ASSERT_EQ(now.size(), 56u + 21u * 8u);
+  const auto raw = header.encode();
+  EXPECT_TRUE(std::equal(raw.begin(), raw.end(), now.begin()));
+  EXPECT_EQ(Bytes(now.end() - 8, now.end()), frame(-1, -1));
 }
 
 using SongFiles = TempDir;
@@ -246,14 +313,88 @@ TEST_F(ConfigText, UnreadableFileIsEmptyText) {
 
 using WholeFiles = TempDir;
 
-TEST_F(WholeFiles, WriteCreatesTruncatesAndReportsFailure) {
+TEST_F(WholeFiles, ReplaceCreatesReplacesAndReportsFailure) {
   const fs::path p = dir_ / "ScrSht1.bmp";
-  EXPECT_FALSE(write_file(p, Bytes(1000, 1)));
-  EXPECT_FALSE(write_file(p, Bytes{1, 2, 3}));
+  EXPECT_FALSE(replace_file(p, Bytes(1000, 1)));
+  EXPECT_FALSE(replace_file(p, Bytes{1, 2, 3}));
   EXPECT_EQ(slurp(p), (Bytes{1, 2, 3}));
-  EXPECT_TRUE(write_file(dir_ / "no such dir" / "x.bmp", Bytes{1}));
-  EXPECT_TRUE(write_file(dir_, Bytes{1}));
-  EXPECT_TRUE(write_file("/dev/full", Bytes(10, 0)));
+  EXPECT_EQ(replace_file(dir_ / "no such dir" / "x.bmp", Bytes{1}),
+            std::make_error_code(std::errc::no_such_file_or_directory));
+  EXPECT_EQ(replace_file(dir_, Bytes{1}), std::make_error_code(std::errc::is_a_directory));
+  // A device is written in place, never renamed over.
+  EXPECT_EQ(replace_file("/dev/full", Bytes(10, 0)),
+            std::make_error_code(std::errc::no_space_on_device));
+  EXPECT_FALSE(replace_file("/dev/null", Bytes(10, 0)));
+  EXPECT_EQ(names(dir_), std::vector<std::string>{"ScrSht1.bmp"});
+}
+
+// A write that fails part-way, as on a full disk: the old file stays byte
+// for byte, the error says why, and no temporary file is left behind.
+TEST_F(WholeFiles, AFailedReplaceKeepsTheOldFile) {
+  const fs::path p = dir_ / "Zentria.ini";
+  Bytes old(300, 'o');
+  spit(p, old);
+  std::error_code error;
+  {
+    const test::FileSizeLimit disk(4096);
+    error = replace_file(p, Bytes(10000, 'n'));
+  }
+  EXPECT_EQ(error, std::make_error_code(std::errc::file_too_large));
+  EXPECT_EQ(slurp(p), old);
+  EXPECT_EQ(names(dir_), std::vector<std::string>{"Zentria.ini"});
+}
+
+// Killed after the new bytes are out and before the rename: the old file is
+// still whole.
+TEST_F(WholeFiles, AKillBeforeTheRenameKeepsTheOldFile) {
+  const fs::path p = dir_ / "ZTScore.dat";
+  const Bytes old(320, 's');
+  spit(p, old);
+  EXPECT_EXIT(
+      {
+        auto begun = FileReplacement::begin(p);
+        FileReplacement& r = std::get<FileReplacement>(begun);
+        const Bytes fresh(320, 'f');
+        if (::write(r.fd(), fresh.data(), fresh.size()) != 320) std::_Exit(1);
+        ::fsync(r.fd());
+        std::raise(SIGKILL);
+      },
+      ::testing::KilledBySignal(SIGKILL), "");
+  EXPECT_EQ(slurp(p), old);
+}
+
+TEST_F(WholeFiles, ANewFileTakesTheMaskAndAReplacedOneKeepsItsMode) {
+  const mode_t old_mask = ::umask(027);
+  const std::error_code made = replace_file(dir_ / "new.ini", Bytes{1});
+  ::umask(old_mask);
+  ASSERT_FALSE(made);
+  EXPECT_EQ(mode_of(dir_ / "new.ini"), 0640u);
+
+  spit(dir_ / "own.dat", Bytes{1});
+  fs::permissions(dir_ / "own.dat", fs::perms::owner_read | fs::perms::owner_write);
+  ASSERT_FALSE(replace_file(dir_ / "own.dat", Bytes{2}));
+  EXPECT_EQ(mode_of(dir_ / "own.dat"), 0600u);
+  EXPECT_EQ(slurp(dir_ / "own.dat"), Bytes{2});
+}
+
+// A link to the file stays a link: the file it leads to, through any chain of
+// links, relative or absolute, gets the new bytes beside it.
+TEST_F(WholeFiles, ALinkStaysALinkAndItsTargetIsReplaced) {
+  fs::create_directory(dir_ / "saves");
+  spit(dir_ / "saves" / "real.ini", Bytes{'o', 'l', 'd'});
+  fs::create_symlink("saves/real.ini", dir_ / "hop.ini");
+  fs::create_symlink(dir_ / "hop.ini", dir_ / "Zentria.ini");
+  ASSERT_FALSE(replace_file(dir_ / "Zentria.ini", Bytes{'n', 'e', 'w'}));
+  EXPECT_TRUE(fs::is_symlink(dir_ / "Zentria.ini"));
+  EXPECT_TRUE(fs::is_symlink(dir_ / "hop.ini"));
+  EXPECT_EQ(slurp(dir_ / "saves" / "real.ini"), (Bytes{'n', 'e', 'w'}));
+  EXPECT_EQ(names(dir_ / "saves"), std::vector<std::string>{"real.ini"});
+
+  // A link whose file does not exist yet gets it made.
+  fs::create_symlink("saves/score.dat", dir_ / "ZTScore.dat");
+  ASSERT_FALSE(replace_file(dir_ / "ZTScore.dat", Bytes{5}));
+  EXPECT_TRUE(fs::is_symlink(dir_ / "ZTScore.dat"));
+  EXPECT_EQ(slurp(dir_ / "saves" / "score.dat"), Bytes{5});
 }
 
 TEST_F(WholeFiles, DataDirectoryMustHoldTheArchive) {

@@ -149,6 +149,10 @@ std::optional<SongTimeline> build_timeline(std::span<const std::uint8_t> file_by
   return out;
 }
 
+bool timeline_advances(const SongTimeline& timeline) {
+  return !timeline.empty() && timeline.back().micros > 0;
+}
+
 // ---- Channel ----
 
 // GCC 12 takes the moves of a command variant that holds a shared pointer for
@@ -473,7 +477,7 @@ std::int32_t MidiBackend::load_file(std::string_view file_name) {
   const auto* bytes = std::get_if<std::vector<std::uint8_t>>(&read);
   if (bytes == nullptr) return 0;
   std::optional<SongTimeline> timeline = build_timeline(*bytes);
-  if (!timeline || timeline->empty()) return 0;
+  if (!timeline || !timeline_advances(*timeline)) return 0;
   ++next_handle_;
   songs_[next_handle_] = std::make_shared<const SongTimeline>(std::move(*timeline));
   return next_handle_;

@@ -67,6 +67,11 @@ using SongTimeline = std::vector<TimedMessage>;
 // a Standard MIDI File.
 std::optional<SongTimeline> build_timeline(std::span<const std::uint8_t> file_bytes);
 
+// Whether some message comes after the song's start. The sequencer repeats a
+// song from its last message, so it would start one whose messages all fall
+// at time 0 again and again without pause: load_file refuses it.
+bool timeline_advances(const SongTimeline& timeline);
+
 namespace midi_cmd {
 struct Play {
   bool repeat = false;

@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <cerrno>
 #include <iostream>
 #include <limits>
 
@@ -147,11 +146,7 @@ namespace {
 
 void save_one(const fs::path& path, std::span<const std::uint8_t> bytes,
               const SaveErrorReporter& report) {
-  errno = 0;
-  if (write_file(path, bytes)) {
-    const int e = errno != 0 ? errno : EIO;
-    report(path, std::error_code(e, std::generic_category()));
-  }
+  if (const std::error_code e = replace_file(path, bytes)) report(path, e);
 }
 
 }  // namespace

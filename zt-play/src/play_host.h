@@ -74,6 +74,7 @@ class PlayHost final : public Host {
   }
   void close() override { base.close(); }
   bool write(const std::vector<std::uint8_t>& bytes) override { return base.write(bytes); }
+  bool commit() override { return base.commit(); }
   bool file_exists(std::string_view name) override { return base.file_exists(name); }
 
   BaseHost base;

@@ -2,6 +2,7 @@
 
 #include <fluidsynth.h>
 #include <glib.h>
+#include <time.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -53,6 +54,14 @@ class FluidCapture {
   std::vector<std::string> lines_;
   GLogFunc old_glib_ = nullptr;
 };
+
+// Processor time of the calling thread: what rendering costs, whatever else
+// the machine is doing.
+std::chrono::nanoseconds thread_cpu_time() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
+}
 
 float square_gain(std::int32_t volume) {
   const float v = static_cast<float>(volume) / 100.0f;
@@ -116,9 +125,10 @@ std::int32_t SynthBackend::load_file(std::string_view file_name) {
   auto* bytes = std::get_if<std::vector<std::uint8_t>>(&read);
   if (bytes == nullptr) return 0;
   // FluidSynth takes any bytes here and fails only once it plays them, so the
-  // file is checked now. Its reader has no timecode division.
+  // file is checked now. Its reader has no timecode division, and its looping
+  // player restarts a song that never advances inside one render call, for ever.
   const MidiParseResult parsed = parse_midi_file(*bytes);
-  if (!parsed || parsed.file->division.timecode) return 0;
+  if (!parsed || parsed.file->division.timecode || !song_advances(*parsed.file)) return 0;
   ++next_handle_;
   songs_[next_handle_] = std::make_shared<const std::vector<std::uint8_t>>(std::move(*bytes));
   return next_handle_;
@@ -241,8 +251,13 @@ void SynthBackend::pump() {
     const std::int32_t a = std::clamp(volume_, 0, 100);
     if (fade_) advance_fade(kBlockFrames);
     const std::int32_t b = std::clamp(volume_, 0, 100);
+    const std::chrono::nanoseconds cpu_before = thread_cpu_time();
     fluid_synth_write_float(synth_.get(), static_cast<int>(kBlockFrames), left_.data(), 0, 1,
                             right_.data(), 0, 1);
+    // Thousands of notes that restart every tick cost seconds a block: such a
+    // song is given up, once, rather than freeze every game step.
+    const bool unplayable = player_ && thread_cpu_time() - cpu_before > kMaxBlockRender;
+    if (unplayable) stop_sequencer();
     const float g = square_gain(a);
     const float h = square_gain(b);
     for (std::uint32_t j = 0; j < kBlockFrames; ++j) {
@@ -251,6 +266,7 @@ void SynthBackend::pump() {
       interleaved_[2 * j + 1] = right_[j] * gain;
     }
     sink_->push(interleaved_);
+    if (unplayable) return;
   }
 }
 

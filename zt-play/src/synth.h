@@ -35,6 +35,9 @@ class SynthBackend final : public BgmBackend {
   static constexpr int kMaxBlocksPerPump = 32;
   static constexpr std::uint64_t kStepSamplesPerSecond = 2205;  // 20 steps make the length
   static constexpr std::chrono::milliseconds kOverdueGrace{2000};
+  // Processor time past which one block of a song (12 ms of sound) counts as
+  // unplayable: the song is stopped so that the game's loop goes on.
+  static constexpr std::chrono::milliseconds kMaxBlockRender{100};
 
   // The error text when the SoundFont cannot be opened or read, or the
   // synthesizer cannot start.

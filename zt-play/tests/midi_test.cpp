@@ -10,6 +10,7 @@
 
 #include "audio_fixtures.h"
 #include "fake_bgm.h"
+#include "files.h"
 #include "game/umidi.h"
 #include "smf_builder.h"
 
@@ -388,6 +389,32 @@ TEST_F(MidiBackendTest, TheFadeFlagIsSetAtOnceAndClearedWhenTheFadeEnds) {
   }));
   midi->fade_out(h, 0);  // a stop
   EXPECT_FALSE(midi->fade_out_active());
+}
+
+// Songs whose messages all fall at their start: the repeating sequencer would
+// send them again every 0.2 ms. Refused at loading; the music goes off.
+TEST_F(MidiBackendTest, SongsThatNeverAdvanceAreRefused) {
+  std::vector<test::NamedSong> songs = test::never_advancing_songs();
+  SmfTrack chord_then_rest;  // nothing but the end of track after tick 0
+  chord_then_rest.event(0, {0x90, 60, 100}).event(0, {0x90, 64, 100}).end(1920);
+  songs.push_back({"chord_then_rest", test::smf_file(0, 480, {chord_then_rest})});
+  for (const test::NamedSong& song : songs) {
+    SCOPED_TRACE(song.name);
+    test::write_bytes(dir_ / "title.mid", song.bytes);
+    auto midi = make("fluid");
+    struct {
+      MidiBackend& backend;
+      HostFiles files;
+      BgmBackend& bgm() { return backend; }
+      KbgmSink& kbgm_sink() { return files; }
+    } host{*midi, HostFiles(dir_.path())};
+    TBgm bgm;
+    bgm.set_on(true, host);
+    ASSERT_TRUE(midi->port_open());
+    bgm.load_song("title", host);
+    EXPECT_TRUE(bgm.device_failed());
+    EXPECT_FALSE(bgm.on());
+  }
 }
 
 // This machine has no ALSA sequencer: the real library fails, one line says

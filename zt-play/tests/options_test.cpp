@@ -2,14 +2,19 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
 #include "audio_fixtures.h"
+#include "file_size_limit.h"
 #include "files.h"
 #include "formats/config.h"
+#include "game/uhiscore.h"
 
 namespace zt::options {
 namespace {
@@ -252,6 +257,78 @@ TEST_F(SaveFiles, EachFailureIsReportedAndTheNextFileIsStillTried) {
   EXPECT_EQ(reported[0].path, dir / "ZTScore.dat");
   EXPECT_EQ(reported[1].path, dir / "Zentria.ini");
   EXPECT_EQ(reported[0].error, std::errc::is_a_directory);
+}
+
+// The settings file of a player who keeps notes in it: far longer than what
+// the game writes.
+std::string long_settings_text() {
+  std::string text = "[GameSetting]\r\nPlaySE=1\r\n[Notes]\r\n";
+  for (int i = 0; i < 400; ++i) text += "note" + std::to_string(i) + "=kept by the player\r\n";
+  return text;
+}
+
+std::vector<std::string> names_in(const std::filesystem::path& dir) {
+  std::vector<std::string> out;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) {
+    out.push_back(e.path().filename().string());
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// A disk that fills up after 4096 bytes of a file used to leave the settings
+// cut there, the player's other sections gone. The old file stays whole and
+// the player is told.
+TEST_F(SaveFiles, AFullDiskKeepsTheOldSettingsAndSaysSo) {
+  const std::string old_text = long_settings_text();
+  test::write_bytes(dir / "Zentria.ini", config_text_bytes(old_text));
+  SettingsSnapshot now = start;
+  now.flags = 0;
+  {
+    const test::FileSizeLimit disk(4096);
+    write_save_files(dir.path(), old_text, std::vector<std::uint8_t>(320, 9), start, now,
+                     reporter());
+  }
+  ASSERT_EQ(reported.size(), 1u);
+  EXPECT_EQ(reported[0].path, dir / "Zentria.ini");
+  EXPECT_EQ(reported[0].error, std::errc::file_too_large);
+  EXPECT_EQ(read_text(dir / "Zentria.ini"), utf8_to_latin1(old_text));
+  EXPECT_EQ(read_text(dir / "ZTScore.dat"), std::string(320, '\x09'));
+  EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"ZTScore.dat", "Zentria.ini"}));
+}
+
+// Killed while the exit save writes (here by the file size signal, in the
+// middle of the settings): every file is the old one or the new one, whole,
+// and the next start reads the player's table, not the default one.
+TEST_F(SaveFiles, AKillDuringTheExitSaveLeavesEveryFileWhole) {
+  THiScore table;
+  table.insert("MINE", 55555, 45000.0);
+  const ScoreFileImage old_score = *table.save();
+  table.insert("NEWER", 66666, 45001.0);
+  const ScoreFileImage new_score = *table.save();
+  const std::string old_text = long_settings_text();
+  test::write_bytes(dir / "ZTScore.dat", old_score);
+  test::write_bytes(dir / "Zentria.ini", config_text_bytes(old_text));
+  SettingsSnapshot now = start;
+  now.flags = 0;
+  const auto save_on_a_filling_disk = [&] {
+    const rlimit no_core{0, 0};
+    ::setrlimit(RLIMIT_CORE, &no_core);
+    ::signal(SIGXFSZ, SIG_DFL);
+    const rlimit limit{1000, RLIM_INFINITY};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    write_save_files(dir.path(), old_text,
+                     std::vector<std::uint8_t>(new_score.begin(), new_score.end()), start, now,
+                     reporter());
+    std::_Exit(0);
+  };
+  EXPECT_EXIT(save_on_a_filling_disk(), ::testing::KilledBySignal(SIGXFSZ), "");
+  EXPECT_EQ(read_text(dir / "Zentria.ini"), utf8_to_latin1(old_text));
+  const std::string score = read_text(dir / "ZTScore.dat");
+  EXPECT_EQ(score, std::string(new_score.begin(), new_score.end()));
+  THiScore next;
+  EXPECT_EQ(next.load(std::vector<std::uint8_t>(score.begin(), score.end())), HiScoreLoad::Loaded);
+  EXPECT_EQ(next.get_entry2(1).f0(), "NEWER");
 }
 
 TEST(ReportSaveError, PrintsPathAndReason) {

@@ -8,7 +8,10 @@
 #include <memory>
 
 #include "audio_fixtures.h"
+#include "files.h"
+#include "game/umidi.h"
 #include "smf_builder.h"
+#include "watchdog.h"
 
 namespace zt {
 namespace {
@@ -242,6 +245,71 @@ TEST_F(SynthTest, HandlesCountSuccessfulLoadsOnly) {
   EXPECT_EQ(synth_->play(1, false), 0);
   EXPECT_EQ(synth_->play(2, true), 0);
   EXPECT_EQ(synth_->open(10, -1), 0);
+}
+
+// The music control over the real backend, as the game drives it at start-up
+// and on the title screen. A song in which nothing follows tick 0 used to spin
+// inside the synthesizer's render call for ever.
+TEST(SynthSongsThatNeverAdvance, AreRefusedAndTheGameStepsOn) {
+  for (const test::NamedSong& song : test::never_advancing_songs()) {
+    SCOPED_TRACE(song.name);
+    TempDir dir;
+    test::write_bytes(dir / "title.mid", song.bytes);
+    auto owned = std::make_unique<FakeSink>();
+    owned->unlimited = true;
+    auto made = SynthBackend::create(dir.path(), ZT_TEST_SOUNDFONT, std::move(owned));
+    ASSERT_TRUE(std::holds_alternative<std::unique_ptr<SynthBackend>>(made));
+    SynthBackend& synth = *std::get<std::unique_ptr<SynthBackend>>(made);
+    struct {
+      SynthBackend& backend;
+      HostFiles files;
+      BgmBackend& bgm() { return backend; }
+      KbgmSink& kbgm_sink() { return files; }
+    } host{synth, HostFiles(dir.path())};
+
+    const test::Watchdog watchdog(60s, std::string("the music of ") + song.name);
+    TBgm bgm;
+    bgm.set_on(true, host);
+    bgm.load_song("title", host);
+    EXPECT_TRUE(bgm.device_failed());
+    EXPECT_FALSE(bgm.on());
+    bgm.change("title", 4, true, 0, 1, host);
+    for (int step = 0; step < 3; ++step) {
+      bgm.zt_bgm_tick(host);
+      synth.pump();
+    }
+    EXPECT_FALSE(synth.song_loaded_in_sequencer());
+  }
+}
+
+// 40,000 notes at tick 0 and an end one tick later at the fastest tempo: the
+// player starts the song again in every synthesizer block, and each of the
+// backend's blocks takes close to half a second of processor time. The song
+// is given up after one block.
+TEST(SynthSongsThatNeverAdvance, ASongTooCostlyToRenderIsStopped) {
+  test::SmfTrack t;
+  t.tempo(0, 1);
+  for (int i = 0; i < 40000; ++i) t.event(0, {0x90, static_cast<std::uint8_t>(40 + i % 40), 100});
+  t.event(1, {0x80, 60, 0}).end(0);
+  TempDir dir;
+  test::write_bytes(dir / "heavy.mid", test::smf_file(0, 0x7FFF, {t}));
+  auto owned = std::make_unique<FakeSink>();
+  FakeSink& sink = *owned;
+  sink.unlimited = true;
+  auto made = SynthBackend::create(dir.path(), ZT_TEST_SOUNDFONT, std::move(owned));
+  ASSERT_TRUE(std::holds_alternative<std::unique_ptr<SynthBackend>>(made));
+  SynthBackend& synth = *std::get<std::unique_ptr<SynthBackend>>(made);
+
+  const test::Watchdog watchdog(120s, "rendering the costly song");
+  const std::int32_t h = synth.load_file("heavy.mid");
+  ASSERT_GT(h, 0);
+  ASSERT_EQ(synth.play(h, true), 0);
+  synth.pump();
+  EXPECT_FALSE(synth.song_loaded_in_sequencer());
+  EXPECT_LT(sink.pushed.size(), 2u * SynthBackend::kBlockFrames * SynthBackend::kMaxBlocksPerPump);
+  sink.pushed.clear();
+  synth.pump();  // the next step renders silence at the usual pace
+  EXPECT_EQ(sink.pushed.size(), 2u * SynthBackend::kBlockFrames * SynthBackend::kMaxBlocksPerPump);
 }
 
 TEST(SynthCreate, ErrorTextsNameTheFileAndNothingElseIsPrinted) {

@@ -213,7 +213,7 @@ void TfrmScoreEdit::SaveScoreFile(const std::wstring& path) {
     image = encode_score_file(merged_.entries(), rnd);
   }
   if (!image) return;
-  if (const auto e = write_file(
+  if (const auto e = replace_file(
           path, std::string_view(reinterpret_cast<const char*>(image->data()), image->size()))) {
     last_written_.clear();
     throw Exception(io_error(e->code));

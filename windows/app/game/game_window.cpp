@@ -6,6 +6,7 @@
 
 #include "fpu.h"
 #include "getkey.h"
+#include "replace_file.h"
 
 namespace zt::win {
 
@@ -204,10 +205,8 @@ void TForm1::AppIdle() {
 void TForm1::SaveScoreFile() {
   const auto bytes = game_->hiscore_bytes();
   if (!bytes) return;
-  std::ofstream out("ZTScore.dat", std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes->data()),
-            static_cast<std::streamsize>(bytes->size()));
-  if (!out) show_error("ZTScore.dat を書き込めません");
+  const std::string_view image(reinterpret_cast<const char*>(bytes->data()), bytes->size());
+  if (replace_file(L"ZTScore.dat", image)) show_error("ZTScore.dat を書き込めません");
 }
 
 void TForm1::FormDestroy() {

@@ -1,9 +1,9 @@
 #include "win_host.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "getkey.h"
+#include "text_codec.h"
 
 namespace zt::win {
 
@@ -224,11 +224,10 @@ bool WinHost::save_screenshot(SurfaceId id, const Palette&, std::int32_t n) {
   s->Unlock();
   const std::vector<std::uint8_t> bytes =
       Bitmap8Bytes(s->Width, s->Height, pixels, display_.PaletteEntries);
-  const std::string name = "ScrSht" + std::to_string(n) + ".bmp";
-  std::FILE* f = std::fopen(name.c_str(), "wb");
-  if (f == nullptr) return true;
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  return (std::fclose(f) != 0) || !written;
+  const std::wstring name = L"ScrSht" + std::to_wstring(n) + L".bmp";
+  return replace_file(name,
+                      std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()))
+      .has_value();
 }
 
 bool WinHost::surface_lost(SurfaceId id) {
@@ -285,31 +284,33 @@ bool WinHost::open_for_read(std::int32_t slot) {
 }
 
 bool WinHost::seek_from_end(std::int64_t offset) {
-  if (file_ == INVALID_HANDLE_VALUE) return true;
+  if (open_file() == INVALID_HANDLE_VALUE) return true;
   LARGE_INTEGER d;
   d.QuadPart = offset;
-  return !SetFilePointerEx(file_, d, nullptr, FILE_END);
+  return !SetFilePointerEx(open_file(), d, nullptr, FILE_END);
 }
 
 bool WinHost::open_for_write(std::int32_t slot) {
   close();
-  file_ = CreateFileA(ReplayPath(slot).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                      nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  return file_ == INVALID_HANDLE_VALUE;
+  auto begun = FileReplacement::begin(from_code_page(ReplayPath(slot), CP_ACP));
+  if (!std::holds_alternative<FileReplacement>(begun)) return true;
+  recording_ = std::move(std::get<FileReplacement>(begun));
+  return false;
 }
 
 bool WinHost::seek_from_start(std::int64_t offset) {
-  if (file_ == INVALID_HANDLE_VALUE || offset < 0) return true;
+  if (open_file() == INVALID_HANDLE_VALUE || offset < 0) return true;
   LARGE_INTEGER d;
   d.QuadPart = offset;
-  return !SetFilePointerEx(file_, d, nullptr, FILE_BEGIN);
+  return !SetFilePointerEx(open_file(), d, nullptr, FILE_BEGIN);
 }
 
 std::optional<std::vector<std::uint8_t>> WinHost::read(std::size_t length) {
-  if (file_ == INVALID_HANDLE_VALUE || length > 0x7FFFFFFF) return std::nullopt;
+  if (open_file() == INVALID_HANDLE_VALUE || length > 0x7FFFFFFF) return std::nullopt;
   std::vector<std::uint8_t> b(length);
   DWORD got = 0;
-  if (!ReadFile(file_, b.data(), static_cast<DWORD>(length), &got, nullptr) || got != length) {
+  if (!ReadFile(open_file(), b.data(), static_cast<DWORD>(length), &got, nullptr) ||
+      got != length) {
     return std::nullopt;
   }
   return b;
@@ -318,13 +319,21 @@ std::optional<std::vector<std::uint8_t>> WinHost::read(std::size_t length) {
 void WinHost::close() {
   if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
   file_ = INVALID_HANDLE_VALUE;
+  recording_.reset();
 }
 
 bool WinHost::write(const std::vector<std::uint8_t>& bytes) {
-  if (file_ == INVALID_HANDLE_VALUE) return true;
+  if (open_file() == INVALID_HANDLE_VALUE) return true;
   DWORD put = 0;
-  return !WriteFile(file_, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr) ||
+  return !WriteFile(open_file(), bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr) ||
          put != bytes.size();
+}
+
+bool WinHost::commit() {
+  if (!recording_) return true;
+  const bool failed = recording_->commit().has_value();
+  recording_.reset();
+  return failed;
 }
 
 bool WinHost::file_exists(std::string_view name) {

@@ -16,6 +16,7 @@
 
 #include "dddd.h"
 #include "game/glue.h"
+#include "replace_file.h"
 #include "sounds.h"
 #include "surfaces.h"
 
@@ -82,7 +83,8 @@ class WinHost final : public Host {
   BgmBackend& bgm() override { return music_; }
 
   // RecorderIo: "Rec\Rec" + slot + ".dat" from the current directory; the
-  // directory is never created.
+  // directory is never created. A recording goes into a FileReplacement of
+  // the slot's file, which takes the slot's place only at commit.
   bool file_exists(std::int32_t slot) override;
   bool open_for_read(std::int32_t slot) override;
   bool seek_from_end(std::int64_t offset) override;
@@ -91,6 +93,7 @@ class WinHost final : public Host {
   std::optional<std::vector<std::uint8_t>> read(std::size_t length) override;
   void close() override;
   bool write(const std::vector<std::uint8_t>& bytes) override;
+  bool commit() override;
 
   // KbgmSink: the song name + ".mid" in the current directory.
   bool file_exists(std::string_view name) override;
@@ -106,7 +109,10 @@ class WinHost final : public Host {
   std::unique_ptr<TDDDDSurface> picture_;
   std::map<std::uint32_t, std::unique_ptr<TDDDDSurface>> scratch_;
   std::uint32_t next_serial_ = 1;
-  HANDLE file_ = INVALID_HANDLE_VALUE;
+  HANDLE open_file() const { return recording_ ? recording_->handle() : file_; }
+
+  HANDLE file_ = INVALID_HANDLE_VALUE;        // a replay, opened to read
+  std::optional<FileReplacement> recording_;  // a recording, until its commit
 };
 
 }  // namespace zt::win

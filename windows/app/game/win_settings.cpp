@@ -2,10 +2,15 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <utility>
+#include <vector>
 
+#include "replace_file.h"
+#include "text_codec.h"
 #include "x87.h"
 
 namespace zt::win {
@@ -46,6 +51,86 @@ char system_decimal_separator() {
 
 double physics_value(double base, double factor) {
   return X87::mul(X87::from_f64(base), X87::from_f64(factor)).to_f64();
+}
+
+// A list of NUL-ended strings as the system's INI readers return it, read
+// into a buffer that grows until the list fits.
+template <class Read>
+std::vector<std::string> nul_list(Read read) {
+  for (DWORD size = 4096;; size *= 2) {
+    std::string buffer(size, '\0');
+    const DWORD n = read(buffer.data(), size);
+    if (n + 2 < size || size >= (1u << 24)) {
+      std::vector<std::string> out;
+      for (std::size_t at = 0; at < n && buffer[at] != '\0'; at = buffer.find('\0', at) + 1) {
+        out.emplace_back(buffer.c_str() + at);
+      }
+      return out;
+    }
+  }
+}
+
+// Every section of the file and its lines, as the system's INI functions read
+// them.
+using IniSections = std::vector<std::pair<std::string, std::vector<std::string>>>;
+IniSections read_sections(const std::string& path) {
+  const char* file = path.c_str();
+  const std::vector<std::string> names =
+      nul_list([file](char* b, DWORD n) { return GetPrivateProfileSectionNamesA(b, n, file); });
+  IniSections out;
+  for (const std::string& name : names) {
+    const char* section = name.c_str();
+    out.emplace_back(name, nul_list([&](char* b, DWORD n) {
+                       return GetPrivateProfileSectionA(section, b, n, file);
+                     }));
+  }
+  return out;
+}
+
+std::string key_of(const std::string& line) {
+  return std::string(line.substr(0, line.find('=')));
+}
+
+using Written = std::vector<std::pair<const char*, std::string>>;
+
+// Whether the edited copy at `path` holds everything the file held, and the
+// written keys with their new values. The system's writer does not report a
+// write that fails part-way (a full disk), so its work is read back before it
+// replaces the file.
+bool holds_everything(const IniSections& before, const std::string& path, const Written& written) {
+  // The reader trims blanks and one pair of quotes around a value.
+  const auto as_read = [](std::string v) {
+    const std::size_t first = v.find_first_not_of(" \t");
+    v = first == std::string::npos ? std::string()
+                                   : v.substr(first, v.find_last_not_of(" \t") - first + 1);
+    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
+      v = v.substr(1, v.size() - 2);
+    }
+    return v;
+  };
+  for (const auto& [key, value] : written) {
+    if (read_string(path, kGame, key) != as_read(value)) return false;
+  }
+  const IniSections after = read_sections(path);
+  const auto ours = [&](const std::string& line) {
+    return std::any_of(written.begin(), written.end(),
+                       [&](const auto& w) { return same_text(key_of(line), w.first); });
+  };
+  const auto without_ours = [&](std::vector<std::string> lines) {
+    std::erase_if(lines, ours);
+    return lines;
+  };
+  bool game_seen = false;
+  for (std::size_t i = 0; i < before.size(); ++i) {
+    if (i >= after.size() || before[i].first != after[i].first) return false;
+    const bool game = !game_seen && same_text(before[i].first, kGame);
+    game_seen = game_seen || game;
+    if (game ? without_ours(before[i].second) != without_ours(after[i].second)
+             : before[i].second != after[i].second) {
+      return false;
+    }
+  }
+  return after.size() == before.size() + (game_seen ? 0 : 1);
 }
 
 }  // namespace
@@ -153,7 +238,7 @@ WinConfig ReadSettings(const std::string& path) {
     if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
   }
   c.last_player_name = latin1_to_utf8(name);
-  c.num_of_fragments = read_int(path, kGame, "NumOfFragments", 20);
+  c.set_num_of_fragments(read_int(path, kGame, "NumOfFragments", 20));
   c.set_score_digits(read_int(path, kGame, "ScoreNumOfDigits", 12));
   c.score_grouping = read_int(path, kGame, "ScoreSeparate", 4);
   if (c.score_grouping < 2) c.score_grouping = 1;
@@ -192,16 +277,30 @@ WinConfig ReadSettings(const std::string& path) {
 }
 
 void WriteSettings(const std::string& path, const TConfig& config) {
-  auto write = [&](const char* key, const std::string& value) {
-    if (!WritePrivateProfileStringA(kGame, key, value.c_str(), path.c_str())) {
-      throw EIniFileException(path + " に書き込めません");
-    }
-  };
-  for (const FlagSetting& f : kFlagSettings) write(f.key, (config.flags & f.bit) ? "1" : "0");
-  write("ScoreNumOfDigits", std::to_string(config.score_digits));
+  const EIniFileException failed(path + " に書き込めません");
+  Written written;
+  for (const FlagSetting& f : kFlagSettings) {
+    written.emplace_back(f.key, (config.flags & f.bit) ? "1" : "0");
+  }
+  written.emplace_back("ScoreNumOfDigits", std::to_string(config.score_digits));
   const std::int32_t r = config.highest_rank;
-  write("AppearedMaxRank", std::string(kRankTitles[(r >= 0 && r < 20) ? r : 0]));
-  write("LastPlayerName", utf8_to_latin1(config.last_player_name));
+  written.emplace_back("AppearedMaxRank", std::string(kRankTitles[(r >= 0 && r < 20) ? r : 0]));
+  written.emplace_back("LastPlayerName", utf8_to_latin1(config.last_player_name));
+
+  // The system's INI functions edit a copy, which then takes the file's place:
+  // a write that fails part-way leaves the player's file as it was.
+  const IniSections before = read_sections(path);
+  auto begun = FileReplacement::begin_copy(from_code_page(path, CP_ACP));
+  FileReplacement* copy = std::get_if<FileReplacement>(&begun);
+  if (copy == nullptr) throw failed;
+  const std::string temp = to_code_page(copy->temp_path(), CP_ACP);
+  for (const auto& [key, value] : written) {
+    if (!WritePrivateProfileStringA(kGame, key, value.c_str(), temp.c_str())) throw failed;
+  }
+  // Lets go of what the INI functions keep of the copy, so that it is read back
+  // from the disk.
+  WritePrivateProfileStringA(nullptr, nullptr, nullptr, temp.c_str());
+  if (!holds_everything(before, temp, written) || copy->commit()) throw failed;
 }
 
 }  // namespace zt::win

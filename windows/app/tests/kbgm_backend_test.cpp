@@ -13,6 +13,8 @@
 
 #include "engine.h"
 #include "kbgm_support.h"
+#include "smf_builder.h"
+#include "watchdog.h"
 
 namespace zt::win {
 namespace {
@@ -266,6 +268,35 @@ TEST(KbgmBackendOnEngine, ChangeOfSongFadesOutThenPlaysTheNext) {
   kbgm_release(bgm, kbgm_library());
   kbgm::replace_default_engine(std::move(previous));
   for (const auto& [name, bytes] : files) std::remove(name.c_str());
+}
+
+// Songs in which nothing follows tick 0, on the library's own sequencer
+// thread: the library refuses them, the music goes off and the game goes on.
+TEST(KbgmBackendOnEngine, SongsThatNeverAdvanceTurnTheMusicOff) {
+  kbgm::test::RecordingPort port;
+  auto previous = kbgm::replace_default_engine(std::make_unique<kbgm::Engine>(
+      std::make_unique<kbgm::test::TestOpener>(&port), kbgm::system_clock(), true));
+  for (const zt::test::NamedSong& song : zt::test::never_advancing_songs()) {
+    SCOPED_TRACE(song.name);
+    const std::string name = std::string("zt-never-") + song.name;
+    {
+      std::ofstream out(name + ".mid", std::ios::binary);
+      out.write(reinterpret_cast<const char*>(song.bytes.data()),
+                static_cast<std::streamsize>(song.bytes.size()));
+    }
+    const zt::test::Watchdog watchdog(std::chrono::seconds(60),
+                                      std::string("music of ") + song.name);
+    TestHost host(kbgm_library());
+    TBgm bgm;
+    bgm.set_on(true, host);
+    bgm.load_song(name, host);
+    EXPECT_TRUE(bgm.device_failed());
+    EXPECT_FALSE(bgm.on());
+    bgm.change(name, 4, true, 0, 1, host);
+    kbgm_release(bgm, kbgm_library());
+    std::remove((name + ".mid").c_str());
+  }
+  kbgm::replace_default_engine(std::move(previous));
 }
 
 TEST(FadeTimer, TicksOnTheMessageLoopOnlyWhileEnabled) {

@@ -13,6 +13,7 @@
 
 #include "kbgm.h"
 #include "kbgm_support.h"
+#include "smf_builder.h"
 
 namespace zt::kbgm {
 namespace {
@@ -65,6 +66,45 @@ TEST_F(EngineTest, HandlesCountUpAndBadSongsLeaveTheHandleAlone) {
   EXPECT_EQ(engine.load_file(&h, "no such song.mid"), KBGM_ERR_FILE);
   EXPECT_EQ(h, 0);
   EXPECT_EQ(engine.load_file(nullptr, "x.mid"), KBGM_ERR_ARGUMENT);
+}
+
+// Nothing after tick 0: a repeating song would start again every millisecond.
+TEST_F(EngineTest, SongsThatNeverAdvanceAreRefused) {
+  for (const zt::test::NamedSong& song : zt::test::never_advancing_songs()) {
+    std::int32_t h = 0;
+    EXPECT_EQ(engine.load_bytes(&h, song.bytes), KBGM_ERR_FILE) << song.name;
+    EXPECT_EQ(h, 0);
+  }
+}
+
+// Thousands of notes at tick 0 and an end one tick later: each round sends
+// them all again. On a port that takes 40 us a message a round outlasts the
+// limit, and the song is stopped rather than hold every call behind it.
+TEST(EngineSlowSong, ASongTooCostlyToSendIsStopped) {
+  struct SlowPort final : MidiOutPort {
+    void send(std::span<const std::uint8_t>) override {
+      const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(40);
+      while (std::chrono::steady_clock::now() < until) {
+      }
+    }
+  };
+  struct SlowOpener final : MidiPortOpener {
+    PortOpenResult open() override { return {std::make_unique<SlowPort>(), 0}; }
+  };
+  std::vector<test::TrackEvent> notes;
+  for (int i = 0; i < 5000; ++i)
+    notes.push_back({0, {0x90, static_cast<std::uint8_t>(i % 128), 1}});
+  notes.push_back({1, {0x80, 0, 0}});
+  test::ManualClock clock;
+  Engine engine(std::make_unique<SlowOpener>(), clock, false);
+  ASSERT_EQ(engine.open(), KBGM_OK);
+  std::int32_t h = 0;
+  ASSERT_EQ(engine.load_bytes(&h, test::midi_file(480, {notes})), KBGM_OK);
+  ASSERT_EQ(engine.play(h, 1), KBGM_OK);
+  engine.pump();
+  KBGMINFO info;
+  ASSERT_EQ(engine.get_info(h, &info), KBGM_OK);
+  EXPECT_EQ(info.playing, 0);
 }
 
 TEST_F(EngineTest, OpenSendsTheResetOnlyWhenAsked) {

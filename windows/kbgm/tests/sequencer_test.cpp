@@ -70,7 +70,7 @@ TEST_F(SequencerTest, StartSilencesResetsVolumesAndSendsEachMessageWhenDue) {
 
 TEST_F(SequencerTest, SongVolumeIsScaledByTheMasterVolume) {
   seq.set_volume(50);
-  seq.start(song_of(test::midi_file(480, {{{0, {0xB3, 7, 64}}}})), false, 0, 0);
+  seq.start(song_of(test::midi_file(480, {{{0, {0xB3, 7, 64}}}}, 480)), false, 0, 0);
   port.take();
   seq.advance(0);
   EXPECT_THAT(port.take(), ElementsAre(Bytes{0xB3, 7, 32}));

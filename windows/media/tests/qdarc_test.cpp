@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "hostile_qda.h"
 #include "media_test_support.h"
 
 namespace zt {
@@ -104,6 +105,15 @@ TEST(QDArc, SelfReferencingPairIsRejectedNotExpandedForever) {
   Bytes data = {255, 128, 127 + 71, 201, 1, 0, 200, 2, 127 + 54, 1, 0, 0, 0, 200};
   std::string path = test::write_temp("loop.qda", test::make_qda_encoded({{"m", data}}, {1}));
   EXPECT_THROW(ExtractFromQDA(path, "m"), EQDAError);
+}
+
+// The fixture the core's archive tests read as well: the same members are
+// refused, and a cycle that no packed code reaches does no harm.
+TEST(QDArc, HostileMembersAreRefusedWithoutRunningAway) {
+  std::string path = test::write_temp("hostile.qda", zt::test::hostile_qda_archive());
+  EXPECT_THROW(ExtractFromQDA(path, std::string(zt::test::kDoublingMember)), EQDAError);
+  EXPECT_EQ(member_bytes(path, std::string(zt::test::kUnusedCycleMember)), text("AB"));
+  EXPECT_THROW(ExtractFromQDA(path, std::string(zt::test::kUsedCycleMember)), EQDAError);
 }
 
 TEST(QDArc, EncoderRoundTripOverSeveralBlocks) {

@@ -208,6 +208,9 @@ double physics_value(double base, double factor) {
 void TConfig::set_score_digits(std::int32_t value) {
   score_digits = std::clamp(value, 4, 20);
 }
+void TConfig::set_num_of_fragments(std::int32_t value) {
+  num_of_fragments = std::clamp(value, -kMaxFragmentsFactor, kMaxFragmentsFactor);
+}
 void TConfig::set_highest_rank(std::int32_t value) {
   highest_rank = std::clamp(value, 0, 19);
 }
@@ -334,7 +337,7 @@ void set_ini_key(std::vector<std::string>& lines, std::string_view key, std::str
   const std::string line_text = std::string(key) + "=" + std::string(value);
   std::optional<std::size_t> first_header;
   std::size_t insert_after = 0;  // last non-empty line of the first GameSetting section
-  bool in_game = false, in_first = false, replaced = false;
+  bool in_game = false, in_first = false, in_first_already = false;
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const std::string_view t = trim_ws(lines[i]);
     if (is_section_header(t)) {
@@ -352,10 +355,12 @@ void set_ini_key(std::vector<std::string>& lines, std::string_view key, std::str
     if (eq != std::string::npos &&
         same_text(trim_ws(std::string_view(lines[i]).substr(0, eq)), key)) {
       lines[i] = line_text;
-      replaced = true;
+      if (in_first) in_first_already = true;
     }
   }
-  if (replaced) return;
+  // The Windows reader looks only at the first section: it needs the key even
+  // when a later section already had it.
+  if (in_first_already) return;
   if (first_header) {
     lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insert_after + 1), line_text);
     return;
@@ -379,8 +384,8 @@ TConfig load_config(std::string_view text) {
   }
 
   c.last_player_name = copy_upper9(game("LastPlayerName"));
-  c.num_of_fragments = int_val(game("NumOfFragments"), 20);
-  c.score_digits = int_val(game("ScoreNumOfDigits"), 12);
+  c.set_num_of_fragments(int_val(game("NumOfFragments"), 20));
+  c.set_score_digits(int_val(game("ScoreNumOfDigits"), 12));
   c.score_grouping = int_val(game("ScoreSeparate"), 4);
   if (c.score_grouping < 2) c.score_grouping = 1;
 

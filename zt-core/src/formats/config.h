@@ -78,6 +78,11 @@ inline constexpr double kBaseNaturalLength = 25.0;
 inline constexpr double kBaseRubberConstant = 0.008;
 inline constexpr double kBaseBallMass = 1.0;
 
+// The largest NumOfFragments either way: a hit throws up to 1.03 times the
+// factor, and a hand-edited 2000000000 must neither overflow that product nor
+// fill memory with fragments.
+inline constexpr std::int32_t kMaxFragmentsFactor = 1000;
+
 // The settings record. Defaults are those of an empty settings file.
 struct TConfig {
   std::uint8_t flags = kDrawBackground | kPlaySE | kPlayMidi;
@@ -94,6 +99,7 @@ struct TConfig {
   bool experiment = false;        // scores of such plays are not ranked
 
   void set_score_digits(std::int32_t value);  // clamped to 4..20
+  void set_num_of_fragments(std::int32_t value);  // clamped to +-kMaxFragmentsFactor
   void set_highest_rank(std::int32_t value);  // clamped to 0..19
 
   bool operator==(const TConfig&) const = default;
@@ -146,8 +152,9 @@ bool same_text(std::string_view a, std::string_view b);
 std::string copy_upper9(std::string_view text);
 // Sets `key` in the GameSetting section: replaces every line of that key in
 // every GameSetting section (so a reader that takes the first and one that
-// takes the last occurrence both see the new value), else inserts it after
-// the last non-empty line of the first such section, else appends the section.
+// takes the last occurrence both see the new value), and when the first such
+// section has none, inserts it after that section's last non-empty line;
+// without such a section, appends one.
 void set_ini_key(std::vector<std::string>& lines, std::string_view key, std::string_view value);
 
 // Host conversions between the file's bytes and the core's text.

@@ -288,6 +288,11 @@ MidiTimeline build_timeline(const MidiFile& file, std::span<const std::size_t> t
 
 }  // namespace
 
+bool song_advances(const MidiFile& file) {
+  return std::any_of(file.tracks.begin(), file.tracks.end(),
+                     [](const MidiTrack& t) { return t.end_tick > 0; });
+}
+
 MidiTimeline merge_tracks(const MidiFile& file) {
   std::vector<std::size_t> all(file.tracks.size());
   std::iota(all.begin(), all.end(), std::size_t{0});

@@ -112,6 +112,12 @@ struct MidiParseResult {
 
 MidiParseResult parse_midi_file(std::span<const std::uint8_t> bytes);
 
+// Whether playing the song takes any time: some event of some track, end of
+// track included, lies after tick 0. A player that repeats a song starts one
+// without such an event again at once and for ever, so the music backends
+// refuse it.
+bool song_advances(const MidiFile& file);
+
 // Ticks to time. With metrical division every tempo event of the chosen tracks
 // takes effect from its tick on (the later one of two at the same tick wins);
 // tempo 0 is timed as 1. Timecode division ignores tempo. Times are exact

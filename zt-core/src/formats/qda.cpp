@@ -216,6 +216,7 @@ std::optional<std::vector<std::uint8_t>> QdaArchive::load_member(std::string_vie
   if (!compressed_) return std::vector<std::uint8_t>(stored.begin(), stored.end());
 
   const std::size_t capacity = e.unpacked_size != 0 ? e.unpacked_size : e.stored_size;
+  if (capacity > kQdaMaxUnpacked) return std::nullopt;
   std::vector<std::uint8_t> out;
   // The claimed size is only a bound; growing from the input's size keeps a
   // false claim from reserving gigabytes up front.

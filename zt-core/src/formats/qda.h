@@ -17,6 +17,9 @@ inline constexpr std::size_t kQdaEntrySize = 268;
 inline constexpr std::size_t kQdaNameSize = 256;
 // The Linux reader's expansion stack; the Windows reader's holds 256 codes.
 inline constexpr std::size_t kBpeStackCodes = 512;
+// The most an encoded member may unpack to, in both programs: far beyond any
+// real member, while a few hundred bytes of nested pairs can claim 4 GiB.
+inline constexpr std::size_t kQdaMaxUnpacked = std::size_t{64} << 20;
 
 struct QdaEntry {
   std::string name;  // as text: invalid UTF-8 became U+FFFD
@@ -48,7 +51,8 @@ class QdaArchive {
   static QdaArchive parse(std::vector<std::uint8_t> bytes);
 
   // The first member whose name equals `name` with ASCII letters compared
-  // without regard to case; nothing when there is none or it cannot be read.
+  // without regard to case; nothing when there is none or it cannot be read,
+  // and nothing for an encoded member that claims more than kQdaMaxUnpacked.
   std::optional<std::vector<std::uint8_t>> load_member(std::string_view name) const;
 
   const std::vector<QdaEntry>& entries() const { return entries_; }

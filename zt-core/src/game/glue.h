@@ -115,13 +115,19 @@ class RecorderIo {
   // Opens the existing file for reading and writing at position 0; never creates.
   virtual bool open_for_read(std::int32_t slot) = 0;
   virtual bool seek_from_end(std::int64_t offset) = 0;
-  // Creates the directory if needed and creates or empties the file.
+  // Creates the directory if needed and opens a new, empty file for the slot;
+  // the slot's old file stays in place until commit.
   virtual bool open_for_write(std::int32_t slot) = 0;
   virtual bool seek_from_start(std::int64_t offset) = 0;
   // Exactly length bytes, or nothing on a short read, an error or no open file.
   virtual std::optional<std::vector<std::uint8_t>> read(std::size_t length) = 0;
+  // Closes the open file; a file opened by open_for_write and not committed is
+  // dropped, and the slot keeps its old file.
   virtual void close() = 0;
   virtual bool write(const std::vector<std::uint8_t>& bytes) = 0;
+  // Closes the file opened by open_for_write and puts it in the slot's place
+  // in one step. On failure the slot keeps its old file.
+  virtual bool commit() = 0;
 };
 
 // The check for song files ("title.mid", "stage.mid") in the data directory.

@@ -100,7 +100,7 @@ std::optional<GameError> TGame::step_frame(Host& host) {
     } else if (state_ == kStateTitle) {
       set_state(kStateExit, host);
     } else {
-      if (recorder_.state() != RecState::Idle) recorder_.close(false, host.recorder_io());
+      if (recorder_.state() != RecState::Idle) recorder_.close(host.recorder_io());
       set_state(kStateTitle, host);
     }
   }

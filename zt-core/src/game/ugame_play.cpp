@@ -2,6 +2,7 @@
 // result and the name entry.
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <string>
 
 #include "game/ugame.h"
@@ -146,7 +147,12 @@ std::optional<GameError> TGame::state_play(Host& host) {
     const Point v = pend_.velocity();
     const std::int32_t p = pend_.stretch_percent();
     const Point at{live.x, live.y};
-    fragments_.burst(live.kind, at, (p + 3) * settings_.num_of_fragments / 100, v, random_state_);
+    // The settings readers bound the factor; a product in 64 bits cannot overflow
+    // for a record made any other way.
+    const std::int64_t count = std::int64_t{p + 3} * settings_.num_of_fragments / 100;
+    fragments_.burst(live.kind, at,
+                     static_cast<std::int32_t>(std::clamp<std::int64_t>(count, 0, INT32_MAX)), v,
+                     random_state_);
 
     f.combo_timer = f.combo_timer == 0 ? kComboStart : f.combo_timer + kComboAdd;
     f.combo_timer = std::min(f.combo_timer, kComboMax);
@@ -254,16 +260,17 @@ std::optional<GameError> TGame::end_play(Host& host) {
   const bool failed = recorder_.failed();
   const std::int32_t slot = recorder_.slot();
   if (recorder_.state() == RecState::Recording) {
-    if (recorder_.close(true, io)) return GameError::Recording;
-    if (!failed) {
+    if (failed) {
+      recorder_.close(io);  // the slot keeps its old replay
+    } else {
       std::int32_t destroyed = 0;
       for (const std::int32_t d : play_.destroyed) destroyed += d;
       const RecHeaderRaw h = make_rec_header(host.now_datetime(), player_name_,
                                              {play_.score, play_.max_combo, destroyed});
-      if (recorder_.write_header(slot, h, io)) return GameError::Recording;
+      if (recorder_.finish_record(h, io)) return GameError::Recording;
     }
   } else if (recorder_.state() == RecState::Playing) {
-    recorder_.close(true, io);
+    recorder_.close(io);
     if (!failed) {
       RecHeaderRaw h;
       if (recorder_.read_header(slot, h, io) == HeaderRead::Failed) return GameError::Recording;

@@ -420,7 +420,7 @@ void TGame::draw_demo_banner(Host& host) {
   draw_text("DEMONSTRATION PLAY", 160, 100 + s, kAlignCentre, 0, false, 0, host);
   draw_text("CLICK TO CONTINUE", 160, 115 + s, kAlignCentre, 1, false, 0, host);
   if (take_click(host)) {
-    recorder_.close(false, host.recorder_io());
+    recorder_.close(host.recorder_io());
     set_state(kStateTitle, host);
   }
 }

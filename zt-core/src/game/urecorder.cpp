@@ -73,22 +73,24 @@ Frame TRecorder::read_frame(RecorderIo& io) {
   return Frame::decode(std::span<const std::uint8_t, Frame::kSize>(bytes->data(), Frame::kSize));
 }
 
-bool TRecorder::close(bool end_marker, RecorderIo& io) {
-  bool write_failed = false;
-  switch (state_) {
-    case RecState::Recording:
-      if (end_marker && !failed_) write_failed = io.write(bytes_of(Frame::end()));
-      break;
-    case RecState::Playing:
-      break;
-    case RecState::Idle:
-      return false;
+bool TRecorder::finish_record(const RecHeaderRaw& header, RecorderIo& io) {
+  if (state_ != RecState::Recording) return false;
+  bool failed = false;
+  if (open_ && !failed_) {
+    const auto raw = header.encode();
+    failed = io.write(bytes_of(Frame::end())) || io.seek_from_start(0) ||
+             io.write(std::vector<std::uint8_t>(raw.begin(), raw.end())) || io.commit();
   }
+  close(io);
+  return failed;
+}
+
+void TRecorder::close(RecorderIo& io) {
+  if (state_ == RecState::Idle) return;
   io.close();
   open_ = false;
   failed_ = false;
   state_ = RecState::Idle;
-  return write_failed;
 }
 
 HeaderRead TRecorder::read_header(std::int32_t n, RecHeaderRaw& header, RecorderIo& io) {

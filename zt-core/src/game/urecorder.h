@@ -1,7 +1,9 @@
 // Recording and replaying plays through the host's RecorderIo. An
 // input/output failure only closes the file and sets failed; the state stays
 // until close, so a failed replay goes on with (0, 0) and a failed recording
-// writes nothing more.
+// writes nothing more. A recording is written beside the slot's file and takes
+// its place only once finished, end frame and header included: a recording
+// that fails or is left early leaves the slot's old replay as it was.
 #pragma once
 
 #include <cstdint>
@@ -33,8 +35,14 @@ class TRecorder {
   // (0, 0) unless a frame could be read.
   Frame read_frame(RecorderIo& io);
 
-  // True only when the wanted end frame could not be written.
-  bool close(bool end_marker, RecorderIo& io);
+  // Ends a recording that did not fail: the end frame, then the header, then
+  // the file takes the slot's place. True when a step failed. Nothing is
+  // written (and false returned) for a recording that had already failed.
+  bool finish_record(const RecHeaderRaw& header, RecorderIo& io);
+
+  // Leaves a recording or a replay. A recording not finished with
+  // finish_record is dropped.
+  void close(RecorderIo& io);
 
   // Headers are read and written only while idle.
   HeaderRead read_header(std::int32_t n, RecHeaderRaw& header, RecorderIo& io);

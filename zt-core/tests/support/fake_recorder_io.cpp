@@ -35,6 +35,7 @@ bool FakeRecorderIo::file_exists(std::int32_t slot) {
 bool FakeRecorderIo::open_for_read(std::int32_t slot) {
   const std::string line = "open_for_read " + std::to_string(slot);
   if (injected(Op::OpenForRead) || !files.contains(slot)) return logged(line, true);
+  pending_.reset();
   open_slot_ = slot;
   readable_ = true;
   position_ = 0;
@@ -44,7 +45,7 @@ bool FakeRecorderIo::open_for_read(std::int32_t slot) {
 bool FakeRecorderIo::seek_from_end(std::int64_t offset) {
   const std::string line = "seek_from_end " + std::to_string(offset);
   if (injected(Op::SeekFromEnd) || !open_slot_) return logged(line, true);
-  const std::int64_t to = static_cast<std::int64_t>(files[*open_slot_].size()) + offset;
+  const std::int64_t to = static_cast<std::int64_t>(open_file().size()) + offset;
   if (to < 0) return logged(line, true);  // no position before the start
   position_ = to;
   return logged(line, false);
@@ -53,7 +54,7 @@ bool FakeRecorderIo::seek_from_end(std::int64_t offset) {
 bool FakeRecorderIo::open_for_write(std::int32_t slot) {
   const std::string line = "open_for_write " + std::to_string(slot);
   if (injected(Op::OpenForWrite)) return logged(line, true);
-  files[slot].clear();
+  pending_.emplace();
   open_slot_ = slot;
   readable_ = false;
   position_ = 0;
@@ -73,7 +74,7 @@ std::optional<std::vector<std::uint8_t>> FakeRecorderIo::read(std::size_t length
     logged(line, true);
     return std::nullopt;
   }
-  const std::vector<std::uint8_t>& file = files[*open_slot_];
+  const std::vector<std::uint8_t>& file = open_file();
   const std::int64_t size = static_cast<std::int64_t>(file.size());
   if (size - position_ < static_cast<std::int64_t>(length)) {
     position_ = std::max(position_, size);  // a short read still moves to the end
@@ -90,6 +91,7 @@ std::optional<std::vector<std::uint8_t>> FakeRecorderIo::read(std::size_t length
 void FakeRecorderIo::close() {
   log.emplace_back("close");
   open_slot_.reset();
+  pending_.reset();
   readable_ = false;
   position_ = 0;
 }
@@ -98,12 +100,22 @@ bool FakeRecorderIo::write(const std::vector<std::uint8_t>& bytes) {
   const std::string line = "write " + std::to_string(bytes.size());
   if (injected(Op::Write) || !open_slot_) return logged(line, true);
   if (bytes.empty()) return logged(line, false);
-  std::vector<std::uint8_t>& file = files[*open_slot_];
+  std::vector<std::uint8_t>& file = open_file();
   const std::size_t end = static_cast<std::size_t>(position_) + bytes.size();
   if (file.size() < end) file.resize(end, 0);  // a write past the end leaves a zero gap
   std::copy(bytes.begin(), bytes.end(), file.begin() + position_);
   position_ = static_cast<std::int64_t>(end);
   return logged(line, false);
+}
+
+bool FakeRecorderIo::commit() {
+  const bool failed = injected(Op::Commit) || !pending_;
+  if (!failed) files[*open_slot_] = std::move(*pending_);
+  open_slot_.reset();
+  pending_.reset();
+  readable_ = false;
+  position_ = 0;
+  return logged("commit", failed);
 }
 
 }  // namespace zt

@@ -1,5 +1,7 @@
 // RecorderIo over an in-memory map slot -> file bytes, with the position
 // rules of the Linux host's files, a log of the calls and chosen failures.
+// A file opened by open_for_write is kept apart and replaces the slot's file
+// only at commit.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +24,7 @@ class FakeRecorderIo : public RecorderIo {
     SeekFromStart,
     Read,
     Write,
+    Commit,
   };
 
   // The files, by slot. Tests may fill and inspect them directly.
@@ -34,7 +37,7 @@ class FakeRecorderIo : public RecorderIo {
   void fail_next(Op op) { fail_on(op, 1); }
 
   // One line per call, e.g. "open_for_read 3", "seek_from_end -8", "read 8",
-  // "write 56", "close"; a failed call ends in " -> failed".
+  // "write 56", "commit", "close"; a failed call ends in " -> failed".
   std::vector<std::string> log;
 
   bool is_open() const { return open_slot_.has_value(); }
@@ -49,8 +52,14 @@ class FakeRecorderIo : public RecorderIo {
   std::optional<std::vector<std::uint8_t>> read(std::size_t length) override;
   void close() override;
   bool write(const std::vector<std::uint8_t>& bytes) override;
+  bool commit() override;
+
+  // The file being written by open_for_write, before its commit.
+  const std::optional<std::vector<std::uint8_t>>& pending() const { return pending_; }
 
  private:
+  std::vector<std::uint8_t>& open_file() { return pending_ ? *pending_ : files[*open_slot_]; }
+
   // Counts the call and says whether an injected failure hits it.
   bool injected(Op op);
   // Logs the call with its outcome and passes the outcome on.
@@ -58,6 +67,7 @@ class FakeRecorderIo : public RecorderIo {
 
   std::map<Op, std::vector<int>> countdowns_;
   std::optional<std::int32_t> open_slot_;
+  std::optional<std::vector<std::uint8_t>> pending_;
   bool readable_ = false;  // a file opened by open_for_write is write-only
   std::int64_t position_ = 0;
 };

@@ -157,6 +157,7 @@ class MemoryHost : public Host {
   }
   void close() override { files.close(); }
   bool write(const std::vector<std::uint8_t>& bytes) override { return files.write(bytes); }
+  bool commit() override { return files.commit(); }
 
   // KbgmSink
   bool file_exists(std::string_view name) override { return songs.file_exists(name); }

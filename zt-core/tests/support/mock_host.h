@@ -20,6 +20,7 @@ class MockHost : public Host {
   MOCK_METHOD(std::optional<std::vector<std::uint8_t>>, read, (std::size_t length), (override));
   MOCK_METHOD(void, close, (), (override));
   MOCK_METHOD(bool, write, (const std::vector<std::uint8_t>& bytes), (override));
+  MOCK_METHOD(bool, commit, (), (override));
 
   // KbgmSink
   MOCK_METHOD(bool, file_exists, (std::string_view name), (override));

@@ -69,4 +69,16 @@ Bytes smf_file(std::uint16_t format, std::uint16_t division, const std::vector<S
   return out;
 }
 
+std::vector<NamedSong> never_advancing_songs() {
+  SmfTrack chord;
+  for (int i = 0; i < 20000; ++i) {
+    chord.event(
+        0, {static_cast<std::uint8_t>(0x90 | (i % 16)), static_cast<std::uint8_t>(i % 128), 100});
+  }
+  chord.end(0);
+  return {{"no_tracks", smf_header(1, 0, 480)},
+          {"only_end_of_track", smf_file(0, 480, {SmfTrack{}.end(0)})},
+          {"notes_all_at_tick_0", smf_file(0, 480, {chord})}};
+}
+
 }  // namespace zt::test

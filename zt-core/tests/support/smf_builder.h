@@ -31,4 +31,13 @@ Bytes smf_header(std::uint16_t format, std::uint16_t tracks, std::uint16_t divis
 // Header announcing tracks.size() tracks, then one "MTrk" chunk per track.
 Bytes smf_file(std::uint16_t format, std::uint16_t division, const std::vector<SmfTrack>& tracks);
 
+// Songs in which nothing comes after tick 0, so that a repeating player
+// would restart them for ever: no tracks; a lone end of track; 20,000 notes
+// and their end, all at tick 0.
+struct NamedSong {
+  const char* name;
+  Bytes bytes;
+};
+std::vector<NamedSong> never_advancing_songs();
+
 }  // namespace zt::test

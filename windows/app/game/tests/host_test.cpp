@@ -178,10 +178,22 @@ TEST_F(WinHostTest, ReplayFilesNeedTheirDirectory) {
   EXPECT_TRUE(host->open_for_write(3));
   EXPECT_EQ(GetFileAttributesA("Rec"), INVALID_FILE_ATTRIBUTES);
   ASSERT_TRUE(CreateDirectoryA("Rec", nullptr));
+  // A recording takes the slot's place only at its commit; dropped, it leaves
+  // nothing behind.
+  EXPECT_FALSE(host->open_for_write(3));
+  EXPECT_FALSE(host->write({9, 9}));
+  host->close();
+  EXPECT_FALSE(host->file_exists(3));
   EXPECT_FALSE(host->open_for_write(3));
   EXPECT_FALSE(host->write({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
-  host->close();
+  EXPECT_FALSE(host->file_exists(3));
+  EXPECT_FALSE(host->commit());
+  EXPECT_TRUE(host->commit()) << "nothing left to commit";
   EXPECT_TRUE(host->file_exists(3));
+  WIN32_FIND_DATAA d;
+  const HANDLE h = FindFirstFileA("Rec\\.*.tmp", &d);
+  EXPECT_EQ(h, INVALID_HANDLE_VALUE) << d.cFileName;
+  if (h != INVALID_HANDLE_VALUE) FindClose(h);
   EXPECT_FALSE(host->file_exists(4));
   EXPECT_FALSE(host->open_for_read(3));
   EXPECT_FALSE(host->seek_from_end(-8));
@@ -194,6 +206,14 @@ TEST_F(WinHostTest, ReplayFilesNeedTheirDirectory) {
   EXPECT_TRUE(host->write({1}));
   EXPECT_TRUE(host->seek_from_end(0));
   EXPECT_EQ(host->read(1), std::nullopt);
+
+  // The next recording into the slot, dropped, leaves the replay as it was.
+  EXPECT_FALSE(host->open_for_write(3));
+  EXPECT_FALSE(host->write({7}));
+  host->close();
+  ASSERT_FALSE(host->open_for_read(3));
+  EXPECT_EQ(host->read(10), (std::vector<std::uint8_t>{42, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+  host->close();
   std::remove("Rec\\Rec3.dat");
   RemoveDirectoryA("Rec");
 }

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 
@@ -148,6 +149,41 @@ TEST_F(SettingsFile, WriterChangesOnlyItsKeys) {
   EXPECT_NE(text.find("[Other]"), std::string::npos);
   EXPECT_NE(text.find("AppearedMaxRank=E"), std::string::npos);
   EXPECT_EQ(text.find("ScoreSeparate"), std::string::npos);
+}
+
+// The writer edits a copy that then takes the file's place: no copy is left
+// beside it, and a read-only file stays as it was.
+TEST_F(SettingsFile, TheWriterLeavesNoCopyAndKeepsAReadOnlyFile) {
+  const std::string text = "[GameSetting]\r\nPlaySE=0\r\n";
+  std::ofstream(path_, std::ios::binary) << text;
+  WriteSettings(path_, TConfig{});
+  WIN32_FIND_DATAA d;
+  const HANDLE found = FindFirstFileA(
+      (path_.substr(0, path_.rfind('\\') + 1) + ".zt_settings_test.ini*").c_str(), &d);
+  EXPECT_EQ(found, INVALID_HANDLE_VALUE) << d.cFileName;
+  if (found != INVALID_HANDLE_VALUE) FindClose(found);
+
+  std::ofstream(path_, std::ios::binary) << text;
+  SetFileAttributesA(path_.c_str(), FILE_ATTRIBUTE_READONLY);
+  EXPECT_THROW(WriteSettings(path_, TConfig{}), EIniFileException);
+  SetFileAttributesA(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(contents(), text);
+}
+
+// Run by a test of its own in a process whose files cannot grow past
+// ZT_FILE_SIZE_LIMIT bytes, as on a disk that fills up. The player's notes
+// fill the file up to the limit; the keys the writer adds do not fit, and the
+// system's writer would cut the notes off without a word.
+TEST_F(SettingsFile, FullDiskRaisesAndKeepsTheFile) {
+  const char* limit = std::getenv("ZT_FILE_SIZE_LIMIT");
+  if (limit == nullptr) GTEST_SKIP() << "needs a file size limit";
+  const std::size_t room = static_cast<std::size_t>(std::atoll(limit));
+  std::string text = "[GameSetting]\r\nPlaySE=0\r\n[Notes]\r\n";
+  for (int i = 0; text.size() + 40 < room; ++i) text += "n" + std::to_string(i) + "=mine\r\n";
+  std::ofstream(path_, std::ios::binary) << text;
+  ASSERT_EQ(contents(), text);
+  EXPECT_THROW(WriteSettings(path_, TConfig{}), EIniFileException);
+  EXPECT_EQ(contents(), text);
 }
 
 TEST_F(SettingsFile, UnwritableFileRaisesWithItsName) {

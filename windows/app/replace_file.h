@@ -1,0 +1,65 @@
+// Every write that replaces a file the player owns: the new bytes go into a
+// temporary file beside the old one, are flushed to the disk, and the
+// temporary file then takes the old one's place in one step. A failure or a
+// crash at any point leaves the old file or the new one, never a part of
+// either.
+//
+// A link (a symbolic link or a junction) stays a link: the file it leads to
+// is the one replaced. A replaced file keeps its attributes and its security
+// (ReplaceFileW); a read-only one is refused as writing into it would be. A
+// new file is moved into place with MOVEFILE_WRITE_THROUGH.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace zt::win {
+
+// The failure of a write: the system's error number.
+struct WriteError {
+  std::uint32_t code = 0;
+};
+
+class FileReplacement {
+ public:
+  // Creates the temporary file, empty and open for writing.
+  static std::variant<FileReplacement, WriteError> begin(const std::wstring& path);
+  // Creates the temporary file as a copy of the old one (empty when there is
+  // none) and leaves it closed, for routines that edit a file by its name,
+  // such as the system's INI functions.
+  static std::variant<FileReplacement, WriteError> begin_copy(const std::wstring& path);
+
+  FileReplacement(FileReplacement&& other) noexcept;
+  FileReplacement& operator=(FileReplacement&& other) noexcept;
+  FileReplacement(const FileReplacement&) = delete;
+  FileReplacement& operator=(const FileReplacement&) = delete;
+  // Without a commit the temporary file is deleted and the old one stands.
+  ~FileReplacement();
+
+  const std::wstring& temp_path() const { return temp_; }
+  // The temporary file's handle; INVALID_HANDLE_VALUE once closed.
+  HANDLE handle() const { return handle_; }
+  std::optional<WriteError> write(std::string_view bytes);
+  // Flushes the temporary file and puts it in the old file's place. On
+  // failure the temporary file is deleted and the old file stands.
+  std::optional<WriteError> commit();
+
+ private:
+  FileReplacement(std::wstring target, std::wstring temp, HANDLE handle)
+      : target_(std::move(target)), temp_(std::move(temp)), handle_(handle) {}
+  void discard();
+
+  std::wstring target_;  // where a link, if any, leads
+  std::wstring temp_;    // empty once committed or discarded
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+
+// Replaces the file with the bytes through a FileReplacement.
+std::optional<WriteError> replace_file(const std::wstring& path, std::string_view bytes);
+
+}  // namespace zt::win
