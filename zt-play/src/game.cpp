@@ -1,10 +1,12 @@
 #include "game.h"
 
+#include <time.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <iostream>
-#include <thread>
 
 #include "base_host.h"
 #include "bgm.h"
@@ -379,11 +381,18 @@ std::variant<std::unique_ptr<App>, std::string> create_app(
   return app;
 }
 
-void delay_precise(Clock::duration d) {
-  const Clock::time_point deadline = Clock::now() + d;
-  constexpr auto kSpin = std::chrono::microseconds(200);
-  if (d > kSpin) std::this_thread::sleep_for(d - kSpin);
-  while (Clock::now() < deadline) {
+void sleep_until(Clock::time_point deadline) {
+  const Clock::duration left = deadline - Clock::now();
+  if (left <= Clock::duration::zero()) return;
+  // The deadline as a reading of CLOCK_MONOTONIC, whatever epoch Clock has.
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  constexpr std::int64_t kBillion = 1'000'000'000;
+  const std::int64_t ns = std::int64_t{t.tv_sec} * kBillion + t.tv_nsec +
+                          std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+  t.tv_sec = static_cast<time_t>(ns / kBillion);
+  t.tv_nsec = static_cast<long>(ns % kBillion);
+  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &t, nullptr) == EINTR) {
   }
 }
 
@@ -411,7 +420,7 @@ void main_loop(SDL_Texture* texture, SDL_Renderer* renderer, App& app, SDL_Windo
     if (app.new_frame) app.draw(renderer, texture, window);
     if (!app.fast) {
       const Clock::time_point t = Clock::now();
-      if (t < app.next_step) delay_precise(std::min<Clock::duration>(app.next_step - t, kMaxSleep));
+      if (t < app.next_step) sleep_until(std::min(app.next_step, t + kMaxSleep));
     }
   }
 }

@@ -94,8 +94,9 @@ std::variant<std::unique_ptr<App>, std::string> create_app(
     const options::Options& opts, const std::filesystem::path& data_dir,
     const std::optional<AudioSubsystem>& audio);
 
-// Sleeps until close to the deadline, then waits out the rest.
-void delay_precise(Clock::duration d);
+// Sleeps until the deadline without spinning: an absolute sleep on the
+// monotonic clock, which the kernel ends within tens of microseconds of it.
+void sleep_until(Clock::time_point deadline);
 
 // Runs the loop until the app's quit flag is set.
 void main_loop(SDL_Texture* texture, SDL_Renderer* renderer, App& app, SDL_Window* window,

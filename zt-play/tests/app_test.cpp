@@ -292,6 +292,15 @@ TEST_F(AppTest, ConfinementFollowsTheOptionFocusAndState) {
   EXPECT_FALSE(app->grabbed) << "leaving the play releases the pointer";
 }
 
+TEST(SleepUntil, NeverWakesBeforeTheDeadlineAndIgnoresOneThatHasPassed) {
+  for (const auto ahead : {std::chrono::microseconds(-500), std::chrono::microseconds(0),
+                           std::chrono::microseconds(300), std::chrono::microseconds(2000)}) {
+    const Clock::time_point deadline = Clock::now() + ahead;
+    sleep_until(deadline);
+    EXPECT_GE(Clock::now(), deadline) << ahead.count() << " us ahead";
+  }
+}
+
 TEST(LocalDatetime, RoundsTheOffsetToWholeMinutesWithARealFloor) {
   struct Case {
     std::int64_t offset;
