@@ -14,6 +14,7 @@
 #include "files.h"
 #include "formats/config.h"
 #include "layout.h"
+#include "renderer.h"
 
 namespace zt::game {
 
@@ -472,6 +473,11 @@ std::optional<std::string> run(const std::vector<std::string>& args) {
   }
   const fs::path data_dir = options::resolve_data_dir(opts.data_dir);
 
+  // Which renderer SDL would pick is asked in a child process made before
+  // SDL or any thread starts; it answers while the game loads.
+  std::optional<renderer::Probe> probe =
+      renderer::user_chose_renderer() ? std::nullopt : renderer::Probe::start();
+
   if (SDL_Init(0) != 0) return sdl_error("could not init SDL3: ");
   SdlLibrary sdl;
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
@@ -508,7 +514,9 @@ std::optional<std::string> run(const std::vector<std::string>& args) {
     fullscreen = true;
   }
 
-  std::unique_ptr<SDL_Renderer, SdlDeleter> renderer(SDL_CreateRenderer(window.get(), -1, 0));
+  std::optional<renderer::Picked> picked;
+  if (probe) picked = probe->result(kProbeTimeout);
+  std::unique_ptr<SDL_Renderer, SdlDeleter> renderer(renderer::create(window.get(), picked));
   if (!renderer) return sdl_error("could not create the renderer: ");
   std::unique_ptr<SDL_Texture, SdlDeleter> texture(SDL_CreateTexture(
       renderer.get(), SDL_PIXELFORMAT_XRGB8888, SDL_TEXTUREACCESS_STREAMING, 320, 240));

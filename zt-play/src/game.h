@@ -27,6 +27,9 @@ using Clock = std::chrono::steady_clock;
 inline constexpr std::chrono::milliseconds kStep{25};
 inline constexpr std::chrono::milliseconds kFastSlice{8};
 inline constexpr std::chrono::milliseconds kMaxSleep{2};
+// How long start-up waits for the renderer question; a first start of an
+// OpenGL driver from a cold disk can take a while.
+inline constexpr std::chrono::milliseconds kProbeTimeout{5000};
 
 // The settings snapshot of what the game holds now.
 options::SettingsSnapshot snapshot(const TGame& game);

@@ -187,6 +187,46 @@ sleep 0.5
 pointer_confined && fail "F11 again: still confined" || pass "F11 again: windowed, pointer free"
 end_on_logo
 
+# The renderer. Under Xvfb the OpenGL that SDL finds is llvmpipe, a rasteriser
+# on the CPU, so the program draws with SDL's software renderer; SDL's
+# render-driver hint still picks OpenGL. The hook library (ZT_PRESENT_HOOK)
+# logs the renderer and holds the window at its 240th picture, a title menu
+# frame that only the steps decide, so the two windows must match exactly.
+hold_picture() {  # hold_picture NAME [VAR=VALUE...]: the picture in NAME.png, the renderer in $shown_by
+  local name=$1 log=$work/$1.log
+  shift
+  : >"$log"
+  xdotool mousemove 1270 1015  # off the window: the title menu puts the pointer on its first row
+  env "$@" LD_PRELOAD="$ZT_PRESENT_HOOK" ZT_PRESENT_LOG="$log" ZT_PRESENT_FREEZE=240 \
+    ASAN_OPTIONS="$ASAN_OPTIONS:verify_asan_link_order=0" \
+    "$exe" --data-dir="$work/data" >"$work/out3" 2>>"$work/err3" &
+  pid=$!
+  wid=$(timeout 15 xdotool search --sync --name '^Zentropolium$' | head -1)
+  for _ in $(seq 200); do grep -q "^$pid frozen" "$log" && break; sleep 0.1; done
+  sleep 0.3
+  import -window "$wid" "$work/$name.png"
+  shown_by=$(awk -v p="$pid" '$1 == p && $2 == "renderer" { sub(/^[0-9]+ renderer /, ""); print }' "$log")
+  grep -q "^$pid frozen" "$log" || shown_by="(never reached picture 240) $shown_by"
+  kill "$pid" 2>/dev/null
+  wait "$pid" 2>/dev/null
+  pid=
+}
+if [ -n "${ZT_PRESENT_HOOK:-}" ]; then
+  hold_picture chosen
+  [ "$shown_by" = software ] && pass "on llvmpipe the software renderer draws" \
+    || fail "renderer on llvmpipe: $shown_by"
+  hold_picture hinted SDL_RENDER_DRIVER=opengl
+  case "$shown_by" in
+    opengl*) pass "SDL's render-driver hint is honoured: $shown_by" ;;
+    *) fail "with SDL_RENDER_DRIVER=opengl the renderer is $shown_by" ;;
+  esac
+  colours=$(convert "$work/chosen.png" -format %k info:)
+  n=$(compare -metric AE "$work/chosen.png" "$work/hinted.png" null: 2>&1 | cut -d' ' -f1)
+  [ "$n" = 0 ] && [ "$colours" -gt 16 ] \
+    && pass "both renderers show the same picture ($colours colours)" \
+    || fail "the renderers' pictures differ in $n pixels ($colours colours)"
+fi
+
 # A recorded play: NEW GAME records into slot 1 with AutoSaveAt1 on, the hand
 # moves, Shift runs the rest of the play fast until it ends; then the core's
 # in-memory host replays the recording to the same end and score.
@@ -232,5 +272,5 @@ if [ -n "$replayer" ]; then
   pid=
 fi
 
-[ $failures -eq 0 ] || { echo "--- stderr"; cat "$work/err" "$work/err2"; }
+[ $failures -eq 0 ] || { echo "--- stderr"; cat "$work/err" "$work/err2" "$work/err3" 2>/dev/null; }
 exit $((failures > 0))
