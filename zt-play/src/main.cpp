@@ -1,3 +1,6 @@
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <iostream>
 #include <string>
 #include <vector>
@@ -5,7 +8,24 @@
 #include "dialog.h"
 #include "game.h"
 
+namespace {
+
+// FluidSynth loads a SoundFont on OpenMP workers, which by default spin for a
+// while after their work: at start-up that more than doubles the CPU the load
+// takes, and on a busy machine its time too. The runtime reads its wait
+// policy once, as it is loaded with the program, before main; so the program
+// starts itself again with the passive policy. One the user set is kept, and
+// when the new start fails the program simply goes on.
+void make_openmp_workers_wait_passively(char** argv) {
+  if (getenv("OMP_WAIT_POLICY") != nullptr) return;
+  if (setenv("OMP_WAIT_POLICY", "passive", 1) != 0) return;
+  execv("/proc/self/exe", argv);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  if (argc > 0) make_openmp_workers_wait_passively(argv);
   const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
   if (const std::optional<std::string> error = zt::game::run(args)) {
     std::cerr << "error: " << *error << std::endl;

@@ -85,6 +85,11 @@ wid=$(timeout 15 xdotool search --sync --name '^Zentropolium$' | head -1)
 [ -n "$wid" ] || { echo "FAIL: no window"; cat "$work/err"; exit 1; }
 xdotool windowfocus --sync "$wid" 2>/dev/null
 
+# FluidSynth's OpenMP workers wait passively unless the user chose a policy.
+omp_policy() { tr '\0' '\n' <"/proc/$pid/environ" | sed -n 's/^OMP_WAIT_POLICY=//p'; }
+[ "$(omp_policy)" = passive ] && pass "OpenMP workers wait passively" \
+  || fail "OMP_WAIT_POLICY is '$(omp_policy)'"
+
 geometry=$(xwininfo -id "$wid" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}')
 [ "$geometry" = 960x720 ] && pass "window 960x720" || fail "window is $geometry"
 
@@ -177,7 +182,9 @@ end_on_logo
 
 # Without a window manager the window keeps its size in full screen, but full
 # screen always confines the pointer, which shows that F11 switched.
-start_small
+OMP_WAIT_POLICY=active start_small
+[ "$(omp_policy)" = active ] && pass "the user's OpenMP wait policy is kept" \
+  || fail "OMP_WAIT_POLICY is '$(omp_policy)', not the user's"
 pointer_confined && fail "pointer confined with --confine off" || pass "windowed: pointer free"
 press_key F11
 sleep 0.5
