@@ -304,32 +304,56 @@ void App::present(SDL_Texture* texture) {
   auto* bytes = static_cast<std::uint8_t*>(memory);
   const std::vector<std::uint8_t>& pixels = *frame_pixels;
   // A picture of another size than the field is drawn where it overlaps it.
-  const std::int32_t w = std::clamp(frame_width, 0, 320);
-  const std::int32_t h = std::clamp(frame_height, 0, 240);
-  for (std::int32_t y = 0; y < 240; ++y) {
-    auto* row = reinterpret_cast<std::uint32_t*>(bytes + static_cast<std::ptrdiff_t>(y) * pitch);
-    for (std::int32_t x = 0; x < 320; ++x) {
-      const std::size_t i = static_cast<std::size_t>(y) * static_cast<std::size_t>(frame_width) +
-                            static_cast<std::size_t>(x);
-      row[x] = (y < h && x < w && i < pixels.size()) ? colour_table[pixels[i]] : 0;
-    }
+  const std::size_t w = static_cast<std::size_t>(std::clamp(frame_width, 0, 320));
+  const std::size_t h = static_cast<std::size_t>(std::clamp(frame_height, 0, 240));
+  const std::size_t stride = static_cast<std::size_t>(std::max(frame_width, 0));
+  for (std::size_t y = 0; y < 240; ++y) {
+    auto* row = reinterpret_cast<std::uint32_t*>(bytes + y * static_cast<std::size_t>(pitch));
+    const std::size_t first = y * stride;
+    const std::size_t n = y < h && first < pixels.size() ? std::min(w, pixels.size() - first) : 0;
+    for (std::size_t x = 0; x < n; ++x) row[x] = colour_table[pixels[first + x]];
+    std::fill(row + n, row + 320, 0u);
   }
   SDL_UnlockTexture(texture);
 }
 
+namespace {
+
+// Paints black what the field leaves of the window.
+void clear_around(SDL_Renderer* renderer, const WindowSize& size, const SDL_Rect& field) {
+  const int w = static_cast<int>(size.width);
+  const int h = static_cast<int>(size.height);
+  const int right = field.x + field.w;
+  const int bottom = field.y + field.h;
+  const SDL_Rect around[] = {{0, 0, w, field.y},
+                             {0, bottom, w, h - bottom},
+                             {0, field.y, field.x, field.h},
+                             {right, field.y, w - right, field.h}};
+  for (const SDL_Rect& r : around) {
+    if (r.w > 0 && r.h > 0) (void)SDL_RenderFillRect(renderer, &r);
+  }
+}
+
+}  // namespace
+
 void App::draw(SDL_Renderer* renderer, SDL_Texture* texture, SDL_Window* window) {
   new_frame = false;
   SDL_SetRenderDrawColor(renderer, 0, 0, 0, 255);
-  SDL_RenderClear(renderer);
   if (frame_pixels) {
+    // The picture covers the field: clearing under it as well would write
+    // every pixel of the window twice, which a software renderer feels.
+    const WindowSize size = window_size(window);
+    const SDL_Rect dst = field_rect(size);
+    clear_around(renderer, size, dst);
     if (!colour_table_valid || frame_palette != colour_table_palette) {
       colour_table = layout::rgb_lut(frame_palette);
       colour_table_valid = true;
       colour_table_palette = frame_palette;
     }
     present(texture);
-    const SDL_Rect dst = field_rect(window_size(window));
     (void)SDL_RenderCopy(renderer, texture, nullptr, &dst);
+  } else {
+    SDL_RenderClear(renderer);
   }
   SDL_RenderPresent(renderer);
 }
