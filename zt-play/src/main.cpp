@@ -1,8 +1,10 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <iostream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "dialog.h"
@@ -18,8 +20,12 @@ namespace {
 // when the new start fails the program simply goes on.
 void make_openmp_workers_wait_passively(char** argv) {
   if (getenv("OMP_WAIT_POLICY") != nullptr) return;
-  if (setenv("OMP_WAIT_POLICY", "passive", 1) != 0) return;
-  execv("/proc/self/exe", argv);
+  // The program's own path rather than the link to it, whose name the
+  // process would take.
+  std::error_code error;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error || setenv("OMP_WAIT_POLICY", "passive", 1) != 0) return;
+  execv(self.c_str(), argv);
 }
 
 }  // namespace

@@ -89,6 +89,10 @@ xdotool windowfocus --sync "$wid" 2>/dev/null
 omp_policy() { tr '\0' '\n' <"/proc/$pid/environ" | sed -n 's/^OMP_WAIT_POLICY=//p'; }
 [ "$(omp_policy)" = passive ] && pass "OpenMP workers wait passively" \
   || fail "OMP_WAIT_POLICY is '$(omp_policy)'"
+# Started again for it, the process keeps its name.
+name=$(basename "$exe" | cut -c1-15)
+[ "$(cat /proc/$pid/comm)" = "$name" ] && pass "the process is named $name" \
+  || fail "the process is named $(cat /proc/$pid/comm)"
 
 geometry=$(xwininfo -id "$wid" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}')
 [ "$geometry" = 960x720 ] && pass "window 960x720" || fail "window is $geometry"
