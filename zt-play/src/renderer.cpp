@@ -31,10 +31,12 @@ namespace {
     SDL_RendererInfo info{};
     if (r != nullptr && SDL_GetRendererInfo(r, &info) == 0) {
       text = info.name;
-      using GetString = const GLubyte*(APIENTRY*)(GLenum);
-      const auto get = reinterpret_cast<GetString>(SDL_GL_GetProcAddress("glGetString"));
-      if (text.starts_with("opengl") && get != nullptr) {
-        if (const GLubyte* s = get(GL_RENDERER)) {
+      if (text.starts_with("opengl")) {
+        // The renderer's context is current on this thread.
+        using GetString = const GLubyte*(APIENTRY*)(GLenum);
+        const auto get = reinterpret_cast<GetString>(SDL_GL_GetProcAddress("glGetString"));
+        const GLubyte* s = get != nullptr ? get(GL_RENDERER) : nullptr;
+        if (s != nullptr) {
           text += '\n';
           text += reinterpret_cast<const char*>(s);
         }
