@@ -38,7 +38,11 @@ constexpr mpfr_prec_t kDblPrec = 53;
 constexpr int kLimbs = 64 / GMP_NUMB_BITS;
 
 // MPFR's exponent range is per-thread state that other code may also set;
-// every call sets the 80-bit range and puts the caller's back.
+// whatever sets the 80-bit (or double) range puts the caller's back. Saving
+// and restoring it costs more than most operations, so it is only set where
+// it changes a result: see normal_size. Loads, comparisons and conversions
+// to integers are exact and never need it: MPFR's default range, which
+// nothing in this program narrows, holds every extended value.
 class ExponentRange {
  public:
   ExponentRange() : old_min_(mpfr_get_emin()), old_max_(mpfr_get_emax()) {
@@ -147,6 +151,29 @@ zt_x87 propagate_nan(const zt_x87& a, const zt_x87& b) {
   return quieted((a.sign_exp & kSignBit) == 0 ? a : b);
 }
 
+// Whether a result rounded in MPFR's default range, far wider than the
+// format's, is already the format's result: zeros, infinities and NaNs are,
+// and so is a number of normal size, which the narrow range would round the
+// same way and neither overflow nor make subnormal.
+bool normal_size(mpfr_srcptr x, mpfr_exp_t emin, mpfr_exp_t emax, mpfr_prec_t prec) {
+  if (!mpfr_regular_p(x)) return true;
+  const mpfr_exp_t e = mpfr_get_exp(x);
+  return e >= emin + prec - 1 && e <= emax;
+}
+
+// A rounding operation, op(result) returning MPFR's ternary value, with the
+// 80-bit format's range and subnormals.
+template <class Op>
+zt_x87 rounded(Op op) {
+  Num r;
+  op(r.get());
+  if (normal_size(r.get(), kExtEmin, kExtEmax, kExtPrec)) return r.store();
+  ExponentRange range;
+  const int t = op(r.get());
+  mpfr_subnormalize(r.get(), t, MPFR_RNDN);
+  return r.store();
+}
+
 using BinaryOp = int (*)(mpfr_ptr, mpfr_srcptr, mpfr_srcptr, mpfr_rnd_t);
 
 void binary(const zt_x87* pa, const zt_x87* pb, zt_x87* out, BinaryOp op) {
@@ -156,13 +183,10 @@ void binary(const zt_x87* pa, const zt_x87* pb, zt_x87* out, BinaryOp op) {
     *out = propagate_nan(a, b);
     return;
   }
-  ExponentRange range;
-  Num x, y, r;
+  Num x, y;
   x.load(a);
   y.load(b);
-  int t = op(r.get(), x.get(), y.get(), MPFR_RNDN);
-  mpfr_subnormalize(r.get(), t, MPFR_RNDN);
-  *out = r.store();
+  *out = rounded([&](mpfr_ptr r) { return op(r, x.get(), y.get(), MPFR_RNDN); });
 }
 
 // Conversion to a 64-bit integer, as fistp with all exceptions masked: out of
@@ -170,7 +194,6 @@ void binary(const zt_x87* pa, const zt_x87* pb, zt_x87* out, BinaryOp op) {
 std::int64_t to_int(const zt_x87* pa, mpfr_rnd_t rnd) {
   const zt_x87 a = *pa;
   if (is_nan(a)) return kIntegerIndefinite;
-  ExponentRange range;
   Num x;
   x.load(a);
   if (!mpfr_fits_intmax_p(x.get(), rnd)) return kIntegerIndefinite;
@@ -180,11 +203,18 @@ std::int64_t to_int(const zt_x87* pa, mpfr_rnd_t rnd) {
 // Every comparison is false when an operand is a NaN; +0 equals -0.
 bool compare(const zt_x87* pa, const zt_x87* pb, int (*pred)(mpfr_srcptr, mpfr_srcptr)) {
   if (is_nan(*pa) || is_nan(*pb)) return false;
-  ExponentRange range;
   Num x, y;
   x.load(*pa);
   y.load(*pb);
   return pred(x.get(), y.get()) != 0;
+}
+
+// +-m x 2^e (m not 0) as a normal extended value. Every 32-bit integer,
+// single and double is one, so a load is put together on the bits.
+zt_x87 normal_value(bool negative, std::uint64_t m, long e) {
+  const int shift = __builtin_clzll(m);
+  const long biased = e + 63 - shift + kExtBiasShift + 1;
+  return {m << shift, static_cast<std::uint16_t>((negative ? kSignBit : 0) | biased)};
 }
 
 // Finite binary32/binary64 values enter exactly; a NaN keeps its sign and
@@ -205,14 +235,10 @@ void from_ieee(std::uint64_t sign, std::uint64_t exp_field, std::uint64_t frac, 
     *out = {0, sign_bits};
     return;
   }
-  ExponentRange range;
-  Num r;
   const std::uint64_t m = exp_field == 0 ? frac : (frac | (std::uint64_t{1} << frac_bits));
   const long e =
       exp_field == 0 ? 1 - bias - frac_bits : static_cast<long>(exp_field) - bias - frac_bits;
-  mpfr_set_uj_2exp(r.get(), m, e, MPFR_RNDN);
-  if (sign) mpfr_neg(r.get(), r.get(), MPFR_RNDN);
-  *out = r.store();
+  *out = normal_value(sign != 0, m, e);
 }
 
 }  // namespace
@@ -220,10 +246,13 @@ void from_ieee(std::uint64_t sign, std::uint64_t exp_field, std::uint64_t frac, 
 extern "C" {
 
 void zt_x87_mpfr_from_i32(std::int32_t v, zt_x87* out) {
-  ExponentRange range;
-  Num r;
-  mpfr_set_si(r.get(), v, MPFR_RNDN);
-  *out = r.store();
+  if (v == 0) {
+    *out = {0, 0};
+    return;
+  }
+  const std::uint64_t magnitude =
+      v < 0 ? 0 - static_cast<std::uint64_t>(std::int64_t{v}) : static_cast<std::uint64_t>(v);
+  *out = normal_value(v < 0, magnitude, 0);
 }
 
 void zt_x87_mpfr_from_f32(std::uint32_t bits, zt_x87* out) {
@@ -244,16 +273,20 @@ std::uint64_t zt_x87_mpfr_to_f64(const zt_x87* pa) {
     // The store keeps the top of the payload and sets the quiet bit.
     return sign | kDblExpAllOnes | kDblQuietBit | ((a.signif >> 11) & kDblFracMask);
   }
-  ExponentRange range;
   Num x;
   x.load(a);
   Num d(kDblPrec);
-  // Round to 53 bits first (still in the wide range), then bring the result
-  // into the double range; the ternary value keeps this a single rounding.
-  int t = mpfr_set(d.get(), x.get(), MPFR_RNDN);
-  ExponentRange::set(kDblEmin, kDblEmax);
-  t = mpfr_check_range(d.get(), t, MPFR_RNDN);
-  mpfr_subnormalize(d.get(), t, MPFR_RNDN);
+  mpfr_set(d.get(), x.get(), MPFR_RNDN);
+  if (!normal_size(d.get(), kDblEmin, kDblEmax, kDblPrec)) {
+    // Round to 53 bits first (still in the wide range), then bring the
+    // result into the double range; the ternary value keeps this a single
+    // rounding.
+    ExponentRange range;
+    int t = mpfr_set(d.get(), x.get(), MPFR_RNDN);
+    ExponentRange::set(kDblEmin, kDblEmax);
+    t = mpfr_check_range(d.get(), t, MPFR_RNDN);
+    mpfr_subnormalize(d.get(), t, MPFR_RNDN);
+  }
   if (mpfr_inf_p(d.get())) return sign | kDblExpAllOnes;
   if (mpfr_zero_p(d.get())) return sign;
   const std::uint64_t m53 = d.signif() >> 11;
@@ -281,12 +314,9 @@ void zt_x87_mpfr_sqrt(const zt_x87* pa, zt_x87* out) {
     *out = quieted(a);
     return;
   }
-  ExponentRange range;
-  Num x, r;
+  Num x;
   x.load(a);
-  int t = mpfr_sqrt(r.get(), x.get(), MPFR_RNDN);
-  mpfr_subnormalize(r.get(), t, MPFR_RNDN);
-  *out = r.store();
+  *out = rounded([&](mpfr_ptr r) { return mpfr_sqrt(r, x.get(), MPFR_RNDN); });
 }
 
 std::int64_t zt_x87_mpfr_round(const zt_x87* a) {

@@ -8,7 +8,6 @@
 
 #include <cfloat>
 #include <cstdint>
-#include <cstring>
 
 #if !(defined(__x86_64__) || defined(__i386__))
 #error "the native extended backend needs an x87 unit; configure with ZT_X87_BACKEND=mpfr"
@@ -17,16 +16,17 @@ static_assert(LDBL_MANT_DIG == 64, "long double must be the x87 80-bit format");
 
 namespace zt::native {
 
+// One 10-byte load and store: both move the bits unchanged, whatever they
+// hold (a signalling NaN or an unnormal too), and the padding after the
+// ten bytes is left alone.
 inline long double load(const zt_x87* a) {
-  long double x = 0.0L;
-  std::memcpy(&x, a, 10);
+  long double x;
+  asm("fldt %1" : "=t"(x) : "m"(*a));
   return x;
 }
 
 inline void store(long double x, zt_x87* out) {
-  zt_x87 r{0, 0};
-  std::memcpy(&r, &x, 10);
-  *out = r;
+  asm("fstpt %0" : "=m"(*out) : "t"(x) : "st");
 }
 
 // Control word fields that decide results: precision (bits 8-9, 3 = 64 bits)

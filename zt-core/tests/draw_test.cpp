@@ -311,6 +311,11 @@ TEST_F(DrawTest, NumbersWave) {
 }
 
 TEST_F(DrawTest, LinesPlotOnePixelPerStepOfTheLongerAxis) {
+  const auto row_at = [](std::int32_t y) {
+    std::vector<Px> row;
+    for (std::int32_t x = 0; x < 320; ++x) row.push_back({x, y, 5});
+    return row;
+  };
   struct Case {
     std::int32_t x1, y1, x2, y2;
     std::vector<Px> expected;
@@ -329,11 +334,17 @@ TEST_F(DrawTest, LinesPlotOnePixelPerStepOfTheLongerAxis) {
       {0, 0, 10, 3, shallow},
       {7, 3, 7, 0, {{7, 0, 5}, {7, 1, 5}, {7, 2, 5}, {7, 3, 5}}},
       {0, 4, 3, 4, {{0, 4, 5}, {1, 4, 5}, {2, 4, 5}, {3, 4, 5}}},
+      // Level lines drawn leftward have the slope -0, which changes no y.
+      {3, 4, 0, 4, {{0, 4, 5}, {1, 4, 5}, {2, 4, 5}, {3, 4, 5}}},
+      {5, 0, 2, 0, {{2, 0, 5}, {3, 0, 5}, {4, 0, 5}, {5, 0, 5}}},
       // A diagonal has |m| = 1 and is drawn along y.
       {2, 2, 0, 4, {{2, 2, 5}, {1, 3, 5}, {0, 4, 5}}},
       // Off the frame nothing shows, and a line to a far point ends quickly.
       {-3, -3, 1, 1, {{0, 0, 5}, {1, 1, 5}}},
       {318, 239, 2000000000, 239, {{318, 239, 5}, {319, 239, 5}}},
+      // Spans beyond 32 bits: the slope 2 / (2^32 - 1), and x - min x from 2^31 on,
+      // so y = (2^31 + x) x m is just above 1 across the frame.
+      {INT32_MIN, 0, INT32_MAX, 2, row_at(1)},
   };
   for (const Case& c : cases) {
     MemoryHost h;

@@ -1,10 +1,12 @@
 #include "game.h"
 
+#include <time.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <iostream>
-#include <thread>
 
 #include "base_host.h"
 #include "bgm.h"
@@ -12,6 +14,7 @@
 #include "files.h"
 #include "formats/config.h"
 #include "layout.h"
+#include "renderer.h"
 
 namespace zt::game {
 
@@ -301,32 +304,56 @@ void App::present(SDL_Texture* texture) {
   auto* bytes = static_cast<std::uint8_t*>(memory);
   const std::vector<std::uint8_t>& pixels = *frame_pixels;
   // A picture of another size than the field is drawn where it overlaps it.
-  const std::int32_t w = std::clamp(frame_width, 0, 320);
-  const std::int32_t h = std::clamp(frame_height, 0, 240);
-  for (std::int32_t y = 0; y < 240; ++y) {
-    auto* row = reinterpret_cast<std::uint32_t*>(bytes + static_cast<std::ptrdiff_t>(y) * pitch);
-    for (std::int32_t x = 0; x < 320; ++x) {
-      const std::size_t i = static_cast<std::size_t>(y) * static_cast<std::size_t>(frame_width) +
-                            static_cast<std::size_t>(x);
-      row[x] = (y < h && x < w && i < pixels.size()) ? colour_table[pixels[i]] : 0;
-    }
+  const std::size_t w = static_cast<std::size_t>(std::clamp(frame_width, 0, 320));
+  const std::size_t h = static_cast<std::size_t>(std::clamp(frame_height, 0, 240));
+  const std::size_t stride = static_cast<std::size_t>(std::max(frame_width, 0));
+  for (std::size_t y = 0; y < 240; ++y) {
+    auto* row = reinterpret_cast<std::uint32_t*>(bytes + y * static_cast<std::size_t>(pitch));
+    const std::size_t first = y * stride;
+    const std::size_t n = y < h && first < pixels.size() ? std::min(w, pixels.size() - first) : 0;
+    for (std::size_t x = 0; x < n; ++x) row[x] = colour_table[pixels[first + x]];
+    std::fill(row + n, row + 320, 0u);
   }
   SDL_UnlockTexture(texture);
 }
 
+namespace {
+
+// Paints black what the field leaves of the window.
+void clear_around(SDL_Renderer* renderer, const WindowSize& size, const SDL_Rect& field) {
+  const int w = static_cast<int>(size.width);
+  const int h = static_cast<int>(size.height);
+  const int right = field.x + field.w;
+  const int bottom = field.y + field.h;
+  const SDL_Rect around[] = {{0, 0, w, field.y},
+                             {0, bottom, w, h - bottom},
+                             {0, field.y, field.x, field.h},
+                             {right, field.y, w - right, field.h}};
+  for (const SDL_Rect& r : around) {
+    if (r.w > 0 && r.h > 0) (void)SDL_RenderFillRect(renderer, &r);
+  }
+}
+
+}  // namespace
+
 void App::draw(SDL_Renderer* renderer, SDL_Texture* texture, SDL_Window* window) {
   new_frame = false;
   SDL_SetRenderDrawColor(renderer, 0, 0, 0, 255);
-  SDL_RenderClear(renderer);
   if (frame_pixels) {
+    // The picture covers the field: clearing under it as well would write
+    // every pixel of the window twice, which a software renderer feels.
+    const WindowSize size = window_size(window);
+    const SDL_Rect dst = field_rect(size);
+    clear_around(renderer, size, dst);
     if (!colour_table_valid || frame_palette != colour_table_palette) {
       colour_table = layout::rgb_lut(frame_palette);
       colour_table_valid = true;
       colour_table_palette = frame_palette;
     }
     present(texture);
-    const SDL_Rect dst = field_rect(window_size(window));
     (void)SDL_RenderCopy(renderer, texture, nullptr, &dst);
+  } else {
+    SDL_RenderClear(renderer);
   }
   SDL_RenderPresent(renderer);
 }
@@ -379,11 +406,18 @@ std::variant<std::unique_ptr<App>, std::string> create_app(
   return app;
 }
 
-void delay_precise(Clock::duration d) {
-  const Clock::time_point deadline = Clock::now() + d;
-  constexpr auto kSpin = std::chrono::microseconds(200);
-  if (d > kSpin) std::this_thread::sleep_for(d - kSpin);
-  while (Clock::now() < deadline) {
+void sleep_until(Clock::time_point deadline) {
+  const Clock::duration left = deadline - Clock::now();
+  if (left <= Clock::duration::zero()) return;
+  // The deadline as a reading of CLOCK_MONOTONIC, whatever epoch Clock has.
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  constexpr std::int64_t kBillion = 1'000'000'000;
+  const std::int64_t ns = std::int64_t{t.tv_sec} * kBillion + t.tv_nsec +
+                          std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+  t.tv_sec = static_cast<time_t>(ns / kBillion);
+  t.tv_nsec = static_cast<long>(ns % kBillion);
+  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &t, nullptr) == EINTR) {
   }
 }
 
@@ -411,7 +445,7 @@ void main_loop(SDL_Texture* texture, SDL_Renderer* renderer, App& app, SDL_Windo
     if (app.new_frame) app.draw(renderer, texture, window);
     if (!app.fast) {
       const Clock::time_point t = Clock::now();
-      if (t < app.next_step) delay_precise(std::min<Clock::duration>(app.next_step - t, kMaxSleep));
+      if (t < app.next_step) sleep_until(std::min(app.next_step, t + kMaxSleep));
     }
   }
 }
@@ -463,6 +497,11 @@ std::optional<std::string> run(const std::vector<std::string>& args) {
   }
   const fs::path data_dir = options::resolve_data_dir(opts.data_dir);
 
+  // Which renderer SDL would pick is asked in a child process made before
+  // SDL or any thread starts; it answers while the game loads.
+  std::optional<renderer::Probe> probe =
+      renderer::user_chose_renderer() ? std::nullopt : renderer::Probe::start();
+
   if (SDL_Init(0) != 0) return sdl_error("could not init SDL3: ");
   SdlLibrary sdl;
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
@@ -499,7 +538,9 @@ std::optional<std::string> run(const std::vector<std::string>& args) {
     fullscreen = true;
   }
 
-  std::unique_ptr<SDL_Renderer, SdlDeleter> renderer(SDL_CreateRenderer(window.get(), -1, 0));
+  std::optional<renderer::Picked> picked;
+  if (probe) picked = probe->result(kProbeTimeout);
+  std::unique_ptr<SDL_Renderer, SdlDeleter> renderer(renderer::create(window.get(), picked));
   if (!renderer) return sdl_error("could not create the renderer: ");
   std::unique_ptr<SDL_Texture, SdlDeleter> texture(SDL_CreateTexture(
       renderer.get(), SDL_PIXELFORMAT_XRGB8888, SDL_TEXTUREACCESS_STREAMING, 320, 240));

@@ -27,6 +27,9 @@ using Clock = std::chrono::steady_clock;
 inline constexpr std::chrono::milliseconds kStep{25};
 inline constexpr std::chrono::milliseconds kFastSlice{8};
 inline constexpr std::chrono::milliseconds kMaxSleep{2};
+// How long start-up waits for the renderer question; a first start of an
+// OpenGL driver from a cold disk can take a while.
+inline constexpr std::chrono::milliseconds kProbeTimeout{5000};
 
 // The settings snapshot of what the game holds now.
 options::SettingsSnapshot snapshot(const TGame& game);
@@ -94,8 +97,9 @@ std::variant<std::unique_ptr<App>, std::string> create_app(
     const options::Options& opts, const std::filesystem::path& data_dir,
     const std::optional<AudioSubsystem>& audio);
 
-// Sleeps until close to the deadline, then waits out the rest.
-void delay_precise(Clock::duration d);
+// Sleeps until the deadline without spinning: an absolute sleep on the
+// monotonic clock, which the kernel ends within tens of microseconds of it.
+void sleep_until(Clock::time_point deadline);
 
 // Runs the loop until the app's quit flag is set.
 void main_loop(SDL_Texture* texture, SDL_Renderer* renderer, App& app, SDL_Window* window,

@@ -219,8 +219,24 @@ TEST_F(AppTest, OnlyTheNewestPictureOfAStepIsKept) {
   EXPECT_NE(*app->frame_pixels, std::vector<std::uint8_t>(320 * 240, 9));
 }
 
-TEST_F(AppTest, DrawingScalesThePictureThroughTheColourTable) {
+// What a draw leaves on a 1000 x 700 window (field at scale 2, at 180, 110)
+// that was red before.
+std::vector<std::uint32_t> drawn(App& app, SDL_Window* window, SDL_Renderer* renderer,
+                                 SDL_Texture* texture) {
   SDL_SetWindowSize(window, 1000, 700);
+  SDL_SetRenderDrawColor(renderer, 255, 0, 0, 255);
+  SDL_RenderClear(renderer);
+  app.new_frame = true;
+  app.draw(renderer, texture, window);
+  std::vector<std::uint32_t> shown(1000 * 700);
+  EXPECT_EQ(
+      SDL_RenderReadPixels(renderer, nullptr, SDL_PIXELFORMAT_XRGB8888, shown.data(), 1000 * 4), 0)
+      << SDL_GetError();
+  for (std::uint32_t& p : shown) p &= 0xFFFFFF;
+  return shown;
+}
+
+TEST_F(AppTest, DrawingScalesThePictureThroughTheColourTable) {
   std::vector<std::uint8_t> pixels(320 * 240, 7);
   pixels[0] = 0;
   pixels[1] = 255;
@@ -233,25 +249,44 @@ TEST_F(AppTest, DrawingScalesThePictureThroughTheColourTable) {
   app->frame_width = 320;
   app->frame_height = 240;
   app->frame_palette = palette;
-  app->new_frame = true;
-  app->draw(renderer, texture, window);
+  const std::vector<std::uint32_t> shown = drawn(*app, window, renderer, texture);
   EXPECT_FALSE(app->new_frame);
   EXPECT_TRUE(app->colour_table_valid);
-
-  std::vector<std::uint32_t> shown(1000 * 700);
-  ASSERT_EQ(
-      SDL_RenderReadPixels(renderer, nullptr, SDL_PIXELFORMAT_XRGB8888, shown.data(), 1000 * 4), 0)
-      << SDL_GetError();
-  const auto at = [&](int x, int y) {
-    return shown[static_cast<std::size_t>(y) * 1000 + x] & 0xFFFFFF;
-  };
-  EXPECT_EQ(at(179, 110), 0u) << "outside the field stays black";
+  const auto at = [&](int x, int y) { return shown[static_cast<std::size_t>(y) * 1000 + x]; };
+  EXPECT_EQ(at(179, 110), 0u) << "outside the field turns black";
+  EXPECT_EQ(at(500, 109), 0u);
+  EXPECT_EQ(at(999, 699), 0u);
   EXPECT_EQ(at(180, 110), 0u);         // pixel 0: colour 0
   EXPECT_EQ(at(181, 111), 0u);         // still pixel 0 at scale 2
   EXPECT_EQ(at(182, 110), 0xFFFFFFu);  // pixel 1: colour 255
   EXPECT_EQ(at(184, 110), 0x123456u);  // pixel 2: colour 7
   EXPECT_EQ(at(180 + 639, 110 + 479), 0x123456u);
   EXPECT_EQ(at(180 + 640, 110 + 479), 0u);
+}
+
+TEST_F(AppTest, APictureOfAnotherSizeShowsWhereItOverlapsTheField) {
+  // Rows of 330 pixels: colour 1 in the first row, 2 in the second, which is
+  // cut short after 100 pixels; the picture has no third row.
+  std::vector<std::uint8_t> pixels(330 + 100, 2);
+  std::fill_n(pixels.begin(), 330, 1);
+  Palette palette{};
+  palette[1 * 4] = 0x11;
+  palette[2 * 4] = 0x22;
+  app->frame_pixels = pixels;
+  app->frame_width = 330;
+  app->frame_height = 3;
+  app->frame_palette = palette;
+  const std::vector<std::uint32_t> shown = drawn(*app, window, renderer, texture);
+  const auto field = [&](int x, int y) {
+    return shown[static_cast<std::size_t>(110 + 2 * y) * 1000 + 180 + 2 * x];
+  };
+  EXPECT_EQ(field(0, 0), 0x110000u);
+  EXPECT_EQ(field(319, 0), 0x110000u);
+  EXPECT_EQ(field(0, 1), 0x220000u) << "the second row starts 330 pixels on";
+  EXPECT_EQ(field(99, 1), 0x220000u);
+  EXPECT_EQ(field(100, 1), 0u) << "where the pixels end the field is black";
+  EXPECT_EQ(field(0, 2), 0u);
+  EXPECT_EQ(field(319, 239), 0u);
 }
 
 TEST_F(AppTest, AGameErrorIsShownAndEndsTheLoop) {
@@ -290,6 +325,15 @@ TEST_F(AppTest, ConfinementFollowsTheOptionFocusAndState) {
   app->game.set_state(kStatePause, app->host);
   app->apply_cursor_grab(window, false);
   EXPECT_FALSE(app->grabbed) << "leaving the play releases the pointer";
+}
+
+TEST(SleepUntil, NeverWakesBeforeTheDeadlineAndIgnoresOneThatHasPassed) {
+  for (const auto ahead : {std::chrono::microseconds(-500), std::chrono::microseconds(0),
+                           std::chrono::microseconds(300), std::chrono::microseconds(2000)}) {
+    const Clock::time_point deadline = Clock::now() + ahead;
+    sleep_until(deadline);
+    EXPECT_GE(Clock::now(), deadline) << ahead.count() << " us ahead";
+  }
 }
 
 TEST(LocalDatetime, RoundsTheOffsetToWholeMinutesWithARealFloor) {

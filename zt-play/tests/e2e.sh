@@ -85,6 +85,15 @@ wid=$(timeout 15 xdotool search --sync --name '^Zentropolium$' | head -1)
 [ -n "$wid" ] || { echo "FAIL: no window"; cat "$work/err"; exit 1; }
 xdotool windowfocus --sync "$wid" 2>/dev/null
 
+# FluidSynth's OpenMP workers wait passively unless the user chose a policy.
+omp_policy() { tr '\0' '\n' <"/proc/$pid/environ" | sed -n 's/^OMP_WAIT_POLICY=//p'; }
+[ "$(omp_policy)" = passive ] && pass "OpenMP workers wait passively" \
+  || fail "OMP_WAIT_POLICY is '$(omp_policy)'"
+# Started again for it, the process keeps its name.
+name=$(basename "$exe" | cut -c1-15)
+[ "$(cat /proc/$pid/comm)" = "$name" ] && pass "the process is named $name" \
+  || fail "the process is named $(cat /proc/$pid/comm)"
+
 geometry=$(xwininfo -id "$wid" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}')
 [ "$geometry" = 960x720 ] && pass "window 960x720" || fail "window is $geometry"
 
@@ -177,7 +186,9 @@ end_on_logo
 
 # Without a window manager the window keeps its size in full screen, but full
 # screen always confines the pointer, which shows that F11 switched.
-start_small
+OMP_WAIT_POLICY=active start_small
+[ "$(omp_policy)" = active ] && pass "the user's OpenMP wait policy is kept" \
+  || fail "OMP_WAIT_POLICY is '$(omp_policy)', not the user's"
 pointer_confined && fail "pointer confined with --confine off" || pass "windowed: pointer free"
 press_key F11
 sleep 0.5
@@ -186,6 +197,46 @@ press_key F11
 sleep 0.5
 pointer_confined && fail "F11 again: still confined" || pass "F11 again: windowed, pointer free"
 end_on_logo
+
+# The renderer. Under Xvfb the OpenGL that SDL finds is llvmpipe, a rasteriser
+# on the CPU, so the program draws with SDL's software renderer; SDL's
+# render-driver hint still picks OpenGL. The hook library (ZT_PRESENT_HOOK)
+# logs the renderer and holds the window at its 240th picture, a title menu
+# frame that only the steps decide, so the two windows must match exactly.
+hold_picture() {  # hold_picture NAME [VAR=VALUE...]: the picture in NAME.png, the renderer in $shown_by
+  local name=$1 log=$work/$1.log
+  shift
+  : >"$log"
+  xdotool mousemove 1270 1015  # off the window: the title menu puts the pointer on its first row
+  env "$@" LD_PRELOAD="$ZT_PRESENT_HOOK" ZT_PRESENT_LOG="$log" ZT_PRESENT_FREEZE=240 \
+    ASAN_OPTIONS="$ASAN_OPTIONS:verify_asan_link_order=0" \
+    "$exe" --data-dir="$work/data" >"$work/out3" 2>>"$work/err3" &
+  pid=$!
+  wid=$(timeout 15 xdotool search --sync --name '^Zentropolium$' | head -1)
+  for _ in $(seq 200); do grep -q "^$pid frozen" "$log" && break; sleep 0.1; done
+  sleep 0.3
+  import -window "$wid" "$work/$name.png"
+  shown_by=$(awk -v p="$pid" '$1 == p && $2 == "renderer" { sub(/^[0-9]+ renderer /, ""); print }' "$log")
+  grep -q "^$pid frozen" "$log" || shown_by="(never reached picture 240) $shown_by"
+  kill "$pid" 2>/dev/null
+  wait "$pid" 2>/dev/null
+  pid=
+}
+if [ -n "${ZT_PRESENT_HOOK:-}" ]; then
+  hold_picture chosen
+  [ "$shown_by" = software ] && pass "on llvmpipe the software renderer draws" \
+    || fail "renderer on llvmpipe: $shown_by"
+  hold_picture hinted SDL_RENDER_DRIVER=opengl
+  case "$shown_by" in
+    opengl*) pass "SDL's render-driver hint is honoured: $shown_by" ;;
+    *) fail "with SDL_RENDER_DRIVER=opengl the renderer is $shown_by" ;;
+  esac
+  colours=$(convert "$work/chosen.png" -format %k info:)
+  n=$(compare -metric AE "$work/chosen.png" "$work/hinted.png" null: 2>&1 | cut -d' ' -f1)
+  [ "$n" = 0 ] && [ "$colours" -gt 16 ] \
+    && pass "both renderers show the same picture ($colours colours)" \
+    || fail "the renderers' pictures differ in $n pixels ($colours colours)"
+fi
 
 # A recorded play: NEW GAME records into slot 1 with AutoSaveAt1 on, the hand
 # moves, Shift runs the rest of the play fast until it ends; then the core's
@@ -235,7 +286,7 @@ fi
 # A start-up error shows its box; a key dismisses it and the status stays 2.
 # The path is long enough that an unbroken line would be wider than the screen.
 long="$work/$(printf 'a-long-folder-name-%02d/' $(seq 40))data"
-"$exe" --data-dir="$long" >"$work/out3" 2>"$work/err3" &
+"$exe" --data-dir="$long" >"$work/out5" 2>"$work/err5" &
 pid=$!
 box=
 for _ in $(seq 200); do
@@ -259,14 +310,14 @@ else
   wait "$pid"
   rc=$?
   [ $rc -eq 2 ] && pass "start-up error ends with status 2 after its box" || fail "status $rc after the box"
-  grep -qxF "error: $long/images.qda not found" "$work/err3" \
-    && pass "standard error keeps the whole path" || fail "stderr: $(cat "$work/err3")"
+  grep -qxF "error: $long/images.qda not found" "$work/err5" \
+    && pass "standard error keeps the whole path" || fail "stderr: $(cat "$work/err5")"
 fi
 pid=
 
 # A start without a chosen audio driver: whatever SDL finds or does not find,
 # only the program's own one-line messages reach standard error.
-env -u SDL_AUDIODRIVER "$exe" --data-dir="$work/data" --window=1 >"$work/out4" 2>"$work/err4" &
+env -u SDL_AUDIODRIVER "$exe" --data-dir="$work/data" --window=1 >"$work/out6" 2>"$work/err6" &
 pid=$!
 wid=$(timeout 15 xdotool search --sync --name '^Zentropolium$' | head -1)
 if [ -n "$wid" ]; then
@@ -276,11 +327,11 @@ if [ -n "$wid" ]; then
 else
   fail "no window without an audio driver"
 fi
-if grep -q '^ALSA lib' "$work/err4"; then
-  fail "ALSA printed its own lines: $(grep -c '^ALSA lib' "$work/err4")"
+if grep -q '^ALSA lib' "$work/err6"; then
+  fail "ALSA printed its own lines: $(grep -c '^ALSA lib' "$work/err6")"
 else
-  pass "no ALSA lib line on standard error ($(grep -c '^sfx: ' "$work/err4") sfx line)"
+  pass "no ALSA lib line on standard error ($(grep -c '^sfx: ' "$work/err6") sfx line)"
 fi
 
-[ $failures -eq 0 ] || { echo "--- stderr"; cat "$work/err" "$work/err2" "$work/err3" "$work/err4"; }
+[ $failures -eq 0 ] || { echo "--- stderr"; cat "$work/err" "$work/err2" "$work/err3" "$work/err5" "$work/err6" 2>/dev/null; }
 exit $((failures > 0))

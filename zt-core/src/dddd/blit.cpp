@@ -226,12 +226,22 @@ void index_copy(const Surface& src, std::int32_t sx, std::int32_t sy, std::int32
       continue;
     }
     const std::uint8_t* from = row_ptr(src, 0, row);
-    for (std::size_t i = 0; i < cols.size(); ++i) {
-      const std::int32_t col = cols[i];
-      if (col < 0) continue;
-      const std::uint8_t p = from[col];
-      if (keyed && p == key) continue;
-      to[i] = p;
+    const std::size_t n = cols.size();
+    if (all_inside && keyed) {
+      for (std::size_t i = 0; i < n; ++i) {
+        const std::uint8_t p = from[cols[i]];
+        if (p != key) to[i] = p;
+      }
+    } else if (all_inside) {
+      for (std::size_t i = 0; i < n; ++i) to[i] = from[cols[i]];
+    } else {
+      for (std::size_t i = 0; i < n; ++i) {
+        const std::int32_t col = cols[i];
+        if (col < 0) continue;
+        const std::uint8_t p = from[col];
+        if (keyed && p == key) continue;
+        to[i] = p;
+      }
     }
     last_to = to;
     last_row = row;

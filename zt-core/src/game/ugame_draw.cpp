@@ -203,23 +203,31 @@ void TGame::draw_line(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::in
   }
   const double m =
       (x87_from_i64(std::int64_t{y2} - y1) / x87_from_i64(std::int64_t{x2} - x1)).to_f64();
-  if (xd(m) < xi(1) && xd(m) > xi(-1)) {
+  const X87 slope = xd(m);
+  if (slope < xi(1) && slope > xi(-1)) {
     const std::int32_t min_x = std::min(x1, x2);
     const std::int32_t y0 = x1 < x2 ? y1 : y2;
     const std::int32_t lo = std::max(min_x, 0);
     const std::int32_t hi = std::min(std::max(x1, x2), f.width - 1);
+    if (m == 0.0) {
+      // A level line: (x - min x) x (+-0) + y0 is y0 exactly.
+      for (std::int32_t x = lo; x <= hi; ++x) host.dd_plot(kFrame, x, y0, colour);
+      return;
+    }
+    const X87 start = xi(y0);
     for (std::int32_t x = lo; x <= hi; ++x) {
-      const X87 y = x87_from_i64(std::int64_t{x} - min_x) * xd(m) + xi(y0);
+      const X87 y = x87_from_i64(std::int64_t{x} - min_x) * slope + start;
       host.dd_plot(kFrame, x, round_of(y), colour);
     }
   } else {
-    const double mi = (xd(1.0) / xd(m)).to_f64();
+    const X87 inverse = xd((xd(1.0) / slope).to_f64());
     const std::int32_t min_y = std::min(y1, y2);
     const std::int32_t x0 = y1 < y2 ? x1 : x2;
     const std::int32_t lo = std::max(min_y, 0);
     const std::int32_t hi = std::min(std::max(y1, y2), f.height - 1);
+    const X87 start = xi(x0);
     for (std::int32_t y = lo; y <= hi; ++y) {
-      const X87 x = x87_from_i64(std::int64_t{y} - min_y) * xd(mi) + xi(x0);
+      const X87 x = x87_from_i64(std::int64_t{y} - min_y) * inverse + start;
       host.dd_plot(kFrame, round_of(x), y, colour);
     }
   }
