@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 
+#include "formats/ascii.h"
 #include "formats/qda.h"
 
 namespace zt::tools {
@@ -148,16 +149,6 @@ class BlockEncoder {
   std::vector<std::uint16_t> counts_ = std::vector<std::uint16_t>(65536);
 };
 
-char ascii_lower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string folded(std::string_view name) {
-  std::string s(name);
-  std::transform(s.begin(), s.end(), s.begin(), ascii_lower);
-  return s;
-}
-
 std::string quoted(std::string_view name) {
   return "\"" + std::string(name) + "\"";
 }
@@ -205,7 +196,7 @@ std::variant<std::vector<std::uint8_t>, QdaWriteError> write_qda(std::span<const
       return QdaWriteError{"member name " + quoted(m.name) + " is not valid UTF-8"};
     }
     if (m.data.empty()) return QdaWriteError{"member " + quoted(m.name) + " is empty"};
-    std::string key = folded(m.name);
+    std::string key = ascii_lower(m.name);
     if (std::find(seen.begin(), seen.end(), key) != seen.end()) {
       return QdaWriteError{"member name " + quoted(m.name) +
                            " is used twice (names are compared without regard to case)"};

@@ -94,12 +94,6 @@ struct Tally {
   std::string ended = "unfinished";
 };
 
-std::int32_t hits(const PlayFields& p) {
-  std::int32_t n = 0;
-  for (const std::int32_t d : p.destroyed) n += d;
-  return n;
-}
-
 // Everything two runs of the same play must agree on; the hashes come last.
 std::string report(std::string_view name, const TGame& game, const Tally& t) {
   const PlayFields& p = game.play();
@@ -125,7 +119,7 @@ std::string summary(std::string_view name, const TGame& game, const Tally& t) {
   };
   std::ostringstream out;
   out << name << ": frames " << t.hashes.size() - t.menu_frames << ", play frames " << p.play_frame
-      << ", hits " << hits(p) << ", judgements";
+      << ", hits " << p.destroyed_total() << ", judgements";
   for (const std::int32_t d : p.destroyed) out << ' ' << d;
   out << ", max combo " << p.max_combo << ", score " << p.score << ", gravity flips " << t.flips
       << ", cut warnings " << heard("cutwarn") << ", bounces " << heard("bound")
@@ -291,7 +285,8 @@ class HandTrace {
     add({Frame::end().x, Frame::end().y});
     const PlayFields& f = game.play();
     const auto h =
-        make_rec_header(date, game.player_name(), {f.score, f.max_combo, hits(f)}).encode();
+        make_rec_header(date, game.player_name(), {f.score, f.max_combo, f.destroyed_total()})
+            .encode();
     Bytes out(h.begin(), h.end());
     out.insert(out.end(), frames_.begin(), frames_.end());
     return out;

@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "formats/ascii.h"
+
 namespace zt::win {
 
 namespace {
@@ -39,10 +41,6 @@ class LibraryCalls final : public KbgmCalls {
   std::int32_t free_song(std::int32_t handle) override { return KBGMFree(handle); }
   std::int32_t close() override { return KBGMClose(); }
 };
-
-char ascii_lower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 bool name_less(const std::string& a, const std::string& b) {
   return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {

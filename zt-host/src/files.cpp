@@ -34,18 +34,6 @@ bool make_directories(const std::filesystem::path& p) {
   return errno == EEXIST && stat_is_directory(p);
 }
 
-bool write_all(int fd, std::span<const std::uint8_t> bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n == 0) errno = EIO;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 std::error_code last_error() {
   return {errno, std::generic_category()};
 }
@@ -84,6 +72,18 @@ std::optional<std::vector<std::uint8_t>> read_exactly(int fd, std::size_t length
 }
 
 }  // namespace
+
+bool write_all(int fd, std::span<const std::uint8_t> bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0) errno = EIO;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
 
 UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
   if (this != &other) {

@@ -17,6 +17,10 @@
 
 namespace zt {
 
+// Writes every byte, going on after interrupted and partial writes; false
+// (errno set) when the descriptor takes no more.
+bool write_all(int fd, std::span<const std::uint8_t> bytes);
+
 // An open file descriptor, closed when dropped.
 class UniqueFd {
  public:

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "alsa_quiet.h"
+#include "formats/ascii.h"
 #include "formats/qda.h"
 
 namespace zt {
@@ -305,14 +306,6 @@ std::variant<std::vector<std::uint8_t>, std::string> read_file_bytes(
   const int error = errno;
   std::fclose(f);
   if (failed) return std::string(std::strerror(error));
-  return out;
-}
-
-std::string ascii_lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
   return out;
 }
 

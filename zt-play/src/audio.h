@@ -182,7 +182,5 @@ class SfxBackend final : public Sfx {
   bool enabled_ = true;
 };
 
-// ASCII letters A to Z lowered; other bytes as they are.
-std::string ascii_lower(std::string_view s);
 
 }  // namespace zt

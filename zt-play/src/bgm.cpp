@@ -4,6 +4,7 @@
 #include <iostream>
 #include <system_error>
 
+#include "formats/ascii.h"
 #include "synth.h"
 
 namespace zt {

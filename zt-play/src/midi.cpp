@@ -9,6 +9,7 @@
 
 #include "alsa_quiet.h"
 #include "audio.h"
+#include "formats/ascii.h"
 #include "formats/midifile.h"
 
 namespace zt {

@@ -9,7 +9,8 @@
 
 #include <cerrno>
 
-#include "audio.h"  // ascii_lower
+#include "files.h"  // write_all
+#include "formats/ascii.h"
 
 namespace zt::renderer {
 
@@ -43,13 +44,7 @@ namespace {
       }
     }
   }
-  std::string_view rest = text;
-  while (!rest.empty()) {
-    const ssize_t n = write(fd, rest.data(), rest.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    rest.remove_prefix(static_cast<std::size_t>(n));
-  }
+  (void)write_all(fd, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
   _exit(0);
 }
 

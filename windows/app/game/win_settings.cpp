@@ -234,9 +234,7 @@ WinConfig ReadSettings(const std::string& path) {
     if (read_bool(path, kGame, f.key, f.default_on)) c.flags |= f.bit;
   }
   std::string name = read_string(path, kGame, "LastPlayerName").substr(0, 9);
-  for (char& ch : name) {
-    if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
-  }
+  for (char& ch : name) ch = ascii_upper(ch);
   c.last_player_name = latin1_to_utf8(name);
   c.set_num_of_fragments(read_int(path, kGame, "NumOfFragments", 20));
   c.set_score_digits(read_int(path, kGame, "ScoreNumOfDigits", 12));

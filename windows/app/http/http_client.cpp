@@ -7,6 +7,8 @@
 #include <charconv>
 #include <cstring>
 
+#include "formats/ascii.h"
+
 namespace zt::win::http {
 
 namespace {
@@ -16,16 +18,6 @@ constexpr char kHex[] = "0123456789ABCDEF";
 bool needs_escape(unsigned char c) {
   if (c < 33 || c > 128) return true;
   return std::strchr("#%*<>[]", c) != nullptr;
-}
-
-char ascii_lower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool iequals(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return ascii_lower(x) == ascii_lower(y);
-         });
 }
 
 std::string_view trim(std::string_view s) {
@@ -195,7 +187,7 @@ Reply parse_reply(std::string_view bytes) {
     pos = end;
     const std::size_t colon = line.find(':');
     if (colon == std::string_view::npos ||
-        !iequals(trim(line.substr(0, colon)), "Content-Length")) {
+        !same_text(trim(line.substr(0, colon)), "Content-Length")) {
       continue;
     }
     const std::string_view value = trim(line.substr(colon + 1));

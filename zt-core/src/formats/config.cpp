@@ -92,19 +92,6 @@ std::size_t trailing_space_len(std::string_view s) {
   return 0;
 }
 
-char ascii_lower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-char ascii_upper(char c) {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-std::string lower_ascii(std::string_view s) {
-  std::string r(s);
-  for (char& c : r) c = ascii_lower(c);
-  return r;
-}
-
 bool is_section_header(std::string_view trimmed) {
   return trimmed.size() >= 2 && trimmed.front() == '[' && trimmed.back() == ']';
 }
@@ -196,7 +183,7 @@ bool beyond_double_range(std::string_view s) {
 }
 
 bool contains_ci(std::string_view hay, std::string_view needle) {
-  return lower_ascii(hay).find(needle) != std::string::npos;
+  return ascii_lower(hay).find(needle) != std::string::npos;
 }
 
 double physics_value(double base, double factor) {
@@ -285,7 +272,7 @@ std::int32_t int_val(std::string_view text, std::int32_t def) {
 }
 
 bool bool_val(std::string_view text, bool def) {
-  const std::string t = lower_ascii(trim_ws(text));
+  const std::string t = ascii_lower(trim_ws(text));
   if (t.empty()) return def;
   if (t == "1" || t == "on" || t == "yes" || t == "true") return true;
   if (t == "0" || t == "no" || t == "off" || t == "false") return false;
@@ -308,14 +295,6 @@ double float_val(std::string_view text) {
   }
   if (r.ec != std::errc() || r.ptr != digits.data() + digits.size()) return 1.0;
   return v;
-}
-
-bool same_text(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (ascii_lower(a[i]) != ascii_lower(b[i])) return false;
-  }
-  return true;
 }
 
 std::string copy_upper9(std::string_view text) {
@@ -425,8 +404,7 @@ std::string save_config(std::optional<std::string_view> current, std::uint8_t fl
   std::vector<std::string> lines;
   if (current) lines = split_lines(*current);
 
-  for (const FlagSetting& f : kFlagSettings)
-    set_ini_key(lines, f.key, (flags & f.bit) ? "1" : "0");
+  for (const FlagSetting& f : kFlagSettings) set_ini_key(lines, f.key, (flags & f.bit) ? "1" : "0");
   set_ini_key(lines, "LastPlayerName", copy_upper9(last_player_name));
   set_ini_key(lines, "NumOfFragments", std::to_string(fragments));
   set_ini_key(lines, "ScoreNumOfDigits", std::to_string(score_digits));

@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "formats/ascii.h"  // same_text
+
 namespace zt {
 
 // Bits of TConfig::flags.
@@ -98,9 +100,9 @@ struct TConfig {
   std::int32_t highest_rank = 0;  // index into kRankTitles
   bool experiment = false;        // scores of such plays are not ranked
 
-  void set_score_digits(std::int32_t value);  // clamped to 4..20
+  void set_score_digits(std::int32_t value);      // clamped to 4..20
   void set_num_of_fragments(std::int32_t value);  // clamped to +-kMaxFragmentsFactor
-  void set_highest_rank(std::int32_t value);  // clamped to 0..19
+  void set_highest_rank(std::int32_t value);      // clamped to 0..19
 
   bool operator==(const TConfig&) const = default;
 };
@@ -145,8 +147,6 @@ bool bool_val(std::string_view text, bool def);
 // "nan" anywhere, and a magnitude beyond the double range give 1.0; a
 // magnitude below it gives zero of the number's sign.
 double float_val(std::string_view text);
-// Equal bytes once ASCII letters are folded to lower case.
-bool same_text(std::string_view a, std::string_view b);
 // The first 9 bytes, ASCII letters upper-cased; a character cut at the 9th
 // byte, and any other invalid UTF-8, becomes U+FFFD.
 std::string copy_upper9(std::string_view text);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "formats/ascii.h"
+
 namespace zt {
 namespace {
 
@@ -13,16 +15,6 @@ std::uint32_t read_u32(std::span<const std::uint8_t> b, std::size_t at) {
 
 std::int32_t read_i32(std::span<const std::uint8_t> b, std::size_t at) {
   return static_cast<std::int32_t>(read_u32(b, at));
-}
-
-char ascii_lower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool same_name(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return ascii_lower(x) == ascii_lower(y);
-         });
 }
 
 // One block's pair table: left[c] == c marks a literal.
@@ -204,7 +196,7 @@ QdaArchive QdaArchive::parse(std::vector<std::uint8_t> bytes) {
 
 std::optional<std::vector<std::uint8_t>> QdaArchive::load_member(std::string_view name) const {
   const auto it = std::find_if(entries_.begin(), entries_.end(),
-                               [&](const QdaEntry& e) { return same_name(e.name, name); });
+                               [&](const QdaEntry& e) { return same_text(e.name, name); });
   if (it == entries_.end()) return std::nullopt;
   const QdaEntry& e = *it;
   if (e.stored_size == 0 ||

@@ -127,6 +127,13 @@ struct PlayFields {
   bool replaying = false;
   double gravity = 0.0;  // the gravity changer flips its sign
   double collision_constant = 0.0;
+
+  // Every target hit, whatever its judgement.
+  std::int32_t destroyed_total() const {
+    std::int32_t n = 0;
+    for (const std::int32_t d : destroyed) n += d;
+    return n;
+  }
 };
 
 class TGame {

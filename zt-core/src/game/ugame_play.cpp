@@ -263,10 +263,9 @@ std::optional<GameError> TGame::end_play(Host& host) {
     if (failed) {
       recorder_.close(io);  // the slot keeps its old replay
     } else {
-      std::int32_t destroyed = 0;
-      for (const std::int32_t d : play_.destroyed) destroyed += d;
-      const RecHeaderRaw h = make_rec_header(host.now_datetime(), player_name_,
-                                             {play_.score, play_.max_combo, destroyed});
+      const RecHeaderRaw h =
+          make_rec_header(host.now_datetime(), player_name_,
+                          {play_.score, play_.max_combo, play_.destroyed_total()});
       if (recorder_.finish_record(h, io)) return GameError::Recording;
     }
   } else if (recorder_.state() == RecState::Playing) {
@@ -299,11 +298,9 @@ void TGame::draw_result(std::int32_t n, std::int32_t rank, Host& host) {
   }
 
   if (n > 70) {
-    std::int32_t destroyed = 0;
-    for (const std::int32_t d : play_.destroyed) destroyed += d;
     draw_number(270, 50, kAlignRight, n, true, play_.score, host);
     draw_text(std::to_string(play_.max_combo), 270, 70, kAlignRight, 0, true, n, host);
-    draw_text(std::to_string(destroyed), 270, 85, kAlignRight, 0, true, n, host);
+    draw_text(std::to_string(play_.destroyed_total()), 270, 85, kAlignRight, 0, true, n, host);
     for (std::int32_t i = 0; i < 5; ++i) {
       host.dd_blit_rect_to(kFrame, sheet_id(kSheetJudge), 0, kJudgeH * i, kJudgeW, kJudgeH,
                            50 + 45 * i, 105, 40, 20, true);

@@ -1,20 +1,11 @@
 #include "game/umidi.h"
 
+#include "formats/ascii.h"
+
 namespace zt {
-namespace {
-
-char ascii_lower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-}  // namespace
 
 bool bgm_same_name(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (ascii_lower(a[i]) != ascii_lower(b[i])) return false;
-  }
-  return true;
+  return same_text(a, b);
 }
 
 std::int32_t TBgm::zt_bgm_get_midi(std::string_view name) const {
