@@ -66,6 +66,11 @@ for tool in xdotool xwininfo import compare convert; do
 done
 
 # Presses held for a few game steps, as a person would.
+# ended_within TENTHS: whether the program ($pid) ends within so many tenths of a second.
+ended_within() {
+  for _ in $(seq "$1"); do kill -0 "$pid" 2>/dev/null || return 0; sleep 0.1; done
+  ! kill -0 "$pid" 2>/dev/null
+}
 press_key() { xdotool keydown --window "$wid" "$1"; sleep 0.1; xdotool keyup --window "$wid" "$1"; }
 click_at() {
   xdotool mousemove --window "$wid" "$1" "$2"; sleep 0.15
@@ -130,8 +135,7 @@ sleep 1
 
 # One Esc on the title menu leads to the exit screen, whose 41st frame ends the program.
 press_key Escape
-for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-if kill -0 "$pid" 2>/dev/null; then
+if ! ended_within 50; then
   fail "still running after Esc on the title menu"
 else
   wait "$pid"
@@ -169,8 +173,7 @@ start_small() {
 # Esc on the logo ends the program at once.
 end_on_logo() {
   press_key Escape
-  for _ in $(seq 30); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-  if kill -0 "$pid" 2>/dev/null; then
+  if ! ended_within 30; then
     fail "Esc on the logo did not end the program"
   else
     wait "$pid" && pass "Esc on the logo ends with status 0" || fail "status $? after Esc on the logo"
@@ -303,8 +306,7 @@ if [ -n "$box" ]; then
 else
   fail "no error box"
 fi
-for _ in $(seq 30); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-if kill -0 "$pid" 2>/dev/null; then
+if ! ended_within 30; then
   fail "still running after the box was dismissed"
 else
   wait "$pid"
