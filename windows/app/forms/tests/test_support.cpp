@@ -7,6 +7,7 @@
 
 #include "dialog_driver.h"
 #include "message_window.h"
+#include "remove_tree.h"
 
 namespace zt::win::test {
 
@@ -24,13 +25,7 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
-  std::wstring from = path_;
-  from.push_back(L'\0');
-  SHFILEOPSTRUCTW op{};
-  op.wFunc = FO_DELETE;
-  op.pFrom = from.c_str();
-  op.fFlags = FOF_NO_UI;
-  SHFileOperationW(&op);
+  remove_tree(path_);
 }
 
 std::string read_bytes(const std::wstring& path) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "../remove_tree.h"
 #include "exe_dir.h"
 
 namespace zt::win {
@@ -71,13 +72,7 @@ class Zentro {
       CloseHandle(pi_.hThread);
       CloseHandle(pi_.hProcess);
     }
-    std::wstring from = dir_;
-    from.push_back(L'\0');
-    SHFILEOPSTRUCTW op{};
-    op.wFunc = FO_DELETE;
-    op.pFrom = from.c_str();
-    op.fFlags = FOF_NO_UI;
-    SHFileOperationW(&op);
+    test::remove_tree(dir_);
   }
   Zentro(const Zentro&) = delete;
   Zentro& operator=(const Zentro&) = delete;
