@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "../remove_tree.h"
 #include "exe_dir.h"
+#include "remove_tree.h"
 
 namespace zt::win {
 namespace {
