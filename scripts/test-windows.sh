@@ -57,12 +57,12 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   sleep 3
   import -window root "$1/screenshot-640x480.png" || rc=1
   wait $shown || rc=1
-  # The score editor with its table, then its question to save: each
-  # picture when the test announces it.
+  # The score editor with its table, its question to save, then the ranking
+  # sender: each picture when the test announces it.
   ZT_PICTURE_DIR=$(winepath -w "$1") wine "$1/app/zt-forms-tests.exe" \
     --gtest_filter=FormPictures.* </dev/null >/dev/null 2>&1 &
   pictures=$!
-  for name in score-editor message-box; do
+  for name in score-editor message-box sender; do
     for i in $(seq 1 100); do [ -f "$1/$name.ready" ] && break; sleep 0.2; done
     sleep 0.5
     import -window root "$1/screenshot-$name.png" || rc=1

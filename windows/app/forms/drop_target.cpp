@@ -231,9 +231,32 @@ HRESULT STDMETHODCALLTYPE TDropTarget::Drop(IDataObject*, DWORD key_state, POINT
   } else {
     *effect = DROPEFFECT_NONE;
   }
+  ReportPerformedEffect(*effect & ~kScrollBit);
   ClearData();
   ReleaseData();
   return S_OK;
+}
+
+// The shell's file drag deletes its originals after a move unless the target
+// says here that nothing is left for it to do (DROPEFFECT_NONE).
+void TDropTarget::ReportPerformedEffect(DWORD effect) {
+  static const auto format =
+      static_cast<CLIPFORMAT>(RegisterClipboardFormatW(L"Performed DropEffect"));
+  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, sizeof effect);
+  if (block == nullptr) return;
+  void* p = GlobalLock(block);
+  if (p == nullptr) {
+    GlobalFree(block);
+    return;
+  }
+  std::memcpy(p, &effect, sizeof effect);
+  GlobalUnlock(block);
+  FORMATETC f{format, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+  STGMEDIUM medium{};
+  medium.tymed = TYMED_HGLOBAL;
+  medium.hGlobal = block;
+  // Taken over by the data object only when it accepts it.
+  if (FAILED(data_object_->SetData(&f, &medium, TRUE))) GlobalFree(block);
 }
 
 DWORD TDropTarget::ChooseDropEffect(TShiftState shift, POINT point, DWORD allowed) {

@@ -102,6 +102,7 @@ class TDropTarget : public TInterfacedComponent, public IDropTarget {
   POINT ToClient(POINTL pt) const;
   void ReleaseData();
   void HideImage();
+  void ReportPerformedEffect(DWORD effect);
 
   TControl* control_ = nullptr;
   IDataObject* data_object_ = nullptr;

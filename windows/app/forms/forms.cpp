@@ -228,12 +228,48 @@ void TButton::Command(WORD code) {
 }
 
 TLabel::TLabel(TForm& form, std::wstring name, const std::wstring& caption, int l, int t, int w,
-               int h, DWORD style)
-    : TControl(form, std::move(name)) {
+               int h, DWORD style, bool underline)
+    : TControl(form, std::move(name)), align_(style & SS_TYPEMASK) {
+  if (underline) style = (style & ~SS_TYPEMASK) | SS_OWNERDRAW;
   CreateHandle(WC_STATICW, caption, style | SS_NOTIFY, 0, l, t, w, h);
 }
 void TLabel::Command(WORD code) {
   if (code == STN_CLICKED && OnClick) OnClick();
+}
+
+// The font's own underline lies below a one-line label of the font's height,
+// out of sight: the label draws the line on its last row instead.
+void TLabel::DrawItem(const DRAWITEMSTRUCT& d) {
+  HDC dc = d.hDC;
+  RECT r = d.rcItem;
+  // The form's colours for labels, as a plain static would ask for them.
+  auto* background = reinterpret_cast<HBRUSH>(SendMessageW(GetParent(Handle()), WM_CTLCOLORSTATIC,
+                                                           reinterpret_cast<WPARAM>(dc),
+                                                           reinterpret_cast<LPARAM>(Handle())));
+  if (background) FillRect(dc, &r, background);
+  const UINT align = align_ == SS_RIGHT ? DT_RIGHT : align_ == SS_CENTER ? DT_CENTER : DT_LEFT;
+  const std::wstring text = Text();
+  HGDIOBJ old = SelectObject(dc, form_font());
+  SetBkMode(dc, TRANSPARENT);
+  // Up by the font's internal leading, so that the glyphs' own box fills the
+  // label and descenders keep a row above the line.
+  TEXTMETRICW tm{};
+  GetTextMetricsW(dc, &tm);
+  RECT text_box = r;
+  text_box.top -= tm.tmInternalLeading;
+  DrawTextW(dc, text.c_str(), -1, &text_box, align | DT_SINGLELINE);
+  RECT extent = r;
+  DrawTextW(dc, text.c_str(), -1, &extent, align | DT_SINGLELINE | DT_CALCRECT);
+  SelectObject(dc, old);
+  // DT_CALCRECT keeps the left edge: place the measured width by the alignment.
+  const LONG width = std::min(extent.right - extent.left, r.right - r.left);
+  LONG left = r.left;
+  if (align == DT_RIGHT) left = r.right - width;
+  if (align == DT_CENTER) left = r.left + (r.right - r.left - width) / 2;
+  const RECT line{left, r.bottom - 1, left + width, r.bottom};
+  HBRUSH pen = CreateSolidBrush(GetTextColor(dc));
+  FillRect(dc, &line, pen);
+  DeleteObject(pen);
 }
 
 TImage::TImage(TForm& form, std::wstring name, HBITMAP picture, int l, int t, int w, int h)

@@ -117,10 +117,16 @@ class TButton : public TControl {
 
 class TLabel : public TControl {
  public:
+  // style: SS_LEFT, SS_CENTER or SS_RIGHT. An underlined label draws itself,
+  // with the underline on its last row.
   TLabel(TForm& form, std::wstring name, const std::wstring& caption, int l, int t, int w, int h,
-         DWORD style = SS_LEFT);
+         DWORD style = SS_LEFT, bool underline = false);
   std::function<void()> OnClick;
   void Command(WORD code) override;
+  void DrawItem(const DRAWITEMSTRUCT& d) override;
+
+ private:
+  DWORD align_;
 };
 
 // A picture of its own size, drawn once into a bitmap.

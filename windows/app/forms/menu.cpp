@@ -47,17 +47,13 @@ HBITMAP title_picture() {
   return bmp;
 }
 
-HFONT underlined_font() {
-  static HFONT font = make_form_font(true);
-  return font;
-}
-
 }  // namespace
 
 TfrmMenu::TfrmMenu(TfrmScoreEdit& score_edit, TfrmSendScore& send_score)
     : TForm(L"Zentropolium", 331, 239, FormBorder::kDialog, RGB(0, 0, 0)),
       Image1(*this, L"Image1", title_picture(), 16, 8, 296, 47),
-      lblCopy(*this, L"lblCopy", L"Zentropolium Project 制作", 144, 60, 168, 12, SS_RIGHT),
+      lblCopy(*this, L"lblCopy", L"Zentropolium Project 制作", 144, 60, 168, 12, SS_RIGHT,
+              /*underline=*/true),
       Panel1(*this, L"Panel1", 16, 80, 297, 153),
       btnExecute(*this, L"btnExecute", L"ゲーム起動", 16 + 24, 80 + 16, 257, 25),
       btnScoreEdit(*this, L"btnScoreEdit", L"得点ファイル結合・編集", 16 + 24, 80 + 48, 257, 25),
@@ -71,7 +67,6 @@ TfrmMenu::TfrmMenu(TfrmScoreEdit& score_edit, TfrmSendScore& send_score)
     SetWindowPos(b->Handle(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   }
   lblCopy.Color = RGB(0, 255, 255);
-  SendMessageW(lblCopy.Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(underlined_font()), FALSE);
   btnExecute.OnClick = [this] { btnExecuteClick(); };
   btnScoreEdit.OnClick = [this] { btnScoreEditClick(); };
   btnSendScore.OnClick = [this] { btnSendScoreClick(); };

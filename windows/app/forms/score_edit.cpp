@@ -146,7 +146,10 @@ void TfrmScoreEdit::FormCreate() {
   Application().ShowHint = true;
 }
 
-void TfrmScoreEdit::DropFileTarget1Drop(TDropTarget&, TShiftState, POINT, DWORD&) {
+void TfrmScoreEdit::DropFileTarget1Drop(TDropTarget&, TShiftState, POINT, DWORD& effect) {
+  // The files are only read: the source is told nothing moved, so that none
+  // deletes its originals after a move.
+  effect = DROPEFFECT_NONE;
   // The wide names as dropped: the ANSI copies lose what the code page lacks.
   const std::vector<std::wstring> paths = DropFileTarget1.WideFileList;
   for (const std::wstring& path : paths) AddFile(path);

@@ -48,9 +48,10 @@ TfrmSendScore::TfrmSendScore()
       memSendNote(*this, L"memSendNote", kPx, kPy, 397, 34, false),
       btnSend(*this, L"btnSend", L"送信!(&S)", kPx, kPy + 40, 75, 25),
       memLog(*this, L"memLog", kPx, kPy + 72, 397, 156),
-      btnPrevious(*this, L"btnPrevious", L"<< 戻る", 198, 302, 75, 25),
-      btnProceed(*this, L"btnProceed", L">> 進む", 273, 302, 75, 25),
-      btnCancel(*this, L"btnCancel", L"キャンセル(&C)", 354, 302, 83, 25) {
+      // From right to left: proceed, back, and apart from them cancel.
+      btnPrevious(*this, L"btnPrevious", L"<< 戻る", 287, 302, 75, 25),
+      btnProceed(*this, L"btnProceed", L">> 進む", 362, 302, 75, 25),
+      btnCancel(*this, L"btnCancel", L"キャンセル(&C)", 198, 302, 83, 25) {
   const int welcome = PageControl.AddPage(L"1.はじめに");
   const int select = PageControl.AddPage(L"2.スコアの選択");
   const int name = PageControl.AddPage(L"3.名前の入力");

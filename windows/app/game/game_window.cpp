@@ -135,10 +135,10 @@ void TForm1::FormCreate() {
 
   try {
     CreateGame();
-  } catch (const ESheetsMissing&) {
-    // Without its pictures the game cannot show anything: end at once.
-    ExitProcess(0);
   } catch (const std::exception&) {
+    // Without its pictures, or anything else it needs, the game cannot start:
+    // the program ends without a message, through the shutdown of every end
+    // (settings written, display mode given back).
     fade_timer_.reset();
     game_.reset();
     host_.reset();

@@ -8,6 +8,7 @@
 
 #include "media_base.h"
 #include "medialog.h"
+#include "remove_tree.h"
 
 namespace zt::test {
 
@@ -218,15 +219,38 @@ Bytes bpe_encode(const Bytes& data, std::size_t block_size) {
   return out;
 }
 
-std::string temp_dir() {
-  static std::string dir = [] {
+namespace {
+
+// The process's folder for its files, removed with everything in it when the
+// process ends (a halt's exit included). A test may have made it the current
+// directory, which cannot be removed: the current directory moves out first.
+class TempFolder {
+ public:
+  TempFolder() {
     wchar_t base[MAX_PATH + 1];
     GetTempPathW(MAX_PATH + 1, base);
-    std::wstring d = std::wstring(base) + L"zt-media-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
-    CreateDirectoryW(d.c_str(), nullptr);
-    return narrow(d);
-  }();
-  return dir;
+    base_ = base;
+    path_ = base_ + L"zt-media-" + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(path_.c_str(), nullptr);
+  }
+  ~TempFolder() {
+    SetCurrentDirectoryW(base_.c_str());
+    win::test::remove_tree(path_);
+  }
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+
+  std::string path() const { return narrow(path_ + L"\\"); }
+
+ private:
+  std::wstring base_, path_;
+};
+
+}  // namespace
+
+std::string temp_dir() {
+  static const TempFolder folder;
+  return folder.path();
 }
 
 std::string write_temp(const std::string& name, const Bytes& data) {

@@ -44,7 +44,8 @@ Bytes make_qda_encoded(const std::vector<QdaMember>& members, const std::vector<
 // per block replaced by a code that the block does not use.
 Bytes bpe_encode(const Bytes& data, std::size_t block_size);
 
-std::string temp_dir();  // with a trailing backslash, unique per process
+// With a trailing backslash, unique per process; removed when the process ends.
+std::string temp_dir();
 std::string write_temp(const std::string& name, const Bytes& data);
 
 // Log lines of "dddd.debug" or "ddsd.debug" beside the test executable,

@@ -107,6 +107,53 @@ TEST(DropTarget, DataWithoutAFileListIsRefused) {
   EXPECT_EQ(data.refs(), 1);
 }
 
+TEST(DropTarget, ADropReportsTheEffectItHandsBackThroughPerformedDropEffect) {
+  struct Case {
+    bool handler_clears;  // the drop handler sets the effect to none
+    bool near_bottom;     // dropped on the scrolling edge of the list
+    DWORD handed_back, performed;
+  };
+  const Case cases[] = {
+      {false, false, DROPEFFECT_MOVE, DROPEFFECT_MOVE},
+      {true, false, DROPEFFECT_NONE, DROPEFFECT_NONE},
+      // The scroll bit belongs to the cursor, not to what the drop did.
+      {false, true, DROPEFFECT_MOVE | DROPEFFECT_SCROLL, DROPEFFECT_MOVE},
+  };
+  ListForm form;
+  for (int i = 0; i < 40; ++i) form.list.Add(L"line " + std::to_wstring(i));
+  form.Show();
+  TDropFileTarget target;
+  target.Dragtypes = static_cast<TDragTypes>(TDragType::dtMove);
+  target.Register(&form.list);
+  RECT client;
+  GetClientRect(form.list.Handle(), &client);
+  for (const Case& c : cases) {
+    target.OnDrop = [&](TDropTarget&, TShiftState, POINT, DWORD& effect) {
+      if (c.handler_clears) effect = DROPEFFECT_NONE;
+    };
+    test::FileDataObject data({L"C:\\a.dat"});
+    const POINTL at = screen_point(form.list, 50, c.near_bottom ? client.bottom - 2 : 60);
+    DWORD effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
+    target.DragEnter(&data, MK_LBUTTON, at, &effect);
+    effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
+    target.Drop(&data, MK_LBUTTON, at, &effect);
+    EXPECT_EQ(effect, c.handed_back);
+    EXPECT_EQ(data.performed(), std::optional<DWORD>(c.performed));
+    EXPECT_EQ(data.refs(), 1);
+  }
+  // A data object that keeps no report takes nothing from the drop.
+  target.OnDrop = nullptr;
+  test::FileDataObject refusing({L"C:\\a.dat"}, true, false);
+  DWORD effect = DROPEFFECT_MOVE;
+  const POINTL mid = screen_point(form.list, 50, 60);
+  target.DragEnter(&refusing, MK_LBUTTON, mid, &effect);
+  effect = DROPEFFECT_MOVE;
+  target.Drop(&refusing, MK_LBUTTON, mid, &effect);
+  EXPECT_EQ(effect, DWORD{DROPEFFECT_MOVE});
+  EXPECT_EQ(refusing.performed(), std::nullopt);
+  EXPECT_EQ(refusing.refs(), 1);
+}
+
 TEST(DropTarget, NearTheEdgeOfAScrollingListTheTimerScrolls) {
   ListForm form;
   for (int i = 0; i < 40; ++i) form.list.Add(L"line " + std::to_wstring(i));

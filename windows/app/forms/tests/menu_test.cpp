@@ -3,7 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 
 #include "dialog_driver.h"
 #include "fixture_table.h"
@@ -71,6 +73,48 @@ TEST(Launcher, ButtonsReadTopToBottomAndTabVisitsQuitBeforeRanking) {
   EXPECT_THAT(tabs,
               ::testing::ElementsAre(app.menu.btnExecute.Handle(), app.menu.btnScoreEdit.Handle(),
                                      app.menu.btnQuit.Handle(), app.menu.btnSendScore.Handle()));
+}
+
+TEST(Launcher, CopyLineIsAquaRightAlignedAndUnderlinedInsideItsTwelvePixels) {
+  Launcher app;
+  app.menu.Show();
+  HWND label = app.menu.lblCopy.Handle();
+  RECT r;
+  GetWindowRect(label, &r);
+  MapWindowPoints(nullptr, app.menu.Handle(), reinterpret_cast<POINT*>(&r), 2);
+  EXPECT_EQ(r.left, 144);
+  EXPECT_EQ(r.top, 60);
+  ASSERT_EQ(r.right - r.left, 168);
+  ASSERT_EQ(r.bottom - r.top, 12);
+
+  // The label as it paints, into a picture of its own size.
+  BITMAPINFO info{};
+  info.bmiHeader = {sizeof(BITMAPINFOHEADER), 168, -12, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  void* bits = nullptr;
+  HDC dc = CreateCompatibleDC(nullptr);
+  HBITMAP picture = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(dc, picture);
+  SendMessageW(label, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+  GdiFlush();
+  const auto* pixels = static_cast<const std::uint32_t*>(bits);
+  const auto aqua = [&](int x, int y) { return (pixels[y * 168 + x] & 0xFFFFFF) == 0x00FFFF; };
+  // The last row: one unbroken line under the text, up to the right edge.
+  int run = 0, longest = 0, rightmost = -1;
+  for (int x = 0; x < 168; ++x) {
+    run = aqua(x, 11) ? run + 1 : 0;
+    longest = std::max(longest, run);
+    if (aqua(x, 11)) rightmost = x;
+  }
+  int text_pixels = 0;
+  for (int y = 0; y < 11; ++y) {
+    for (int x = 0; x < 168; ++x) text_pixels += aqua(x, y) ? 1 : 0;
+  }
+  SelectObject(dc, old);
+  DeleteObject(picture);
+  DeleteDC(dc);
+  EXPECT_GE(longest, 100);
+  EXPECT_GE(rightmost, 160);
+  EXPECT_GT(text_pixels, 200);
 }
 
 TEST(Launcher, OpensOnTheGameButtonAndEnterStartsTheGame) {

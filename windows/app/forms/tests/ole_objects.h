@@ -1,5 +1,6 @@
 // A hand-made drag source: a data object offering a CF_HDROP file list (or
-// nothing) and a drop source that drops after a few polls.
+// nothing), a drop source that drops after a few polls, and a file drag that
+// deletes its originals after a move as the shell's does.
 #pragma once
 
 #include <windows.h>
@@ -9,6 +10,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,9 +42,10 @@ inline HGLOBAL make_hdrop(const std::vector<std::wstring>& names, bool wide = tr
 
 class FileDataObject final : public IDataObject {
  public:
-  // offer_hdrop false: a data object with no format the target knows.
-  FileDataObject(std::vector<std::wstring> names, bool offer_hdrop = true)
-      : names_(std::move(names)), offer_(offer_hdrop) {}
+  // offer_hdrop false: a data object with no format the target knows;
+  // keep_reports false: one that refuses whatever the target sets on it.
+  FileDataObject(std::vector<std::wstring> names, bool offer_hdrop = true, bool keep_reports = true)
+      : names_(std::move(names)), offer_(offer_hdrop), keep_reports_(keep_reports) {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
     if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDataObject)) {
@@ -74,7 +77,19 @@ class FileDataObject final : public IDataObject {
     out->ptd = nullptr;
     return E_NOTIMPL;
   }
-  HRESULT STDMETHODCALLTYPE SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
+  // Keeps what the target reports in "Performed DropEffect"; refuses the rest.
+  HRESULT STDMETHODCALLTYPE SetData(FORMATETC* f, STGMEDIUM* m, BOOL release) override {
+    if (!keep_reports_ || f->cfFormat != performed_format() || m->tymed != TYMED_HGLOBAL ||
+        GlobalSize(m->hGlobal) < sizeof(DWORD)) {
+      return E_NOTIMPL;
+    }
+    DWORD effect = 0;
+    std::memcpy(&effect, GlobalLock(m->hGlobal), sizeof effect);
+    GlobalUnlock(m->hGlobal);
+    performed_ = effect;
+    if (release) ReleaseStgMedium(m);
+    return S_OK;
+  }
   HRESULT STDMETHODCALLTYPE EnumFormatEtc(DWORD dir, IEnumFORMATETC** out) override {
     if (dir != DATADIR_GET) return E_NOTIMPL;
     FORMATETC f{CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
@@ -90,12 +105,22 @@ class FileDataObject final : public IDataObject {
 
   int gets() const { return gets_; }
   LONG refs() const { return refs_; }
+  std::optional<DWORD> performed() const { return performed_; }
+  const std::vector<std::wstring>& names() const { return names_; }
+
+  static CLIPFORMAT performed_format() {
+    static const auto f =
+        static_cast<CLIPFORMAT>(RegisterClipboardFormatW(L"Performed DropEffect"));
+    return f;
+  }
 
  private:
   std::vector<std::wstring> names_;
   bool offer_;
+  bool keep_reports_;
   std::atomic<LONG> refs_{1};
   int gets_ = 0;
+  std::optional<DWORD> performed_;
 };
 
 // Drops after a few polls, so that the target sees an enter and a move first.
@@ -116,10 +141,32 @@ class DroppingSource final : public IDropSource {
     if (escape || polls_ > 200) return DRAGDROP_S_CANCEL;
     return polls_ >= 4 ? DRAGDROP_S_DROP : S_OK;
   }
-  HRESULT STDMETHODCALLTYPE GiveFeedback(DWORD) override { return DRAGDROP_S_USEDEFAULTCURSORS; }
+  HRESULT STDMETHODCALLTYPE GiveFeedback(DWORD effect) override {
+    last_feedback_ = effect;
+    return DRAGDROP_S_USEDEFAULTCURSORS;
+  }
+  // The effect the cursor showed last while dragging.
+  DWORD last_feedback() const { return last_feedback_; }
 
  private:
   int polls_ = 0;
+  DWORD last_feedback_ = DROPEFFECT_NONE;
 };
+
+// A file drag as the shell runs it: after a drop that ends in a move (handed
+// back from Drop or reported in "Performed DropEffect") which the target did
+// not report as done by itself (a reported DROPEFFECT_NONE), the move is
+// finished by deleting the originals.
+inline HRESULT drag_files_like_the_shell(FileDataObject& data, DWORD allowed, DWORD& effect) {
+  DroppingSource source;
+  effect = DROPEFFECT_NONE;
+  const HRESULT hr = DoDragDrop(&data, &source, allowed, &effect);
+  const bool moved = effect == DROPEFFECT_MOVE || data.performed() == DWORD{DROPEFFECT_MOVE};
+  const bool moved_by_target = data.performed() == DWORD{DROPEFFECT_NONE};
+  if (hr == DRAGDROP_S_DROP && moved && !moved_by_target) {
+    for (const std::wstring& name : data.names()) DeleteFileW(name.c_str());
+  }
+  return hr;
+}
 
 }  // namespace zt::win::test

@@ -1,7 +1,8 @@
 // Pictures of the forms for a person to look at, taken of the whole screen
 // by scripts/test-windows.sh: the score editor with its merged table, then
-// its question to save. With ZT_PICTURE_DIR set, the test leaves NAME.ready
-// there when a picture can be taken and waits until the file is gone.
+// its question to save, then the ranking sender's first page. With
+// ZT_PICTURE_DIR set, the test leaves NAME.ready there when a picture can be
+// taken and waits until the file is gone.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include "dialog_driver.h"
 #include "fixture_table.h"
 #include "forms/score_edit.h"
+#include "forms/send_score.h"
 
 namespace zt::win {
 namespace {
@@ -62,6 +64,14 @@ TEST(FormPictures, ScoreEditorAndItsQuestion) {
   editor.btnCloseClick();
   answer.join();
   EXPECT_TRUE(taken);
+}
+
+TEST(FormPictures, RankingSenderFirstPage) {
+  if (picture_dir().empty()) GTEST_SKIP() << "ZT_PICTURE_DIR names no folder for pictures";
+  TfrmSendScore sender;
+  sender.Show();
+  SetCursorPos(0, 0);
+  EXPECT_TRUE(hold_for_picture(L"sender", true));
 }
 
 }  // namespace

@@ -32,6 +32,16 @@ std::vector<std::pair<std::string, std::int64_t>> names_and_scores(const THiScor
   return out;
 }
 
+// Shows the editor with the pointer over its file list, where a drag drops.
+void show_under_the_pointer(TfrmScoreEdit& editor) {
+  editor.Show();
+  SetForegroundWindow(editor.Handle());
+  RECT r;
+  GetWindowRect(editor.lstFileList.Handle(), &r);
+  SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+  test::pump_until([] { return false; }, 200);
+}
+
 TEST(ScoreEditor, ThreeFilesDroppedFromADragAreMergedAndTheBadOneReported) {
   test::TempDir dir;
   const std::wstring good = dir.file(L"a.dat");
@@ -43,12 +53,7 @@ TEST(ScoreEditor, ThreeFilesDroppedFromADragAreMergedAndTheBadOneReported) {
   const std::string good_bytes = test::read_bytes(good);
 
   TfrmScoreEdit editor;
-  editor.Show();
-  SetForegroundWindow(editor.Handle());
-  RECT r;
-  GetWindowRect(editor.lstFileList.Handle(), &r);
-  SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
-  test::pump_until([] { return false; }, 200);
+  show_under_the_pointer(editor);
 
   DialogDriver boxes({press(IDOK)});
   test::FileDataObject data({good, wide, bad});
@@ -58,7 +63,9 @@ TEST(ScoreEditor, ThreeFilesDroppedFromADragAreMergedAndTheBadOneReported) {
       DoDragDrop(&data, &source, DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK, &effect);
   boxes.finish();
   EXPECT_EQ(hr, DRAGDROP_S_DROP);
-  EXPECT_EQ(effect, DWORD{DROPEFFECT_MOVE});
+  // Shown as a move while dragging, reported as nothing moved at the drop.
+  EXPECT_EQ(source.last_feedback(), DWORD{DROPEFFECT_MOVE});
+  EXPECT_EQ(effect, DWORD{DROPEFFECT_NONE});
   ASSERT_TRUE(boxes.all_done());
   EXPECT_THAT(boxes.texts(), ::testing::ElementsAre(L"このファイルは無効です:" + bad));
   EXPECT_EQ(editor.FileCount(), 2);
@@ -72,6 +79,30 @@ TEST(ScoreEditor, ThreeFilesDroppedFromADragAreMergedAndTheBadOneReported) {
   // A move only reads: the originals stay as they were.
   EXPECT_EQ(test::read_bytes(good), good_bytes);
   EXPECT_TRUE(test::file_exists(wide));
+}
+
+TEST(ScoreEditor, AFileDraggedAsTheShellDragsItStaysInItsFolder) {
+  // A plain drag allows every effect; some sources allow only the move.
+  for (const DWORD allowed :
+       {DWORD{DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK}, DWORD{DROPEFFECT_MOVE}}) {
+    SCOPED_TRACE(allowed);
+    test::TempDir dir;
+    const std::wstring file = dir.file(L"ZTScore.dat");
+    test::write_bytes(file, score_file(with({{"KEPT", 9000000, test::kSept9}})));
+    const std::string bytes = test::read_bytes(file);
+
+    TfrmScoreEdit editor;
+    show_under_the_pointer(editor);
+    test::FileDataObject data({file});
+    DWORD effect = 0;
+    EXPECT_EQ(test::drag_files_like_the_shell(data, allowed, effect), DRAGDROP_S_DROP);
+    EXPECT_EQ(effect, DWORD{DROPEFFECT_NONE});
+    EXPECT_EQ(data.performed(), std::optional<DWORD>(DROPEFFECT_NONE));
+    ASSERT_TRUE(test::file_exists(file));
+    EXPECT_TRUE(test::read_bytes(file) == bytes) << "the dropped file changed";
+    EXPECT_EQ(names_and_scores(editor.MergedTable())[0],
+              std::make_pair(std::string("KEPT"), std::int64_t{9000000}));
+  }
 }
 
 TEST(ScoreEditor, MergeKeepsTheTopTenOfTheDefaultsAndEveryFile) {

@@ -65,6 +65,39 @@ class SenderFixture : public ::testing::Test {
   TfrmSendScore form_;
 };
 
+TEST(Sender, BottomButtonsFromRightToLeftProceedBackCancel) {
+  TfrmSendScore form;
+  form.Show();
+  RECT client;
+  GetClientRect(form.Handle(), &client);
+  EXPECT_EQ(client.right, 445);
+  EXPECT_EQ(client.bottom, 335);
+  struct Expected {
+    const TButton* button;
+    const wchar_t* caption;
+    int width;
+  };
+  const Expected right_to_left[] = {{&form.btnProceed, L">> 進む", 75},
+                                    {&form.btnPrevious, L"<< 戻る", 75},
+                                    {&form.btnCancel, L"キャンセル(&C)", 83}};
+  LONG left_of_last = client.right + 1;
+  for (const Expected& e : right_to_left) {
+    SCOPED_TRACE(e.caption);
+    RECT r;
+    GetWindowRect(e.button->Handle(), &r);
+    MapWindowPoints(nullptr, form.Handle(), reinterpret_cast<POINT*>(&r), 2);
+    EXPECT_EQ(e.button->Text(), e.caption);
+    EXPECT_EQ(r.right - r.left, e.width);
+    EXPECT_EQ(r.bottom - r.top, 25);
+    EXPECT_LE(r.right, left_of_last);
+    EXPECT_GT(r.top, 285);  // below the page control
+    EXPECT_LE(r.bottom, client.bottom);
+    left_of_last = r.left;
+  }
+  EXPECT_EQ(form.DefaultButton, &form.btnProceed);
+  EXPECT_EQ(form.CancelButton, &form.btnCancel);
+}
+
 TEST_F(SenderFixture, RepliesAndFailuresReachTheMessageAndTheLog) {
   const std::wstring detail = L"\r\n詳細は表示された通信ログ画面をご覧ください。";
   const std::wstring failed = L"サーバとの接続に失敗しました。";

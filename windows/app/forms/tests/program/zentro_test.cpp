@@ -9,11 +9,12 @@
 
 #include <cstdlib>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
-#include "../remove_tree.h"
 #include "exe_dir.h"
+#include "remove_tree.h"
 
 namespace zt::win {
 namespace {
@@ -48,15 +49,17 @@ std::wstring class_of(HWND h) {
   return name;
 }
 
-// The running program in a fresh copy of the data directory.
+// The running program in a fresh copy of the data directory, without the
+// files named in left_out.
 class Zentro {
  public:
-  explicit Zentro(const std::wstring& data) {
+  explicit Zentro(const std::wstring& data, std::initializer_list<const wchar_t*> left_out = {}) {
     wchar_t base[MAX_PATH];
     GetTempPathW(MAX_PATH, base);
     dir_ = std::wstring(base) + L"zentro" + std::to_wstring(GetCurrentProcessId());
     copy(data + L"\\*", dir_);
     copy(exe_dir() + L"Zentro.exe", dir_);
+    for (const wchar_t* name : left_out) DeleteFileW((dir_ + L"\\" + name).c_str());
     STARTUPINFOW si{};
     si.cb = sizeof si;
     std::wstring command = L"\"" + dir_ + L"\\Zentro.exe\"";
@@ -109,6 +112,7 @@ class Zentro {
     info.cbSize = sizeof info;
     return GetGUIThreadInfo(pi_.dwThreadId, &info) ? info.hwndFocus : nullptr;
   }
+  bool running() const { return WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT; }
   // Ended within the wait, with its exit code.
   bool ended(DWORD& code) const {
     if (WaitForSingleObject(pi_.hProcess, kWaitMs) != WAIT_OBJECT_0) return false;
@@ -143,6 +147,13 @@ void key(WORD vk) {
   in[0].ki.wVk = in[1].ki.wVk = vk;
   in[1].ki.dwFlags = KEYEVENTF_KEYUP;
   SendInput(2, in, sizeof(INPUT));
+}
+
+DEVMODEW display_mode() {
+  DEVMODEW mode{};
+  mode.dmSize = sizeof mode;
+  EnumDisplaySettingsW(nullptr, ENUM_CURRENT_SETTINGS, &mode);
+  return mode;
 }
 
 class ZentroProgram : public ::testing::Test {
@@ -193,6 +204,36 @@ TEST_F(ZentroProgram, EnterStartsTheGameAndTheHiddenLauncherStartsNothingMore) {
   ASSERT_TRUE(zentro.ended(code));
   EXPECT_EQ(code, 0u);
   EXPECT_NE(GetFileAttributesW((zentro.dir() + L"\\Zentria.ini").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(ZentroProgram, WithoutItsPicturesTheGameEndsSilentlyThroughTheOrderlyShutdown) {
+  const DEVMODEW before = display_mode();
+  Zentro zentro(data_, {L"images.qda"});
+  ASSERT_TRUE(zentro.started());
+  HWND launcher = nullptr;
+  ASSERT_TRUE(wait_for([&] {
+    launcher = zentro.visible_window(L"ZentroForm", L"Zentropolium");
+    return launcher != nullptr;
+  }));
+  const HWND game_button = child_with_text(launcher, L"ゲーム起動");
+  ASSERT_NE(game_button, nullptr);
+  PostMessageW(game_button, BM_CLICK, 0, 0);
+
+  // No message box on the way out: the program ends by itself.
+  bool boxed = false;
+  EXPECT_TRUE(wait_for([&] {
+    for (HWND box : zentro.windows(L"#32770")) boxed = boxed || IsWindowVisible(box);
+    return boxed || !zentro.running();
+  }));
+  EXPECT_FALSE(boxed);
+  DWORD code = 99;
+  ASSERT_TRUE(zentro.ended(code));
+  EXPECT_EQ(code, 0u);
+  EXPECT_NE(GetFileAttributesW((zentro.dir() + L"\\Zentria.ini").c_str()), INVALID_FILE_ATTRIBUTES);
+  const DEVMODEW after = display_mode();
+  EXPECT_EQ(after.dmPelsWidth, before.dmPelsWidth);
+  EXPECT_EQ(after.dmPelsHeight, before.dmPelsHeight);
+  EXPECT_EQ(after.dmBitsPerPel, before.dmBitsPerPel);
 }
 
 }  // namespace
