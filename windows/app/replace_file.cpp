@@ -53,6 +53,51 @@ std::variant<std::pair<std::wstring, std::wstring>, WriteError> plan(const std::
                    dir + L"." + name + L"." + std::to_wstring(GetCurrentProcessId()) + L"."};
 }
 
+// A decimal number as the scheme writes it: digits, no leading zero.
+std::optional<std::uint64_t> scheme_number(std::wstring_view digits) {
+  if (digits.empty() || digits.size() > 10 || (digits.size() > 1 && digits[0] == L'0')) {
+    return std::nullopt;
+  }
+  std::uint64_t v = 0;
+  for (const wchar_t c : digits) {
+    if (c < L'0' || c > L'9') return std::nullopt;
+    v = v * 10 + static_cast<std::uint64_t>(c - L'0');
+  }
+  return v;
+}
+
+// The process id in ".NAME.PID.N.tmp" when NAME is one of ours.
+std::optional<DWORD> temporary_owner(std::wstring_view file,
+                                     const std::function<bool(std::wstring_view)>& ours) {
+  constexpr std::wstring_view kEnd = L".tmp";
+  if (file.size() <= 1 + kEnd.size() || file[0] != L'.' ||
+      file.substr(file.size() - kEnd.size()) != kEnd) {
+    return std::nullopt;
+  }
+  std::wstring_view rest = file.substr(1, file.size() - 1 - kEnd.size());
+  const std::size_t serial_dot = rest.rfind(L'.');
+  if (serial_dot == std::wstring_view::npos || !scheme_number(rest.substr(serial_dot + 1))) {
+    return std::nullopt;
+  }
+  rest = rest.substr(0, serial_dot);
+  const std::size_t pid_dot = rest.rfind(L'.');
+  if (pid_dot == std::wstring_view::npos || pid_dot == 0) return std::nullopt;
+  const std::optional<std::uint64_t> pid = scheme_number(rest.substr(pid_dot + 1));
+  if (!pid || *pid > 0xFFFFFFFFu || !ours(rest.substr(0, pid_dot))) return std::nullopt;
+  return static_cast<DWORD>(*pid);
+}
+
+// Whether no process of that id runs: there is none, or it has ended. A
+// process this one may not look at still runs.
+bool process_gone(DWORD pid) {
+  if (pid == GetCurrentProcessId()) return false;
+  HANDLE h = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (h == nullptr) return GetLastError() == ERROR_INVALID_PARAMETER;
+  const bool ended = WaitForSingleObject(h, 0) == WAIT_OBJECT_0;
+  CloseHandle(h);
+  return ended;
+}
+
 }  // namespace
 
 std::variant<FileReplacement, WriteError> FileReplacement::begin(const std::wstring& path) {
@@ -174,6 +219,76 @@ std::optional<WriteError> replace_file(const std::wstring& path, std::string_vie
   FileReplacement& r = std::get<FileReplacement>(begun);
   if (auto e = r.write(bytes)) return e;
   return r.commit();
+}
+
+}  // namespace zt::win
+
+namespace zt::win {
+
+std::variant<std::int64_t, WriteError> write_new_file(
+    const std::function<std::wstring(std::int64_t)>& name, std::int64_t first, std::int64_t tries,
+    std::string_view bytes) {
+  for (std::int64_t k = first; k - first < tries; ++k) {
+    const std::wstring path = name(k);
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+      const DWORD e = GetLastError();
+      // Taken: a file, a folder (refused as denied) or anything else there.
+      if (e == ERROR_FILE_EXISTS || e == ERROR_ALREADY_EXISTS ||
+          (e == ERROR_ACCESS_DENIED &&
+           GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)) {
+        continue;
+      }
+      return WriteError{e};
+    }
+    std::optional<WriteError> error;
+    std::size_t done = 0;
+    while (!error && done < bytes.size()) {
+      const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1 << 20));
+      DWORD written = 0;
+      if (!WriteFile(h, bytes.data() + done, chunk, &written, nullptr)) {
+        error = last_error();
+      } else if (written == 0) {
+        error = WriteError{ERROR_DISK_FULL};
+      }
+      done += written;
+    }
+    if (!error && !FlushFileBuffers(h)) error = last_error();
+    if (!CloseHandle(h) && !error) error = last_error();
+    if (error) {
+      DeleteFileW(path.c_str());
+      return *error;
+    }
+    return k;
+  }
+  return WriteError{ERROR_FILE_EXISTS};
+}
+
+void remove_stale_temporaries(const std::wstring& folder,
+                              const std::function<bool(std::wstring_view)>& ours) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((folder + L".*.tmp").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  FILETIME now_ft;
+  GetSystemTimeAsFileTime(&now_ft);
+  const auto ticks = [](const FILETIME& t) {
+    return (std::uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime;
+  };
+  constexpr std::uint64_t kMinute = 60ull * 10000000ull;  // in 100 ns units
+  do {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+    const std::optional<DWORD> pid = temporary_owner(found.cFileName, ours);
+    if (!pid || ticks(found.ftLastWriteTime) + kMinute > ticks(now_ft) || !process_gone(*pid)) {
+      continue;
+    }
+    // Opened with no sharing, so a file still held open by anyone stays.
+    const std::wstring path = folder + found.cFileName;
+    HANDLE h = CreateFileW(path.c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
 }
 
 }  // namespace zt::win

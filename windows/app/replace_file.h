@@ -13,6 +13,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -61,5 +62,24 @@ class FileReplacement {
 
 // Replaces the file with the bytes through a FileReplacement.
 std::optional<WriteError> replace_file(const std::wstring& path, std::string_view bytes);
+
+// Writes the bytes as a new file under the first of name(first),
+// name(first + 1), ... that is free, trying at most `tries` names, and
+// flushes it. Each name is created exclusively: an existing file is never
+// replaced. The number of the name used. A failed write removes what it had
+// created.
+std::variant<std::int64_t, WriteError> write_new_file(
+    const std::function<std::wstring(std::int64_t)>& name, std::int64_t first, std::int64_t tries,
+    std::string_view bytes);
+
+// Removes from the folder (empty: the current one; else ending in "\") the
+// temporary files that replacements of files named as `ours` accepts were
+// left with by a process that was ended before it could clean up. Only exact
+// names of the scheme count, only of processes that no longer run, only files
+// nobody holds open and that were last written more than a minute ago: a
+// program whose processes this one cannot see (the Linux program on the same
+// folder) uses the same names.
+void remove_stale_temporaries(const std::wstring& folder,
+                              const std::function<bool(std::wstring_view)>& ours);
 
 }  // namespace zt::win

@@ -3,6 +3,7 @@
 #include <shlwapi.h>
 
 #include "date_time.h"
+#include "read_file.h"
 #include "score_export.h"
 #include "text_codec.h"
 
@@ -51,33 +52,20 @@ std::wstring date_time_text(double days) {
 }
 
 std::optional<std::vector<std::uint8_t>> read_score_file(const std::wstring& path) {
-  HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (f == INVALID_HANDLE_VALUE) {
-    const DWORD e = GetLastError();
-    if (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND || e == ERROR_INVALID_NAME) {
+  ReadResult r = read_whole_file(path, kScoreFileCap);
+  const ReadFailure* failure = std::get_if<ReadFailure>(&r);
+  if (failure == nullptr) return std::move(std::get<std::vector<std::uint8_t>>(r));
+  switch (failure->kind) {
+    case ReadFailure::kMissing:
       return std::nullopt;
-    }
-    throw Exception(io_error(e));
+    case ReadFailure::kTooLarge:
+      // Far too long for a score file: its length alone makes it invalid.
+      return std::vector<std::uint8_t>(kScoreFileSize + 1);
+    case ReadFailure::kUnreadable:
+      break;
   }
-  std::vector<std::uint8_t> bytes;
-  LARGE_INTEGER size{};
-  if (!GetFileSizeEx(f, &size)) {
-    const DWORD e = GetLastError();
-    CloseHandle(f);
-    throw Exception(io_error(e));
-  }
-  // Only the length matters beyond the score file's own size.
-  const auto want = static_cast<std::size_t>(std::min<LONGLONG>(size.QuadPart, kScoreFileSize + 1));
-  bytes.resize(want);
-  DWORD got = 0;
-  const BOOL ok = want == 0 || ReadFile(f, bytes.data(), static_cast<DWORD>(want), &got, nullptr);
-  const DWORD e = GetLastError();
-  CloseHandle(f);
-  if (!ok) throw Exception(io_error(e));
-  bytes.resize(got);
-  if (size.QuadPart > static_cast<LONGLONG>(kScoreFileSize)) bytes.resize(kScoreFileSize + 1);
-  return bytes;
+  if (failure->code == ERROR_INVALID_NAME) return std::nullopt;
+  throw Exception(io_error(failure->code));
 }
 
 TfrmScoreEdit::TfrmScoreEdit()

@@ -17,8 +17,8 @@ namespace zt::win {
 // The system's short date and long time of a score date.
 std::wstring date_time_text(double days);
 
-// The file's bytes; nothing when it does not exist. Any other failure to open
-// or read raises an Exception.
+// The file's bytes; nothing when it does not exist. A file that cannot be
+// opened or read, or is no file on a disk, raises an Exception.
 std::optional<std::vector<std::uint8_t>> read_score_file(const std::wstring& path);
 
 class TfrmScoreEdit : public TForm {

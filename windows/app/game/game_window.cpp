@@ -1,23 +1,14 @@
 #include "game_window.h"
 
-#include <fstream>
 #include <iterator>
 #include <string>
 
 #include "fpu.h"
 #include "getkey.h"
-#include "replace_file.h"
 
 namespace zt::win {
 
 namespace {
-
-std::optional<std::vector<std::uint8_t>> read_file(const char* path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in),
-                                   std::istreambuf_iterator<char>());
-}
 
 std::wstring wide(const std::string& utf8) {
   const int n =
@@ -158,7 +149,7 @@ void TForm1::CreateGame() {
   TGame& g = *game_;
   g.rnd() = TRnd(0, 0);
   g.set_screen_size(DDDD->ScreenWidth, DDDD->ScreenHeight);
-  g.hiscore_load(read_file("ZTScore.dat"));
+  score_file_.Loaded(g.hiscore_load(score_file_.Read()));
   g.set_player_name(settings_.config.last_player_name);
   sounds_->PlaySE = g.flag(kPlaySE);
   g.bgm().set_on(g.flag(kPlayMidi), *host_);
@@ -205,8 +196,7 @@ void TForm1::AppIdle() {
 void TForm1::SaveScoreFile() {
   const auto bytes = game_->hiscore_bytes();
   if (!bytes) return;
-  const std::string_view image(reinterpret_cast<const char*>(bytes->data()), bytes->size());
-  if (replace_file(L"ZTScore.dat", image)) show_error("ZTScore.dat を書き込めません");
+  if (score_file_.Write(*bytes)) show_error("ZTScore.dat を書き込めません");
 }
 
 void TForm1::FormDestroy() {
@@ -223,7 +213,8 @@ void TForm1::FormDestroy() {
   sounds_.reset();
   surfaces_.reset();
   try {
-    WriteSettings(settings_path_, config);
+    // A file that could not be read is left as it is, without a word.
+    if (!settings_.unreadable_file) WriteSettings(settings_path_, config);
   } catch (const EIniFileException& e) {
     show_error(e.what());
   }

@@ -15,6 +15,7 @@
 #include "game/ugame.h"
 #include "kbgm_backend.h"
 #include "medialog.h"
+#include "score_file.h"
 #include "sounds.h"
 #include "surfaces.h"
 #include "win_host.h"
@@ -72,6 +73,7 @@ class TForm1 {
   bool terminated_ = false;
   std::uint16_t saved_control_word_ = 0;
 
+  GameScoreFile score_file_{L"ZTScore.dat"};
   KbgmBackend music_;
   std::unique_ptr<TSurfaces> surfaces_;
   std::unique_ptr<TSounds> sounds_;

@@ -1,5 +1,6 @@
 #include "win_host.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "getkey.h"
@@ -8,6 +9,9 @@
 namespace zt::win {
 
 namespace {
+
+// Names tried for one screenshot before it counts as failed.
+constexpr std::int64_t kScreenshotTries = 100000;
 
 bool source_inside(const TDDDDGenSurface& s, std::int32_t x, std::int32_t y, std::int32_t w,
                    std::int32_t h) {
@@ -224,10 +228,17 @@ bool WinHost::save_screenshot(SurfaceId id, const Palette&, std::int32_t n) {
   s->Unlock();
   const std::vector<std::uint8_t> bytes =
       Bitmap8Bytes(s->Width, s->Height, pixels, display_.PaletteEntries);
-  const std::wstring name = L"ScrSht" + std::to_wstring(n) + L".bmp";
-  return replace_file(name,
-                      std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()))
-      .has_value();
+  // Earlier pictures stay: the number moves past every name that is taken.
+  const auto written = write_new_file(
+      ScreenshotName, std::max<std::int64_t>(n, last_screenshot_ + 1), kScreenshotTries,
+      std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  if (!std::holds_alternative<std::int64_t>(written)) return true;
+  last_screenshot_ = std::get<std::int64_t>(written);
+  return false;
+}
+
+std::wstring WinHost::ScreenshotName(std::int64_t k) {
+  return L"ScrSht" + std::to_wstring(k) + L".bmp";
 }
 
 bool WinHost::surface_lost(SurfaceId id) {
@@ -280,6 +291,9 @@ bool WinHost::open_for_read(std::int32_t slot) {
     file_ = CreateFileA(ReplayPath(slot).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   }
+  // Only a file on a disk is a replay: a pipe or a device would hold the
+  // game on its first read.
+  if (file_ != INVALID_HANDLE_VALUE && GetFileType(file_) != FILE_TYPE_DISK) close();
   return file_ == INVALID_HANDLE_VALUE;
 }
 

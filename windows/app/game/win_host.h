@@ -99,6 +99,8 @@ class WinHost final : public Host {
   bool file_exists(std::string_view name) override;
 
   static std::string ReplayPath(std::int32_t slot);
+  // A screenshot's file, in the current directory.
+  static std::wstring ScreenshotName(std::int64_t k);
 
  private:
   TDDDD& display_;
@@ -109,6 +111,7 @@ class WinHost final : public Host {
   std::unique_ptr<TDDDDSurface> picture_;
   std::map<std::uint32_t, std::unique_ptr<TDDDDSurface>> scratch_;
   std::uint32_t next_serial_ = 1;
+  std::int64_t last_screenshot_ = -1;  // the number of the last one written
   HANDLE open_file() const { return recording_ ? recording_->handle() : file_; }
 
   HANDLE file_ = INVALID_HANDLE_VALUE;        // a replay, opened to read

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "read_file.h"
 #include "replace_file.h"
 #include "text_codec.h"
 #include "x87.h"
@@ -25,7 +26,9 @@ bool is_space(char c) {
   return c == ' ' || c == '\t';
 }
 
+// An empty path reads nothing: every value takes its default.
 std::string read_string(const std::string& path, const char* section, const char* key) {
+  if (path.empty()) return {};
   char buffer[2048];
   GetPrivateProfileStringA(section, key, "", buffer, sizeof buffer, path.c_str());
   return buffer;
@@ -133,6 +136,15 @@ bool holds_everything(const IniSections& before, const std::string& path, const 
   return after.size() == before.size() + (game_seen ? 0 : 1);
 }
 
+// A file that is there but cannot be read whole within its cap. It is never
+// handed to the system's INI functions, which give the defaults without a
+// word for a file they cannot read and would take in a file of any size.
+bool settings_file_unreadable(const std::string& path) {
+  const ReadResult r = read_whole_file(from_code_page(path, CP_ACP), kSettingsFileCap);
+  const ReadFailure* failure = std::get_if<ReadFailure>(&r);
+  return failure != nullptr && failure->kind != ReadFailure::kMissing;
+}
+
 }  // namespace
 
 void WinConfig::SetFlags(std::uint8_t flags) {
@@ -226,8 +238,10 @@ std::string SettingsPathBesideExe() {
   return path + "Zentria.ini";
 }
 
-WinConfig ReadSettings(const std::string& path) {
+WinConfig ReadSettings(const std::string& file) {
   WinConfig w;
+  w.unreadable_file = settings_file_unreadable(file);
+  const std::string path = w.unreadable_file ? std::string() : file;
   TConfig& c = w.config;
   c.flags = 0;
   for (const FlagSetting& f : kFlagSettings) {
@@ -285,6 +299,7 @@ void WriteSettings(const std::string& path, const TConfig& config) {
   written.emplace_back("AppearedMaxRank", std::string(kRankTitles[(r >= 0 && r < 20) ? r : 0]));
   written.emplace_back("LastPlayerName", utf8_to_latin1(config.last_player_name));
 
+  if (settings_file_unreadable(path)) throw failed;
   // The system's INI functions edit a copy, which then takes the file's place:
   // a write that fails part-way leaves the player's file as it was.
   const IniSections before = read_sections(path);

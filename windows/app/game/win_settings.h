@@ -17,6 +17,10 @@ struct WinConfig {
   TConfig config;
   bool display800 = false;
   bool reject_auto_save = false;
+  // The file is there but could not be read (denied, an input/output error,
+  // not a file on a disk, over its cap): the defaults are in use, and the
+  // file must not be written over.
+  bool unreadable_file = false;
 
   // The flags as the options screen sets them: AutoSaveAt1 cannot be set
   // while auto-saving is rejected or the physics are changed.
@@ -39,7 +43,8 @@ std::string SettingsPathBesideExe();
 
 WinConfig ReadSettings(const std::string& path);
 // Writes the eight flags, ScoreNumOfDigits, AppearedMaxRank and
-// LastPlayerName; every other key stays as it is.
+// LastPlayerName; every other key stays as it is. A file that cannot be read
+// is not written over: that raises too.
 void WriteSettings(const std::string& path, const TConfig& config);
 
 }  // namespace zt::win

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "score_export.h"
+#include "test_folder.h"
 
 namespace zt::win {
 namespace {
@@ -154,9 +155,122 @@ TEST_F(ReplacingFiles, ACopyEditedByNameTakesThePlaceAtItsCommit) {
   EXPECT_EQ(names(), std::vector<std::wstring>{L"Zentria.ini"});
 }
 
+TEST_F(ReplacingFiles, NewFilesTakeTheFirstFreeNameAndNeverReplaceOne) {
+  const auto name = [this](std::int64_t k) { return dir_ + L"n" + std::to_wstring(k); };
+  write_all(name(0), "old");
+  CreateDirectoryW(name(2).c_str(), nullptr);
+  const auto number = [](const std::variant<std::int64_t, WriteError>& r) {
+    return std::holds_alternative<std::int64_t>(r) ? std::get<std::int64_t>(r) : -1;
+  };
+  EXPECT_EQ(number(write_new_file(name, 0, 10, "a")), 1);
+  EXPECT_EQ(number(write_new_file(name, 0, 10, "b")), 3);  // past the folder
+  EXPECT_EQ(number(write_new_file(name, 5, 10, "c")), 5);
+  EXPECT_EQ(read_all(name(0)), "old");
+  EXPECT_EQ(read_all(name(1)), "a");
+  EXPECT_EQ(read_all(name(3)), "b");
+  // Gives up after its tries; a name that cannot be made is an error at once.
+  const auto taken = write_new_file(name, 0, 4, "d");
+  ASSERT_TRUE(std::holds_alternative<WriteError>(taken));
+  EXPECT_EQ(std::get<WriteError>(taken).code, static_cast<std::uint32_t>(ERROR_FILE_EXISTS));
+  const auto nowhere =
+      write_new_file([this](std::int64_t) { return dir_ + L"no such folder\\x"; }, 0, 100000, "e");
+  ASSERT_TRUE(std::holds_alternative<WriteError>(nowhere));
+  EXPECT_EQ(std::get<WriteError>(nowhere).code, static_cast<std::uint32_t>(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(names(), (std::vector<std::wstring>{L"n0", L"n1", L"n2", L"n3", L"n5"}));
+}
+
+// A process that has ended, one that runs, and an id that no process has.
+class Processes {
+ public:
+  Processes() {
+    ended_ = start();
+    TerminateProcess(ended_.hProcess, 0);
+    WaitForSingleObject(ended_.hProcess, INFINITE);
+    running_ = start();
+  }
+  ~Processes() {
+    TerminateProcess(running_.hProcess, 0);
+    for (const PROCESS_INFORMATION& p : {ended_, running_}) {
+      CloseHandle(p.hThread);
+      CloseHandle(p.hProcess);
+    }
+  }
+  std::wstring ended() const { return std::to_wstring(ended_.dwProcessId); }
+  std::wstring running() const { return std::to_wstring(running_.dwProcessId); }
+  static std::wstring none() { return L"4000000000"; }
+
+ private:
+  // This test program, held before its first instruction.
+  static PROCESS_INFORMATION start() {
+    wchar_t exe[MAX_PATH];
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    std::wstring command = L"\"" + std::wstring(exe) + L"\" --gtest_list_tests";
+    CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                   nullptr, &si, &pi);
+    return pi;
+  }
+  PROCESS_INFORMATION ended_{}, running_{};
+};
+
+TEST_F(ReplacingFiles, StaleTemporariesOfEndedProcessesAreRemoved) {
+  const Processes p;
+  ASSERT_NE(p.ended(), L"0");
+  const auto ours = [](std::wstring_view n) {
+    return CompareStringOrdinal(n.data(), static_cast<int>(n.size()), L"ZTScore.dat", -1, TRUE) ==
+           CSTR_EQUAL;
+  };
+  const struct {
+    std::wstring name;
+    bool stays;
+  } cases[] = {
+      {L".ZTScore.dat." + p.ended() + L".1.tmp", false},
+      {L".ztscore.DAT." + p.none() + L".12.tmp", false},
+      {L".ZTScore.dat." + p.running() + L".1.tmp", true},
+      {L".ZTScore.dat." + std::to_wstring(GetCurrentProcessId()) + L".2.tmp", true},
+      // Not exactly of the scheme, or not of a file named as ours.
+      {L".notes.txt." + p.ended() + L".1.tmp", true},
+      {L".ZTScore.dat." + p.ended() + L".01.tmp", true},
+      {L".ZTScore.dat." + p.ended() + L".tmp", true},
+      {L".ZTScore.dat.x" + p.ended() + L".1.tmp", true},
+      {L"ZTScore.dat." + p.ended() + L".1.tmp", true},
+      {L".ZTScore.dat." + p.ended() + L".1.tmp.old", true},
+      {L".ZTScore.dat.-4.1.tmp", true},
+  };
+  for (const auto& c : cases) {
+    write_all(dir_ + c.name, "temp");
+    test::age_file(dir_ + c.name, 120);
+  }
+  // Written a moment ago, held open, or a folder: it stays.
+  const std::wstring fresh = L".ZTScore.dat." + p.ended() + L".3.tmp";
+  const std::wstring held = L".ZTScore.dat." + p.ended() + L".4.tmp";
+  const std::wstring folder = L".ZTScore.dat." + p.ended() + L".5.tmp";
+  write_all(dir_ + fresh, "temp");
+  write_all(dir_ + held, "temp");
+  test::age_file(dir_ + held, 120);
+  CreateDirectoryW((dir_ + folder).c_str(), nullptr);
+  test::age_file(dir_ + folder, 120);
+  HANDLE h = CreateFileW((dir_ + held).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+
+  remove_stale_temporaries(dir_, ours);
+  CloseHandle(h);
+
+  std::vector<std::wstring> left{fresh, held, folder};
+  for (const auto& c : cases) {
+    if (c.stays) left.push_back(c.name);
+  }
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(names(), left);
+}
+
 // Run by a test of its own in a process whose files cannot grow past
 // ZT_FILE_SIZE_LIMIT bytes (ulimit -f), as on a disk that fills up: the
-// writes fail part-way, the old files stay byte for byte.
+// writes fail part-way, the old files stay byte for byte and no new file is
+// left half written.
 TEST_F(ReplacingFiles, FullDiskKeepsTheOldFiles) {
   const char* limit = std::getenv("ZT_FILE_SIZE_LIMIT");
   if (limit == nullptr) GTEST_SKIP() << "needs a file size limit";
@@ -168,6 +282,10 @@ TEST_F(ReplacingFiles, FullDiskKeepsTheOldFiles) {
   // The score editor's HTML export, some 2 KiB for any table.
   ASSERT_GT(export_html_bytes(THiScore{}).size(), static_cast<std::size_t>(std::atoll(limit)));
   EXPECT_TRUE(ExportHtml(THiScore{}, dir_ + L"Scores.dat"));
+  // A new file that does not fit is not left behind in part.
+  EXPECT_TRUE(std::holds_alternative<WriteError>(write_new_file(
+      [this](std::int64_t k) { return dir_ + L"ScrSht" + std::to_wstring(k) + L".bmp"; }, 0, 10,
+      std::string(too_big, 'n'))));
 
   EXPECT_EQ(read_all(dir_ + L"ZTScore.dat"), old);
   EXPECT_EQ(read_all(dir_ + L"Scores.html"), old);

@@ -176,6 +176,34 @@ TEST(ScoreEditor, AMissingFileIsReportedAndTheListKept) {
   EXPECT_EQ(editor.FileCount(), 0);
 }
 
+// Far too long for a score file is invalid; a device or a file another
+// program holds against reading is reported as unreadable; the rest is added.
+TEST(ScoreEditor, FilesTooLongOrUnreadableAreReportedAndTheRestAdded) {
+  test::TempDir dir;
+  const std::wstring huge = dir.file(L"huge.dat"), held = dir.file(L"held.dat");
+  const std::wstring good = dir.file(L"good.dat");
+  HANDLE f = CreateFileW(huge.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  LARGE_INTEGER size;
+  size.QuadPart = 8ll << 30;
+  ASSERT_TRUE(SetFilePointerEx(f, size, nullptr, FILE_BEGIN) && SetEndOfFile(f));
+  CloseHandle(f);
+  test::write_bytes(held, score_file(test::fixture_table()));
+  test::write_bytes(good, score_file(test::fixture_table()));
+  HANDLE holder = CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+
+  TfrmScoreEdit editor;
+  editor.Show();
+  DialogDriver boxes({press(IDOK), press(IDOK), press(IDOK)});
+  for (const std::wstring& path : {huge, std::wstring(L"NUL"), held, good}) editor.AddFile(path);
+  boxes.finish();
+  CloseHandle(holder);
+  EXPECT_THAT(boxes.texts(), ::testing::ElementsAre(L"このファイルは無効です:" + huge,
+                                                    L"I/O error 222", L"I/O error 32"));
+  EXPECT_EQ(editor.FileCount(), 1);
+  DeleteFileW(huge.c_str());
+}
+
 TEST(ScoreEditor, SaveWritesTheFormatOfTheExtensionWithItsCase) {
   test::TempDir dir;
   const std::wstring a = dir.file(L"a.dat");

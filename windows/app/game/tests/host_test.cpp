@@ -150,6 +150,36 @@ TEST_F(WinHostTest, ScreenshotIsAnEightBitBitmapInTheCurrentDirectory) {
   EXPECT_TRUE(host->save_screenshot(scratch_id(99), Palette{}, 1));
 }
 
+// Yesterday's pictures stay: each screenshot takes the first free number from
+// the game's, and never one below the host's last.
+TEST_F(WinHostTest, ScreenshotsNeverReplaceAFile) {
+  InTempDir cwd;
+  const auto exists = [](std::int64_t k) {
+    return GetFileAttributesW(WinHost::ScreenshotName(k).c_str()) != INVALID_FILE_ATTRIBUTES;
+  };
+  for (std::int64_t k = 0; k < 8; ++k) {
+    DeleteFileW(WinHost::ScreenshotName(k).c_str());
+    RemoveDirectoryW(WinHost::ScreenshotName(k).c_str());
+  }
+  { std::ofstream("ScrSht0.bmp", std::ios::binary) << "yesterday"; }
+  CreateDirectoryW(L"ScrSht3.bmp", nullptr);
+  // The numbers the game hands over, and the files they end up in.
+  const std::pair<std::int32_t, std::int64_t> shots[] = {{0, 1}, {1, 2}, {2, 4}, {0, 5}, {7, 7}};
+  for (const auto& [n, k] : shots) {
+    EXPECT_FALSE(host->save_screenshot(kFrame, Palette{}, n)) << n;
+    EXPECT_TRUE(exists(k)) << n;
+  }
+  EXPECT_FALSE(exists(6));
+  std::ifstream in("ScrSht0.bmp", std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "yesterday");
+  in.close();
+  WIN32_FILE_ATTRIBUTE_DATA a{};
+  ASSERT_TRUE(GetFileAttributesExW(L"ScrSht1.bmp", GetFileExInfoStandard, &a));
+  EXPECT_EQ(a.nFileSizeLow, 1078u + 320u * 240u);
+  for (std::int64_t k = 0; k < 8; ++k) DeleteFileW(WinHost::ScreenshotName(k).c_str());
+  RemoveDirectoryW(L"ScrSht3.bmp");
+}
+
 TEST_F(WinHostTest, ALostWorkSurfaceTakesNoScreenshot) {
   InTempDir cwd;
   std::remove("ScrSht0.bmp");

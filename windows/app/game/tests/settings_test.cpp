@@ -186,6 +186,46 @@ TEST_F(SettingsFile, FullDiskRaisesAndKeepsTheFile) {
   EXPECT_EQ(contents(), text);
 }
 
+// Held open by a program that lets nobody read it, over its cap, or a folder:
+// the defaults are used and the file is never written over.
+TEST_F(SettingsFile, AFileThatCannotBeReadGivesTheDefaultsAndIsNotWrittenOver) {
+  const std::string text = "; mine\r\n[GameSetting]\r\nPlaySE=0\r\n[Notes]\r\nX=1\r\n";
+  std::ofstream(path_, std::ios::binary) << text;
+  TConfig played;
+  played.flags = kMiniScreen;
+  HANDLE held = CreateFileA(path_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  const WinConfig w = ReadSettings(path_);
+  EXPECT_TRUE(w.unreadable_file);
+  EXPECT_EQ(w.config, TConfig{});
+  EXPECT_THROW(WriteSettings(path_, played), EIniFileException);
+  CloseHandle(held);
+  EXPECT_EQ(contents(), text);
+  EXPECT_FALSE(ReadSettings(path_).unreadable_file);
+  EXPECT_FALSE(ReadSettings(path_ + ".none").unreadable_file);
+
+  // 8 GiB, which the system's INI functions would try to take in whole.
+  std::remove(path_.c_str());
+  HANDLE big = CreateFileA(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(big, INVALID_HANDLE_VALUE);
+  LARGE_INTEGER size;
+  size.QuadPart = 8ll << 30;
+  ASSERT_TRUE(SetFilePointerEx(big, size, nullptr, FILE_BEGIN) && SetEndOfFile(big));
+  CloseHandle(big);
+  EXPECT_TRUE(ReadSettings(path_).unreadable_file);
+  EXPECT_THROW(WriteSettings(path_, played), EIniFileException);
+  WIN32_FILE_ATTRIBUTE_DATA a{};
+  ASSERT_TRUE(GetFileAttributesExA(path_.c_str(), GetFileExInfoStandard, &a));
+  EXPECT_EQ(a.nFileSizeHigh, 2u);
+  std::remove(path_.c_str());
+
+  CreateDirectoryA(path_.c_str(), nullptr);
+  EXPECT_TRUE(ReadSettings(path_).unreadable_file);
+  RemoveDirectoryA(path_.c_str());
+}
+
 TEST_F(SettingsFile, UnwritableFileRaisesWithItsName) {
   const std::string dir = path_ + ".d";
   CreateDirectoryA(dir.c_str(), nullptr);

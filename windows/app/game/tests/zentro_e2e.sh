@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Zentro.exe on a copy of the generated data directory, on Wine's virtual
 # desktop: the logo, the title menu, Esc through the exit screen, and the
-# score and settings files written at the end.
+# score and settings files written at the end; then once more with pipes in
+# their places.
 #   zentro_e2e.sh ZENTRO_EXE DATA_DIR WORK_DIR
 set -euo pipefail
 exe=$1 data=$2 work=$3
@@ -63,3 +64,32 @@ for shot in logo title options title-again; do
   test "$colours" -gt 16
 done
 ! cmp -s ../zentro-title.png ../zentro-options.png
+
+# Pipes in the places of the settings and the score file are no files to
+# read or to replace: the game starts with its defaults, ends on Esc from the
+# title menu, and leaves both pipes as they were.
+rm -f ZTScore.dat Zentria.ini
+mkfifo ZTScore.dat Zentria.ini
+wine Zentro.exe </dev/null >zentro-pipes.log 2>&1 &
+pid=$!
+wid=""
+for _ in $(seq 1 50); do
+  wid=$(xdotool search --name '^Zentropolium$' 2>/dev/null | head -1 || true)
+  [ -n "$wid" ] && break
+  sleep 0.2
+done
+test -n "$wid"
+sleep 1
+xdotool mousemove 514 382
+sleep 0.2
+xdotool click 1
+sleep 10.5
+xdotool key Escape
+for _ in $(seq 1 40); do kill -0 $pid 2>/dev/null || break; sleep 0.25; done
+if kill -0 $pid 2>/dev/null; then
+  kill $pid
+  echo "Zentro.exe did not end with pipes as its settings and score file" >&2
+  exit 1
+fi
+wait $pid
+test -p ZTScore.dat && test -p Zentria.ini

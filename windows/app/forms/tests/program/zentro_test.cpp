@@ -1,19 +1,21 @@
 // Zentro.exe as a player meets it, on a copy of the generated data directory
 // with the program beside its data: the launcher, the game started from it
 // and the launcher while the game runs, driven from outside the process with
-// window messages and input.
+// window messages and input; the player's files around a game.
 #include <windows.h>
 // After windows.h, which they need.
 #include <gtest/gtest.h>
 #include <shellapi.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <functional>
-#include <initializer_list>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "exe_dir.h"
+#include "game/uhiscore.h"
 #include "remove_tree.h"
 
 namespace zt::win {
@@ -49,17 +51,33 @@ std::wstring class_of(HWND h) {
   return name;
 }
 
-// The running program in a fresh copy of the data directory, without the
-// files named in left_out.
+std::string read_all(const std::wstring& path) {
+  std::ifstream in(path.c_str(), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void write_all(const std::wstring& path, const std::string& bytes) {
+  std::ofstream(path.c_str(), std::ios::binary) << bytes;
+}
+
+bool exists(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The running program in a fresh copy of the data directory; `prepare` puts
+// the player's files in it (its path given with a final "\\") before the
+// program starts.
 class Zentro {
  public:
-  explicit Zentro(const std::wstring& data, std::initializer_list<const wchar_t*> left_out = {}) {
+  explicit Zentro(const std::wstring& data,
+                  const std::function<void(const std::wstring& dir)>& prepare = {}) {
     wchar_t base[MAX_PATH];
     GetTempPathW(MAX_PATH, base);
     dir_ = std::wstring(base) + L"zentro" + std::to_wstring(GetCurrentProcessId());
+    test::remove_tree(dir_);
     copy(data + L"\\*", dir_);
     copy(exe_dir() + L"Zentro.exe", dir_);
-    for (const wchar_t* name : left_out) DeleteFileW((dir_ + L"\\" + name).c_str());
+    if (prepare) prepare(dir_ + L"\\");
     STARTUPINFOW si{};
     si.cb = sizeof si;
     std::wstring command = L"\"" + dir_ + L"\\Zentro.exe\"";
@@ -206,9 +224,208 @@ TEST_F(ZentroProgram, EnterStartsTheGameAndTheHiddenLauncherStartsNothingMore) {
   EXPECT_NE(GetFileAttributesW((zentro.dir() + L"\\Zentria.ini").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
+// The game started with Enter on the launcher's game button; its window.
+HWND start_game(const Zentro& zentro) {
+  HWND launcher = nullptr;
+  if (!wait_for([&] {
+        launcher = zentro.visible_window(L"ZentroForm", L"Zentropolium");
+        return launcher != nullptr;
+      })) {
+    return nullptr;
+  }
+  const HWND game_button = child_with_text(launcher, L"ゲーム起動");
+  if (!wait_for([&] { return zentro.focused() == game_button; })) return nullptr;
+  PostMessageW(game_button, WM_KEYDOWN, VK_RETURN, 0x001C0001);
+  PostMessageW(game_button, WM_KEYUP, VK_RETURN, 0xC01C0001);
+  HWND game = nullptr;
+  wait_for([&] {
+    game = zentro.visible_window(L"ZtForm", L"Zentropolium");
+    return game != nullptr;
+  });
+  return game;
+}
+
+// The game has read its settings once it sets its display mode, and reads
+// its score file right after.
+bool display_mode_set() {
+  return wait_for([] {
+    DEVMODEW m{};
+    m.dmSize = sizeof m;
+    return EnumDisplaySettingsW(nullptr, ENUM_CURRENT_SETTINGS, &m) && m.dmPelsWidth == 640;
+  });
+}
+
+// From the display mode to the title menu: the game's start and the logo's
+// 180 frames, with room to spare.
+constexpr DWORD kTitleMenuMs = 7000;
+
+// Esc on the title menu, then the exit screen: the game writes its files and
+// the program ends.
+void leave_from_the_title_menu(const Zentro& zentro, HWND game) {
+  SetForegroundWindow(game);
+  key(VK_ESCAPE);
+  DWORD code = 99;
+  ASSERT_TRUE(zentro.ended(code));
+  EXPECT_EQ(code, 0u);
+}
+
+std::string image_text(const std::optional<ScoreFileImage>& image) {
+  return std::string(image->begin(), image->end());
+}
+
+// A table of the player's own, not the defaults.
+std::string players_score_file() {
+  THiScore t;
+  t.insert("MINE", 123456, 45000.5);
+  return image_text(t.save());
+}
+
+// Settings that differ from the defaults, written as the system's INI
+// functions write them, so that writing the same values changes no byte.
+std::string write_players_settings(const std::wstring& path) {
+  const std::pair<const wchar_t*, const wchar_t*> game[] = {
+      {L"DrawBackground", L"1"},      {L"PlaySE", L"0"},           {L"PlayMidi", L"0"},
+      {L"ShowEachScore", L"1"},       {L"AutoSaveAt1", L"0"},      {L"ExitWithRBtn", L"0"},
+      {L"ViewFpsNumber", L"1"},       {L"MiniScreen", L"0"},       {L"ScoreNumOfDigits", L"9"},
+      {L"AppearedMaxRank", L"Ultra"}, {L"LastPlayerName", L"MINE"}};
+  for (const auto& [k, v] : game) WritePrivateProfileStringW(L"GameSetting", k, v, path.c_str());
+  WritePrivateProfileStringW(L"Notes", L"kept", L"yes", path.c_str());
+  WritePrivateProfileStringW(nullptr, nullptr, nullptr, path.c_str());
+  return read_all(path);
+}
+
+// The settings and the score file held by another program that lets nobody
+// read them while the game starts, and let go before it ends: neither is
+// written over, though both could be by then.
+TEST_F(ZentroProgram, FilesItCouldNotReadAreNotWrittenOver) {
+  std::string settings, scores;
+  HANDLE held[2] = {INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE};
+  Zentro zentro(data_, [&](const std::wstring& dir) {
+    settings = write_players_settings(dir + L"Zentria.ini");
+    scores = players_score_file();
+    write_all(dir + L"ZTScore.dat", scores);
+    int i = 0;
+    for (const wchar_t* name : {L"Zentria.ini", L"ZTScore.dat"}) {
+      held[i++] = CreateFileW((dir + name).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+  });
+  ASSERT_NE(held[0], INVALID_HANDLE_VALUE);
+  ASSERT_NE(held[1], INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(zentro.started());
+  const HWND game = start_game(zentro);
+  ASSERT_NE(game, nullptr);
+  const bool mode_set = display_mode_set();
+  Sleep(3000);
+  for (HANDLE h : held) CloseHandle(h);
+  ASSERT_TRUE(mode_set);
+  Sleep(kTitleMenuMs - 3000);
+  leave_from_the_title_menu(zentro, game);
+  // Compared whole: the bytes themselves would say little.
+  const std::wstring dir = zentro.dir() + L"\\";
+  EXPECT_TRUE(read_all(dir + L"Zentria.ini") == settings) << "the settings were written over";
+  EXPECT_TRUE(read_all(dir + L"ZTScore.dat") == scores) << "the score file was written over";
+  EXPECT_FALSE(exists(dir + L"ZTScore.dat.damaged"));
+}
+
+// One byte too many: the game plays with the default table and writes it at
+// the end, after keeping the damaged file's bytes beside it, an earlier copy
+// untouched. A screenshot leaves yesterday's picture alone.
+TEST_F(ZentroProgram, ADamagedScoreFileAndEarlierPicturesSurviveAGame) {
+  const std::string damaged = players_score_file() + "x";
+  Zentro zentro(data_, [&](const std::wstring& dir) {
+    write_all(dir + L"ZTScore.dat", damaged);
+    write_all(dir + L"ZTScore.dat.damaged", "an earlier copy");
+    write_all(dir + L"ScrSht0.bmp", "yesterday");
+  });
+  ASSERT_TRUE(zentro.started());
+  const HWND game = start_game(zentro);
+  ASSERT_NE(game, nullptr);
+  ASSERT_TRUE(display_mode_set());
+  Sleep(kTitleMenuMs);
+  SetForegroundWindow(game);
+  key('S');
+  Sleep(1000);
+  leave_from_the_title_menu(zentro, game);
+  const std::wstring dir = zentro.dir() + L"\\";
+  EXPECT_EQ(read_all(dir + L"ZTScore.dat.damaged"), "an earlier copy");
+  EXPECT_TRUE(read_all(dir + L"ZTScore.dat.damaged.2") == damaged) << "no whole copy kept";
+  EXPECT_TRUE(read_all(dir + L"ZTScore.dat") == image_text(THiScore().save()))
+      << "not the default table";
+  EXPECT_TRUE(read_all(dir + L"ScrSht0.bmp") == "yesterday") << "yesterday's picture replaced";
+  const std::string shot = read_all(dir + L"ScrSht1.bmp");
+  EXPECT_EQ(shot.size(), 1078u + 320u * 240u);
+  EXPECT_EQ(shot.substr(0, 2), "BM");
+}
+
+// What a killed run left: temporary files of the save-by-rename scheme whose
+// process has ended go when the program starts; a running process's, and
+// files that only look like them, stay.
+TEST_F(ZentroProgram, StaleTemporaryFilesGoAtStart) {
+  // This test program, started held and ended.
+  wchar_t exe[MAX_PATH];
+  GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION ended{};
+  std::wstring command = L"\"" + std::wstring(exe) + L"\" --gtest_list_tests";
+  ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                             nullptr, nullptr, &si, &ended));
+  TerminateProcess(ended.hProcess, 0);
+  WaitForSingleObject(ended.hProcess, INFINITE);
+  const std::wstring dead = std::to_wstring(ended.dwProcessId);
+  const std::wstring live = std::to_wstring(GetCurrentProcessId());
+  const std::vector<std::wstring> gone = {
+      L".ZTScore.dat." + dead + L".1.tmp", L".Zentria.ini." + dead + L".2.tmp",
+      L".ScrSht0.bmp." + dead + L".3.tmp", L"Rec\\.Rec3.dat." + dead + L".4.tmp",
+      L"Rec\\.Rec0.dat.4000000000.1.tmp"};
+  const std::vector<std::wstring> stay = {
+      L".ZTScore.dat." + live + L".1.tmp", L".notes.txt." + dead + L".1.tmp",
+      L"Rec\\.ZTScore.dat." + dead + L".1.tmp", L".ZTScore.dat." + dead + L".1.tmp.txt"};
+  Zentro zentro(data_, [&](const std::wstring& dir) {
+    for (const auto* names : {&gone, &stay}) {
+      for (const std::wstring& name : *names) {
+        const std::wstring path = dir + name;
+        write_all(path, "temp");
+        // Last written two minutes ago.
+        HANDLE h = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        FILETIME t;
+        GetSystemTimeAsFileTime(&t);
+        ULARGE_INTEGER u;
+        u.LowPart = t.dwLowDateTime;
+        u.HighPart = t.dwHighDateTime;
+        u.QuadPart -= 120ull * 10000000ull;
+        t.dwLowDateTime = u.LowPart;
+        t.dwHighDateTime = u.HighPart;
+        SetFileTime(h, nullptr, nullptr, &t);
+        CloseHandle(h);
+      }
+    }
+  });
+  CloseHandle(ended.hThread);
+  CloseHandle(ended.hProcess);
+  ASSERT_TRUE(zentro.started());
+  HWND launcher = nullptr;
+  ASSERT_TRUE(wait_for([&] {
+    launcher = zentro.visible_window(L"ZentroForm", L"Zentropolium");
+    return launcher != nullptr;
+  }));
+  const std::wstring dir = zentro.dir() + L"\\";
+  for (const std::wstring& name : gone) {
+    EXPECT_FALSE(exists(dir + name)) << std::string(name.begin(), name.end());
+  }
+  for (const std::wstring& name : stay) {
+    EXPECT_TRUE(exists(dir + name)) << std::string(name.begin(), name.end());
+  }
+  PostMessageW(launcher, WM_CLOSE, 0, 0);
+  DWORD code = 99;
+  EXPECT_TRUE(zentro.ended(code));
+}
+
 TEST_F(ZentroProgram, WithoutItsPicturesTheGameEndsSilentlyThroughTheOrderlyShutdown) {
   const DEVMODEW before = display_mode();
-  Zentro zentro(data_, {L"images.qda"});
+  Zentro zentro(data_, [](const std::wstring& dir) { DeleteFileW((dir + L"images.qda").c_str()); });
   ASSERT_TRUE(zentro.started());
   HWND launcher = nullptr;
   ASSERT_TRUE(wait_for([&] {
