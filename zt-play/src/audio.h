@@ -2,8 +2,9 @@
 // subsystem, logical playback devices and audio streams bound to them, each
 // stream mixed with its gain. SDL2 has none of the bound streams, so this
 // layer keeps one SDL2 device (32-bit float, stereo, 44100 Hz) whose callback
-// sums every bound stream and clamps the result. Every call from the main
-// thread locks the device against that callback.
+// sums every bound stream and clamps the result. Every change from the main
+// thread locks the device against that callback; asking what a stream still
+// holds does not.
 //
 // Below it, the sound effects: `SfxBackend` plays the WAV members of
 // "sounds.qda" on eight voices.

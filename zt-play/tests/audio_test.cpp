@@ -123,7 +123,7 @@ TEST(AudioLayer, StreamsShareOneBufferAndEachPlaysItFromItsOwnPlace) {
   const std::vector<float> tail(4, 0.5f);
   ASSERT_TRUE(second.put(std::span<const float>(tail)));
   EXPECT_EQ(second.queued(), 20 * 4 + 16);
-  out = audio->render(12);
+  out = audio->render(13);
   EXPECT_FLOAT_EQ(out[19], 0.39f);
   EXPECT_FLOAT_EQ(out[20], 0.5f);
   EXPECT_FLOAT_EQ(out[24], 0.0f);
