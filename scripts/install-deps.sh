@@ -7,7 +7,8 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 export DEBIAN_FRONTEND=noninteractive
 # xfonts-base: SDL2 draws its message boxes on X11 with the X core fonts;
-# without them no error or help box appears.
+# without them no error or help box appears. libx11-dev: the end-to-end
+# test's helper that holds the X pointer.
 apt-get update
 apt-get install -y --no-install-recommends \
   build-essential cmake ninja-build pkg-config git ca-certificates \
@@ -16,5 +17,5 @@ apt-get install -y --no-install-recommends \
   libmpfr-dev libgmp-dev \
   libsdl2-dev libfluidsynth-dev librtmidi-dev libasound2-dev \
   timgm6mb-soundfont midicsv \
-  imagemagick xvfb xauth xdotool x11-utils xfonts-base \
+  imagemagick xvfb xauth xdotool x11-utils xfonts-base libx11-dev \
   g++-mingw-w64-x86-64-posix wine wine64 fonts-ipafont-gothic

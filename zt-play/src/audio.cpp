@@ -1,6 +1,7 @@
 #include "audio.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -17,9 +18,14 @@ namespace zt {
 
 namespace audio_detail {
 
+// What the callback reads of one stream. The main thread changes it under
+// the device lock while it is bound; the play positions are moved forward by
+// the callback and read by the main thread without the lock.
 struct StreamState {
-  std::vector<float> samples;
-  std::size_t pos = 0;  // first sample not yet played
+  SharedSamples shared;  // played first, never copied
+  std::atomic<std::size_t> shared_pos{0};
+  std::vector<float> samples;       // the queue that put fills
+  std::atomic<std::size_t> pos{0};  // first sample of the queue not yet played
   float gain = 1.0f;
   std::uint32_t device = 0;  // logical device it is bound to; 0 when unbound
 };
@@ -31,8 +37,11 @@ struct Core {
   // Read by the callback; changed by the main thread under the device lock.
   std::vector<StreamState*> bound;
   bool held = false;
+  bool unpaused = false;
 
-  Core() = default;
+  // Room for every voice and the music, so that binding one does not
+  // allocate while the callback waits.
+  Core() { bound.reserve(16); }
   Core(const Core&) = delete;
   Core& operator=(const Core&) = delete;
   ~Core() {
@@ -40,12 +49,22 @@ struct Core {
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
   }
 
+  // Adds up to `samples` samples of `from` at `pos` onwards; how many it took.
+  static std::size_t add(float* out, std::size_t samples, const std::vector<float>& from,
+                         std::atomic<std::size_t>& pos, float gain) {
+    const std::size_t at = pos.load(std::memory_order_relaxed);
+    const std::size_t n = std::min(samples, from.size() - std::min(at, from.size()));
+    const float* in = from.data() + at;
+    for (std::size_t i = 0; i < n; ++i) out[i] += in[i] * gain;
+    pos.store(at + n, std::memory_order_release);
+    return n;
+  }
+
   void mix_into(float* out, std::size_t samples) {
     for (StreamState* s : bound) {
-      const std::size_t n = std::min(samples, s->samples.size() - s->pos);
-      const float* in = s->samples.data() + s->pos;
-      for (std::size_t i = 0; i < n; ++i) out[i] += in[i] * s->gain;
-      s->pos += n;
+      const std::size_t done =
+          s->shared ? add(out, samples, *s->shared, s->shared_pos, s->gain) : 0;
+      if (done < samples) add(out + done, samples - done, s->samples, s->pos, s->gain);
     }
     for (std::size_t i = 0; i < samples; ++i) out[i] = std::clamp(out[i], -1.0f, 1.0f);
   }
@@ -118,7 +137,7 @@ std::variant<AudioDevice, std::string> AudioDevice::open_playback(const AudioSub
     want.freq = kMixSpec.freq;
     want.format = kMixSpec.format;
     want.channels = kMixSpec.channels;
-    want.samples = 1024;
+    want.samples = kDevicePeriodFrames;
     want.callback = audio_detail::mix_callback;
     want.userdata = &core;
     SDL_AudioSpec have{};
@@ -164,6 +183,7 @@ void AudioDevice::close() {
   if (core.logical.empty() && core.dev != 0) {
     SDL_CloseAudioDevice(core.dev);
     core.dev = 0;
+    core.unpaused = false;
   }
   id_ = 0;
   core_.reset();
@@ -205,8 +225,18 @@ bool AudioStream::bind(const AudioDevice& device) {
     SDL_SetError("cannot bind the audio stream");
     return false;
   }
+  std::vector<StreamState*>& bound = core_->bound;
+  std::vector<StreamState*> old;  // freed once the lock is let go
+  if (state_->device == 0 && bound.size() == bound.capacity()) {
+    std::vector<StreamState*> bigger;
+    bigger.reserve(2 * bound.capacity() + 8);
+    bigger.assign(bound.begin(), bound.end());
+    DeviceLock lock(*core_);
+    bound.swap(bigger);
+    old = std::move(bigger);
+  }
   DeviceLock lock(*core_);
-  if (state_->device == 0) core_->bound.push_back(state_.get());
+  if (state_->device == 0) bound.push_back(state_.get());
   state_->device = device.id_;
   return true;
 }
@@ -218,11 +248,29 @@ bool AudioStream::put(std::span<const float> samples) {
   }
   DeviceLock lock(*core_);
   StreamState& s = *state_;
-  if (s.pos > 0 && s.pos >= s.samples.size() / 2) {
-    s.samples.erase(s.samples.begin(), s.samples.begin() + static_cast<std::ptrdiff_t>(s.pos));
-    s.pos = 0;
+  const std::size_t pos = s.pos.load(std::memory_order_relaxed);
+  if (pos > 0 && pos >= s.samples.size() / 2) {
+    s.samples.erase(s.samples.begin(), s.samples.begin() + static_cast<std::ptrdiff_t>(pos));
+    s.pos.store(0, std::memory_order_relaxed);
   }
   s.samples.insert(s.samples.end(), samples.begin(), samples.end());
+  return true;
+}
+
+bool AudioStream::put_shared(SharedSamples samples) {
+  if (!state_ || !samples) {
+    SDL_SetError("no audio stream");
+    return false;
+  }
+  if (state_->shared || !state_->samples.empty()) {
+    SDL_SetError("the audio stream already holds samples");
+    return false;
+  }
+  // An unbound stream is not seen by the callback: no lock is needed.
+  std::optional<DeviceLock> lock;
+  if (state_->device != 0) lock.emplace(*core_);
+  state_->shared = std::move(samples);
+  state_->shared_pos.store(0, std::memory_order_relaxed);
   return true;
 }
 
@@ -245,8 +293,16 @@ std::int32_t AudioStream::queued() const {
     SDL_SetError("no audio stream");
     return -1;
   }
-  DeviceLock lock(*core_);
-  const std::size_t bytes = (state_->samples.size() - state_->pos) * sizeof(float);
+  // Only this thread changes the queue and the shared buffer; the positions
+  // only grow, up to their ends.
+  const StreamState& s = *state_;
+  std::size_t left =
+      s.samples.size() - std::min(s.pos.load(std::memory_order_acquire), s.samples.size());
+  if (s.shared) {
+    left +=
+        s.shared->size() - std::min(s.shared_pos.load(std::memory_order_acquire), s.shared->size());
+  }
+  const std::size_t bytes = left * sizeof(float);
   return static_cast<std::int32_t>(
       std::min<std::size_t>(bytes, std::numeric_limits<std::int32_t>::max()));
 }
@@ -256,7 +312,11 @@ bool AudioStream::resume_device() {
     SDL_SetError("the audio stream is not bound to a device");
     return false;
   }
-  SDL_PauseAudioDevice(core_->dev, 0);
+  // Once is enough: SDL's pause call takes the device lock every time.
+  if (!core_->unpaused) {
+    SDL_PauseAudioDevice(core_->dev, 0);
+    core_->unpaused = true;
+  }
   return true;
 }
 
@@ -310,6 +370,12 @@ std::variant<std::vector<std::uint8_t>, std::string> read_file_bytes(
 }
 
 // ---- SfxBackend ----
+
+Clip::Clip(const AudioSpec& format, std::span<const std::uint8_t> mix_bytes) : spec(format) {
+  auto floats = std::make_shared<std::vector<float>>(mix_bytes.size() / sizeof(float));
+  std::memcpy(floats->data(), mix_bytes.data(), floats->size() * sizeof(float));
+  samples = std::move(floats);
+}
 
 namespace {
 
@@ -409,8 +475,10 @@ void SfxBackend::play(std::string_view name, std::int32_t priority) {
   auto made = AudioStream::create(*audio_, it->second.spec);
   auto* stream = std::get_if<AudioStream>(&made);
   if (stream == nullptr) return;
-  if (!stream->bind(*device_) || !stream->put(std::span<const std::uint8_t>(it->second.data)) ||
-      !stream->flush() || !stream->resume_device()) {
+  // Filled before it is bound: the callback waits only while the stream is
+  // added to what it mixes.
+  if (!stream->put_shared(it->second.samples) || !stream->bind(*device_) || !stream->flush() ||
+      !stream->resume_device()) {
     return;
   }
   slots_[voice].stream = std::move(*stream);

@@ -2,8 +2,9 @@
 // subsystem, logical playback devices and audio streams bound to them, each
 // stream mixed with its gain. SDL2 has none of the bound streams, so this
 // layer keeps one SDL2 device (32-bit float, stereo, 44100 Hz) whose callback
-// sums every bound stream and clamps the result. Every call from the main
-// thread locks the device against that callback.
+// sums every bound stream and clamps the result. Every change from the main
+// thread locks the device against that callback; asking what a stream still
+// holds does not.
 //
 // Below it, the sound effects: `SfxBackend` plays the WAV members of
 // "sounds.qda" on eight voices.
@@ -37,6 +38,13 @@ struct AudioSpec {
 // What the one SDL2 device plays and what every stream carries.
 inline constexpr AudioSpec kMixSpec{AUDIO_F32SYS, 2, 44100};
 inline constexpr std::size_t kMixFrameBytes = 2 * sizeof(float);
+// Frames the device asks for at a time: 11.6 ms, so that an effect is mixed
+// within half a game step of its start. A power of two, as some drivers want.
+inline constexpr std::uint16_t kDevicePeriodFrames = 512;
+
+// Samples in the mix format that never change once made, shared by every
+// stream that plays them.
+using SharedSamples = std::shared_ptr<const std::vector<float>>;
 
 namespace audio_detail {
 struct Core;
@@ -101,10 +109,15 @@ class AudioStream {
   bool bind(const AudioDevice& device);  // false with SDL's error set
   bool put(std::span<const std::uint8_t> bytes);
   bool put(std::span<const float> samples);
+  // Plays `samples` from the shared buffer, without copying them: a clip
+  // converted once is started this way as often as it is played. Only into
+  // a stream that holds nothing yet; false with SDL's error set otherwise.
+  bool put_shared(SharedSamples samples);
   // The layer has no resampler holding samples back, so a flush only checks
   // that the stream is usable.
   bool flush();
   // Bytes not yet played; -1 with SDL's error set when the stream is gone.
+  // Takes no lock: the callback only moves the play position forward.
   std::int32_t queued() const;
   // Unpauses the device the stream is bound to.
   bool resume_device();
@@ -138,10 +151,13 @@ class Sfx {
   virtual void play(std::string_view name, std::int32_t priority) = 0;
 };
 
-// One effect, decoded and converted once at start-up.
+// One effect, decoded and converted once at start-up; every play of it
+// reads the same samples.
 struct Clip {
-  AudioSpec spec;  // the format of data: the mix format after conversion
-  std::vector<std::uint8_t> data;
+  // From the bytes of converted (mix-format) samples; a torn last float is dropped.
+  Clip(const AudioSpec& spec, std::span<const std::uint8_t> mix_bytes);
+  AudioSpec spec;  // the format of samples: the mix format after conversion
+  SharedSamples samples;
 };
 
 // One voice.
@@ -181,6 +197,5 @@ class SfxBackend final : public Sfx {
   std::optional<AudioSubsystem> audio_;  // held only while a device is open
   bool enabled_ = true;
 };
-
 
 }  // namespace zt

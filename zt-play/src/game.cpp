@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 
@@ -12,6 +13,7 @@
 #include "bgm.h"
 #include "dialog.h"
 #include "files.h"
+#include "formats/ascii.h"
 #include "formats/config.h"
 #include "layout.h"
 #include "renderer.h"
@@ -273,7 +275,10 @@ void App::apply_cursor_grab(SDL_Window* window, bool force) {
   const bool in_play = game.state() == kStatePlay && game.recorder().state() != RecState::Playing;
   const bool want = focused && (window_fullscreen(window) || confine == Confine::On ||
                                 (confine == Confine::Play && in_play));
-  if (!force && grab_state != 2 && grab_state == (want ? 1 : 0)) return;
+  // SDL grabs again by itself when the window gains the focus, so a refusal
+  // can come after a grab that seemed to hold.
+  const bool lost = want && grabbed && grab_watch != nullptr && grab_watch->refusal();
+  if (!force && !lost && grab_state != 2 && grab_state == (want ? 1 : 0)) return;
   grab_state = want ? 1 : 0;
 
   if (want) {
@@ -284,17 +289,46 @@ void App::apply_cursor_grab(SDL_Window* window, bool force) {
     (void)SDL_SetWindowMouseRect(window, nullptr);
   }
   SDL_SetWindowMouseGrab(window, want ? SDL_TRUE : SDL_FALSE);
-  // SDL2 reports no result: the grab in force tells. A window without the
-  // input focus yet (just created) gets the grab once the focus arrives.
+  // SDL2 reports no result: the grab in force tells, unless the X server
+  // refused it, which only SDL's log says. A window without the input focus
+  // yet (just created) gets the grab once the focus arrives.
+  const std::optional<std::string> refusal =
+      want && grab_watch != nullptr ? grab_watch->refusal() : std::nullopt;
   const Uint32 flags = SDL_GetWindowFlags(window);
   const bool pending =
       want && (flags & SDL_WINDOW_MOUSE_GRABBED) != 0 && (flags & SDL_WINDOW_INPUT_FOCUS) == 0;
-  if (pending || (SDL_GetWindowMouseGrab(window) == SDL_TRUE) == want) {
+  if (!refusal && (pending || (SDL_GetWindowMouseGrab(window) == SDL_TRUE) == want)) {
     grabbed = want;
-  } else if (want && !grab_error_reported) {
-    grab_error_reported = true;
-    std::cerr << "could not confine the pointer to the play field: " << SDL_GetError() << std::endl;
+    return;
   }
+  if (refusal) grabbed = false;  // the pointer is free whatever SDL says
+  if (want && !grab_error_reported) {
+    grab_error_reported = true;
+    std::cerr << "could not confine the pointer to the play field: "
+              << (refusal ? *refusal : std::string(SDL_GetError())) << std::endl;
+  }
+}
+
+std::optional<std::string> unseen_video_driver(std::string_view in_use, const char* named,
+                                               const char* display, const char* wayland_display) {
+  const std::string driver = ascii_lower(in_use);
+  if (driver != "offscreen" && driver != "dummy") return std::nullopt;
+  std::string_view list = named != nullptr ? named : "";
+  while (!list.empty()) {
+    const std::size_t comma = list.find(',');
+    if (ascii_lower(list.substr(0, comma)) == driver) return std::nullopt;
+    list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
+  }
+  std::string where;
+  const auto set = [](const char* v) { return v != nullptr && *v != '\0'; };
+  if (set(display)) where = std::string("DISPLAY=") + display;
+  if (set(wayland_display)) {
+    where += where.empty() ? "" : ", ";
+    where += std::string("WAYLAND_DISPLAY=") + wayland_display;
+  }
+  if (where.empty()) where = "DISPLAY is not set";
+  return "no display could be opened (" + where + "), and SDL's \"" + driver +
+         "\" driver shows nothing";
 }
 
 void App::present(SDL_Texture* texture) {
@@ -508,6 +542,13 @@ std::optional<std::string> run(const std::vector<std::string>& args) {
     return sdl_error("could not init the SDL3 video subsystem: ");
   }
   Subsystem video(SDL_INIT_VIDEO);
+  const char* driver = SDL_GetCurrentVideoDriver();
+  if (const std::optional<std::string> why =
+          unseen_video_driver(driver != nullptr ? driver : "", SDL_GetHint(SDL_HINT_VIDEODRIVER),
+                              std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"))) {
+    return "could not init the SDL3 video subsystem: " + *why;
+  }
+  const GrabRefusalWatch grab_watch;
 
   std::optional<AudioSubsystem> audio;
   {
@@ -522,6 +563,7 @@ std::optional<std::string> run(const std::vector<std::string>& args) {
   std::variant<std::unique_ptr<App>, std::string> made = create_app(opts, data_dir, audio);
   if (std::string* error = std::get_if<std::string>(&made)) return *error;
   std::unique_ptr<App> app = std::move(std::get<std::unique_ptr<App>>(made));
+  app->grab_watch = &grab_watch;
 
   const int w = static_cast<int>(320 * opts.scale);
   const int h = static_cast<int>(240 * opts.scale);

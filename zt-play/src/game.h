@@ -13,10 +13,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
 #include "game/ugame.h"
+#include "grab_watch.h"
 #include "options.h"
 #include "play_host.h"
 
@@ -72,6 +74,8 @@ struct App {
   std::array<bool, 256> held_release{};
   // Where the error of a game step went; the tests replace the dialog.
   void (*show_error)(std::string_view message) = nullptr;
+  // What SDL logs of a refused pointer grab; none: only SDL's answer counts.
+  const GrabRefusalWatch* grab_watch = nullptr;
 
   // Applies one event from the queue.
   void handle_event(const SDL_Event& event, SDL_Window* window, bool& fullscreen);
@@ -96,6 +100,14 @@ struct App {
 std::variant<std::unique_ptr<App>, std::string> create_app(
     const options::Options& opts, const std::filesystem::path& data_dir,
     const std::optional<AudioSubsystem>& audio);
+
+// Why the video driver in use cannot show the game, or nothing when it can.
+// With no display to reach SDL falls back to its "offscreen" driver, which
+// shows nothing; it and "dummy" are taken only when `named` (SDL_VIDEODRIVER,
+// a comma-separated list) names them. `display` and `wayland_display` are
+// the environment's DISPLAY and WAYLAND_DISPLAY, or null.
+std::optional<std::string> unseen_video_driver(std::string_view in_use, const char* named,
+                                               const char* display, const char* wayland_display);
 
 // Sleeps until the deadline without spinning: an absolute sleep on the
 // monotonic clock, which the kernel ends within tens of microseconds of it.

@@ -327,6 +327,74 @@ TEST_F(AppTest, ConfinementFollowsTheOptionFocusAndState) {
   EXPECT_FALSE(app->grabbed) << "leaving the play releases the pointer";
 }
 
+// A refusal that SDL only logs: before the first grab, and after a grab that
+// seemed to hold (SDL grabs again by itself when the focus comes back).
+TEST_F(AppTest, ARefusedGrabIsReportedOnceWithSdlsText) {
+  constexpr const char* kRefusal =
+      "The X server refused to let us grab the mouse. You might experience input bugs.";
+  const std::string line =
+      std::string("could not confine the pointer to the play field: ") + kRefusal + "\n";
+  options::Options opts;
+  opts.confine = options::Confine::On;
+  for (const bool grabbed_first : {false, true}) {
+    SCOPED_TRACE(grabbed_first ? "after a grab" : "at the first grab");
+    make_app(opts);
+    GrabRefusalWatch watch;
+    app->grab_watch = &watch;
+    test::StderrCapture capture;
+    if (grabbed_first) {
+      app->apply_cursor_grab(window, true);
+      if (!app->grabbed) GTEST_SKIP() << "this video driver does not grab";
+    }
+    SDL_LogWarn(SDL_LOG_CATEGORY_VIDEO, "%s", kRefusal);
+    app->apply_cursor_grab(window, !grabbed_first);
+    EXPECT_FALSE(app->grabbed);
+    // Focus changes and steps try again, silently.
+    SDL_Event e{};
+    e.type = SDL_WINDOWEVENT;
+    e.window.event = SDL_WINDOWEVENT_FOCUS_LOST;
+    send(e);
+    e.window.event = SDL_WINDOWEVENT_FOCUS_GAINED;
+    send(e);
+    app->step_game(window, fullscreen);
+    EXPECT_FALSE(app->grabbed);
+    EXPECT_EQ(capture.text(), line);
+  }
+}
+
+TEST(VideoDriver, OnlyANamedDriverThatShowsNothingIsTaken) {
+  struct Case {
+    const char* in_use;
+    const char* named;
+    const char* display;
+    const char* wayland;
+    std::optional<std::string> error;
+  };
+  const std::string shows_nothing = "), and SDL's \"offscreen\" driver shows nothing";
+  const Case cases[] = {
+      {"x11", nullptr, ":0", nullptr, std::nullopt},
+      {"wayland", nullptr, nullptr, "wayland-0", std::nullopt},
+      {"dummy", "dummy", nullptr, nullptr, std::nullopt},
+      {"offscreen", "OffScreen", nullptr, nullptr, std::nullopt},
+      {"offscreen", "x11,offscreen", ":9", nullptr, std::nullopt},
+      {"offscreen", nullptr, nullptr, nullptr,
+       "no display could be opened (DISPLAY is not set" + shows_nothing},
+      {"offscreen", "", "", "", "no display could be opened (DISPLAY is not set" + shows_nothing},
+      {"offscreen", nullptr, ":4711", nullptr,
+       "no display could be opened (DISPLAY=:4711" + shows_nothing},
+      {"offscreen", "x11", ":1", "wayland-1",
+       "no display could be opened (DISPLAY=:1, WAYLAND_DISPLAY=wayland-1" + shows_nothing},
+      {"offscreen", "offscreenx,off", ":1", nullptr,
+       "no display could be opened (DISPLAY=:1" + shows_nothing},
+      {"dummy", "x11", ":1", nullptr,
+       "no display could be opened (DISPLAY=:1), and SDL's \"dummy\" driver shows nothing"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.in_use) + " / " + (c.named != nullptr ? c.named : "(unset)"));
+    EXPECT_EQ(unseen_video_driver(c.in_use, c.named, c.display, c.wayland), c.error);
+  }
+}
+
 TEST(SleepUntil, NeverWakesBeforeTheDeadlineAndIgnoresOneThatHasPassed) {
   for (const auto ahead : {std::chrono::microseconds(-500), std::chrono::microseconds(0),
                            std::chrono::microseconds(300), std::chrono::microseconds(2000)}) {

@@ -5,7 +5,9 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <sstream>
 #include <thread>
 
@@ -91,6 +93,50 @@ TEST(AudioLayer, UnboundDestroyedAndClosedStreamsAreNotPlayed) {
   EXPECT_EQ(on_second.queued(), 80);  // still holds what it was given
 }
 
+TEST(AudioLayer, StreamsShareOneBufferAndEachPlaysItFromItsOwnPlace) {
+  auto audio = test::start_audio("dummy");
+  ASSERT_TRUE(audio);
+  audio->hold_output(true);
+  auto device = std::get<AudioDevice>(AudioDevice::open_playback(*audio, kMixSpec));
+  std::vector<float> ramp(40);
+  for (std::size_t i = 0; i < ramp.size(); ++i) ramp[i] = 0.01f * static_cast<float>(i);
+  const SharedSamples clip = std::make_shared<const std::vector<float>>(ramp);
+
+  auto first = std::get<AudioStream>(AudioStream::create(*audio, kMixSpec));
+  ASSERT_TRUE(first.put_shared(clip));
+  ASSERT_TRUE(first.bind(device));
+  EXPECT_EQ(first.queued(), 160);
+  audio->render(10);  // 20 samples in
+  auto second = std::get<AudioStream>(AudioStream::create(*audio, kMixSpec));
+  ASSERT_TRUE(second.bind(device));
+  ASSERT_TRUE(second.put_shared(clip));  // bound already: taken under the lock
+  EXPECT_EQ(clip.use_count(), 3) << "the streams hold the buffer, not copies of it";
+  EXPECT_EQ(first.queued(), 80);
+  EXPECT_EQ(second.queued(), 160);
+
+  // Sample 20 of the first plus sample 0 of the second, and so on.
+  std::vector<float> out = audio->render(10);
+  EXPECT_FLOAT_EQ(out[0], 0.20f);
+  EXPECT_FLOAT_EQ(out[19], 0.39f + 0.19f);
+  EXPECT_EQ(first.queued(), 0);
+  // What is put after the shared buffer plays after it.
+  const std::vector<float> tail(4, 0.5f);
+  ASSERT_TRUE(second.put(std::span<const float>(tail)));
+  EXPECT_EQ(second.queued(), 20 * 4 + 16);
+  out = audio->render(13);
+  EXPECT_FLOAT_EQ(out[19], 0.39f);
+  EXPECT_FLOAT_EQ(out[20], 0.5f);
+  EXPECT_FLOAT_EQ(out[24], 0.0f);
+  // The buffer itself is never written.
+  EXPECT_EQ(*clip, ramp);
+
+  // A shared buffer goes only into a stream that holds nothing yet.
+  EXPECT_FALSE(second.put_shared(clip));
+  auto filled = std::get<AudioStream>(AudioStream::create(*audio, kMixSpec));
+  ASSERT_TRUE(filled.put(std::span<const float>(tail)));
+  EXPECT_FALSE(filled.put_shared(clip));
+}
+
 TEST(AudioLayer, OnlyMixFormatStreamsAreMade) {
   auto audio = test::start_audio("dummy");
   ASSERT_TRUE(audio);
@@ -150,6 +196,37 @@ TEST(AudioLayer, DiskDriverPlaysAnEffectAtItsLevel) {
   EXPECT_LE(loud, 4410u * 2);
 }
 
+// The dummy driver calls back in real time; each call takes one period from
+// a bound stream, so the smallest step by which the stream's queue falls is
+// that period.
+TEST(AudioLayer, TheDeviceMixesInPeriodsOfAtMost12Ms) {
+  auto audio = test::start_audio("dummy");
+  ASSERT_TRUE(audio);
+  auto device = std::get<AudioDevice>(AudioDevice::open_playback(*audio, kMixSpec));
+  auto stream = std::get<AudioStream>(AudioStream::create(*audio, kMixSpec));
+  const std::vector<float> minute(44100 * 2 * 60, 0.0f);
+  ASSERT_TRUE(stream.put(std::span<const float>(minute)));
+  ASSERT_TRUE(stream.bind(device));
+  ASSERT_TRUE(stream.resume_device());
+  std::int32_t last = stream.queued();
+  std::int32_t step = INT32_MAX;
+  int steps = 0;
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (steps < 12 && std::chrono::steady_clock::now() < give_up) {
+    const std::int32_t q = stream.queued();
+    if (q < last) {
+      step = std::min(step, last - q);
+      ++steps;
+      last = q;
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  ASSERT_EQ(steps, 12);
+  const auto frames = static_cast<std::uint32_t>(step) / kMixFrameBytes;
+  EXPECT_LE(frames, 44100u * 12 / 1000);
+  EXPECT_EQ(frames & (frames - 1), 0u) << frames << " is not a power of two";
+}
+
 // ---- Sound effects ----
 
 class SfxTest : public ::testing::Test {
@@ -189,9 +266,9 @@ TEST_F(SfxTest, LoadsTheWavMembersUnderLowerCaseKeys) {
   for (const auto& [k, clip] : sfx->clips()) keys.push_back(k);
   EXPECT_THAT(keys, ::testing::ElementsAre(".wav", "bound.wav", "select.wav"));
   // Converted once: 10 mono frames at 44100 Hz are 10 stereo float frames.
-  EXPECT_EQ(sfx->clips().at("bound.wav").data.size(), 10u * kMixFrameBytes);
+  EXPECT_EQ(sfx->clips().at("bound.wav").samples->size() * sizeof(float), 10u * kMixFrameBytes);
   EXPECT_EQ(sfx->clips().at("bound.wav").spec, kMixSpec);
-  EXPECT_EQ(sfx->clips().at("select.wav").data.size(), 10u * kMixFrameBytes);
+  EXPECT_EQ(sfx->clips().at("select.wav").samples->size() * sizeof(float), 10u * kMixFrameBytes);
 }
 
 TEST_F(SfxTest, TheSevenEffectsLoadAndPlayByName) {
@@ -221,6 +298,20 @@ TEST_F(SfxTest, PlayedEffectSoundsAtItsLevel) {
   EXPECT_NEAR(out[20], 0.375f, 1e-3);
   EXPECT_NEAR(out[397], 0.375f, 1e-3);
   EXPECT_FLOAT_EQ(out[402], 0.0f);
+}
+
+TEST_F(SfxTest, EveryPlayReadsTheClipConvertedAtLoad) {
+  auto sfx = make(
+      qda_file({{"bound.wav", constant_wav(8192, 50)}, {"select.wav", constant_wav(8192, 50)}}));
+  const SharedSamples& bound = sfx->clips().at("bound.wav").samples;
+  const std::vector<float> before = *bound;
+  for (int i = 0; i < 3; ++i) sfx->play("bound", 5);
+  EXPECT_EQ(bound.use_count(), 4) << "three voices and the clip itself";
+  std::vector<float> out = audio_->render(60);
+  EXPECT_NEAR(out[10], std::min(3 * 0.25f, 1.0f), 1e-3);
+  EXPECT_EQ(*bound, before);
+  sfx->play("select", 5);  // releases the finished voices
+  EXPECT_EQ(bound.use_count(), 1);
 }
 
 TEST_F(SfxTest, ANinthEffectTakesTheFirstVoiceOfLowestPriority) {
@@ -329,9 +420,9 @@ TEST(SfxGeneratedData, SevenClipsLoadFromTheGeneratedArchive) {
   EXPECT_EQ(err.str(), "");
   std::vector<std::string> names;
   for (const auto& [name, clip] : sfx.clips()) names.push_back(name);
-  EXPECT_EQ(names, (std::vector<std::string>{"bound.wav", "cutwarn.wav", "destroy0.wav",
-                                             "destroy1.wav", "explosion1.wav",
-                                             "gravitychange.wav", "select.wav"}));
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"bound.wav", "cutwarn.wav", "destroy0.wav", "destroy1.wav",
+                                      "explosion1.wav", "gravitychange.wav", "select.wav"}));
 }
 
 }  // namespace

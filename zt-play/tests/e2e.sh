@@ -50,6 +50,18 @@ if [ "$mode" = cli ]; then
   rc=$?
   [ $rc -eq 0 ] && [ "$(head -1 "$work/out")" = "Zentropolium Ported" ] \
     && [ "$(wc -l <"$work/out")" -eq 11 ] && pass "help" || fail "help: status $rc"
+
+  # No display and no driver named: SDL would run the game on a driver that
+  # shows nothing; that is the video start-up error instead.
+  timeout 20 env -u SDL_VIDEODRIVER "$exe" --data-dir="$work/data" >"$work/out" 2>"$work/err"
+  rc=$?
+  video='error: could not init the SDL3 video subsystem: no display could be opened (DISPLAY is not set), and SDL'"'"'s "offscreen" driver shows nothing'
+  [ $rc -eq 2 ] && grep -qxF "$video" "$work/err" && pass "no display: the video start-up error" \
+    || fail "no display: status $rc, $(cat "$work/err")"
+  # Named, the driver that shows nothing is taken: the game runs until stopped.
+  timeout 3 env SDL_VIDEODRIVER=offscreen "$exe" --data-dir="$work/data" >"$work/out" 2>"$work/err"
+  rc=$?
+  [ $rc -eq 124 ] && pass "SDL_VIDEODRIVER=offscreen runs" || fail "offscreen: status $rc, $(cat "$work/err")"
   exit $((failures > 0))
 fi
 
@@ -186,6 +198,55 @@ start_small --confine=on
 pointer_confined && pass "--confine=on keeps the pointer in the field" \
   || fail "pointer left the field: $X,$Y (window $wx,$wy ${ww}x${wh})"
 end_on_logo
+
+# Another X client holds the pointer: SDL's grab is refused (after it has
+# retried for 5 s), and the program says so once, whatever forces the
+# confinement again afterwards (F11 twice).
+if [ -n "${ZT_GRAB_HOLDER:-}" ]; then
+  "$ZT_GRAB_HOLDER" >"$work/holder" 2>&1 &
+  holder=$!
+  for _ in $(seq 50); do grep -q '^grabbed$' "$work/holder" && break; sleep 0.1; done
+  if grep -q '^grabbed$' "$work/holder"; then
+    "$exe" --data-dir="$work/data" --window=2 --confine=on >"$work/out7" 2>"$work/err7" &
+    pid=$!
+    wid=$(timeout 15 xdotool search --sync --name '^Zentropolium$' | head -1)
+    xdotool windowfocus --sync "$wid" 2>/dev/null
+    refused='could not confine the pointer to the play field: The X server refused to let us grab the mouse. You might experience input bugs.'
+    for _ in $(seq 150); do grep -qxF "$refused" "$work/err7" && break; sleep 0.1; done
+    press_key F11
+    sleep 0.5
+    press_key F11
+    sleep 1
+    n=$(grep -c 'could not confine' "$work/err7")
+    [ "$n" = 1 ] && grep -qxF "$refused" "$work/err7" \
+      && pass "a refused grab is reported once" || fail "refused grab: $n lines: $(cat "$work/err7")"
+    press_key Escape
+    if ended_within 50; then
+      wait "$pid"
+      rc=$?
+      [ $rc -eq 0 ] && pass "unconfined, the game ends with status 0" || fail "status $rc after a refused grab"
+    else
+      fail "still running after Esc with a refused grab"
+    fi
+    pid=
+  else
+    fail "the helper could not hold the pointer: $(cat "$work/holder")"
+  fi
+  kill "$holder" 2>/dev/null
+  wait "$holder" 2>/dev/null
+fi
+
+# With DISPLAY naming no X server and no driver named, the start is the
+# video error at once, not a game that nobody sees.
+n=4711
+while [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
+timeout 20 env -u SDL_VIDEODRIVER -u WAYLAND_DISPLAY DISPLAY=":$n" "$exe" --data-dir="$work/data" \
+  >"$work/out8" 2>"$work/err8"
+rc=$?
+video="error: could not init the SDL3 video subsystem: no display could be opened (DISPLAY=:$n), and SDL's \"offscreen\" driver shows nothing"
+[ $rc -eq 2 ] && grep -qxF "$video" "$work/err8" \
+  && pass "DISPLAY naming no server: the video start-up error, status 2" \
+  || fail "DISPLAY=:$n: status $rc, $(cat "$work/err8")"
 
 # Without a window manager the window keeps its size in full screen, but full
 # screen always confines the pointer, which shows that F11 switched.
@@ -335,5 +396,5 @@ else
   pass "no ALSA lib line on standard error ($(grep -c '^sfx: ' "$work/err6") sfx line)"
 fi
 
-[ $failures -eq 0 ] || { echo "--- stderr"; cat "$work/err" "$work/err2" "$work/err3" "$work/err5" "$work/err6" 2>/dev/null; }
+[ $failures -eq 0 ] || { echo "--- stderr"; cat "$work/err" "$work/err2" "$work/err3" "$work/err5" "$work/err6" "$work/err7" "$work/err8" 2>/dev/null; }
 exit $((failures > 0))

@@ -4,8 +4,10 @@
 # Twice, with music (SOUNDFONT, by default Debian's TimGM6mb) and without (no
 # SoundFont): the time from start to the first picture shown, the renderer in
 # use, the CPU share of one core over 20 s of the title menu with the busiest
-# threads, and the peak memory. The run with music also times the game steps
-# over a minute of the title menu, where every step shows a picture.
+# threads, the CPU share of SDL's audio thread alone, and the peak memory.
+# The run with music also times the game steps over a minute of the title
+# menu, where every step shows a picture. Last, when zt-sfx-latency stands
+# beside EXE, how soon a sound effect is mixed after the game plays it.
 # The pictures are seen through the hook library libzt-play-present-hook.so,
 # taken from beside EXE unless ZT_PRESENT_HOOK names it. Measure on a quiet
 # machine: the load average is printed first.
@@ -52,9 +54,12 @@ run() {
   first=$(awk -v p="$pid" '$1 == p && $2 == "present" { print $3; exit }' "$log")
   renderer=$(awk -v p="$pid" '$1 == p && $2 == "renderer" { $1 = $2 = ""; sub(/^ +/, ""); r = $0 } END { print r }' "$log")
 
-  declare -A before
+  declare -A before run_ns
   local task u1 u2 n1 n2
-  for task in /proc/$pid/task/*; do before[$task]=$(ticks "$task/stat"); done
+  for task in /proc/$pid/task/*; do
+    before[$task]=$(ticks "$task/stat")
+    run_ns[$task]=$(cut -d' ' -f1 "$task/schedstat")
+  done
   u1=$(ticks /proc/$pid/stat)
   n1=$(presents)
   sleep 20
@@ -65,6 +70,16 @@ run() {
     [ -n "${before[$task]:-}" ] || continue
     local d=$(( $(ticks "$task/stat") - before[$task] ))
     [ $d -gt 0 ] && threads+="$(cat "$task/comm") $(awk -v d=$d -v t="$tick" 'BEGIN { printf "%.1f", d * 100 / t / 20 }')%, "
+  done
+  # SDL's audio thread, from the scheduler's nanosecond run time.
+  local audio_thread="none"
+  for task in /proc/$pid/task/*; do
+    case "$(cat "$task/comm")" in
+      SDLAudio*)
+        audio_thread=$(awk -v a="${run_ns[$task]:-0}" -v b="$(cut -d' ' -f1 "$task/schedstat")" \
+          -v n="$(cat "$task/comm")" 'BEGIN { printf "%s %.2f%% of one core", n, (b - a) / 2e8 }')
+        ;;
+    esac
   done
   [ "$step_seconds" -gt 20 ] && sleep $((step_seconds - 20))
   local peak
@@ -79,6 +94,7 @@ run() {
   awk -v d=$((u2 - u1)) -v t="$tick" -v n=$((n2 - n1)) \
     'BEGIN { printf "title menu: %.1f%% of one core over 20 s, %.1f pictures a second\n", d * 100 / t / 20, n / 20 }'
   echo "busiest threads: ${threads%, }"
+  echo "audio thread: $audio_thread"
   echo "peak memory: $peak MB"
   if [ "$step_seconds" -gt 20 ]; then
     # The steps of the last STEP_SECONDS before the end, from the monotonic times.
@@ -97,3 +113,9 @@ run() {
 
 run "music on ($(basename "$soundfont"))" 60 --soundfont="$soundfont"
 run "music off (no SoundFont)" 20
+
+latency=$(dirname "$exe")/zt-sfx-latency
+if [ -x "$latency" ]; then
+  echo "== sound effects (zt-sfx-latency, music on at volume 0)"
+  OMP_WAIT_POLICY=passive "$latency" "$data" --effects=200 --soundfont="$soundfont"
+fi
