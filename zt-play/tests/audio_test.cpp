@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "audio_fixtures.h"
+#include "files.h"
 
 namespace zt {
 namespace {
@@ -130,7 +131,7 @@ TEST(AudioLayer, DiskDriverPlaysAnEffectAtItsLevel) {
     sfx.play("bound", 5);
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
   }
-  auto bytes = read_file_bytes(out);
+  auto bytes = read_file(out, std::uint64_t{1} << 24);
   ASSERT_TRUE(std::holds_alternative<std::vector<std::uint8_t>>(bytes));
   const auto& raw = std::get<std::vector<std::uint8_t>>(bytes);
   std::vector<float> samples(raw.size() / sizeof(float));
@@ -329,9 +330,9 @@ TEST(SfxGeneratedData, SevenClipsLoadFromTheGeneratedArchive) {
   EXPECT_EQ(err.str(), "");
   std::vector<std::string> names;
   for (const auto& [name, clip] : sfx.clips()) names.push_back(name);
-  EXPECT_EQ(names, (std::vector<std::string>{"bound.wav", "cutwarn.wav", "destroy0.wav",
-                                             "destroy1.wav", "explosion1.wav",
-                                             "gravitychange.wav", "select.wav"}));
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"bound.wav", "cutwarn.wav", "destroy0.wav", "destroy1.wav",
+                                      "explosion1.wav", "gravitychange.wav", "select.wav"}));
 }
 
 }  // namespace
