@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <iostream>
 #include <limits>
 #include <utility>
 
@@ -275,9 +276,16 @@ bool HostFiles::file_exists(std::int32_t slot) {
 
 bool HostFiles::open_for_read(std::int32_t slot) {
   // A replay is read frame by frame, never whole: no cap on its size.
-  auto opened = open_regular_file(rec_path(data_dir_, slot),
-                                  std::numeric_limits<std::uint64_t>::max(), O_RDWR);
-  if (!std::holds_alternative<UniqueFd>(opened)) return true;
+  const std::filesystem::path path = rec_path(data_dir_, slot);
+  auto opened = open_regular_file(path, std::numeric_limits<std::uint64_t>::max(), O_RDWR);
+  if (const auto* failure = std::get_if<ReadFailure>(&opened)) {
+    // The slot screen asks again each time it opens: one line is enough.
+    if (!failure->missing && reported_.insert(path).second) {
+      (err_ ? *err_ : std::cerr) << "could not open " << path.string() << " (" << failure->reason
+                                 << ")" << std::endl;
+    }
+    return true;
+  }
   recording_.reset();
   replay_ = std::move(std::get<UniqueFd>(opened));
   return false;

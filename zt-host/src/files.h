@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <iosfwd>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
@@ -137,10 +139,13 @@ std::error_code replace_file(const std::filesystem::path& path,
 // Replay files and song checks in one data directory. At most one replay
 // file is open at a time; opening another closes the first, but only once
 // the new one has opened. A recording goes into a FileReplacement of the
-// slot's file, which takes the slot's place only at commit.
+// slot's file, which takes the slot's place only at commit. A replay that
+// exists but cannot be opened is named on `err` (standard error when null)
+// with the reason, once per file.
 class HostFiles final : public RecorderIo, public KbgmSink {
  public:
-  explicit HostFiles(std::filesystem::path data_dir) : data_dir_(std::move(data_dir)) {}
+  explicit HostFiles(std::filesystem::path data_dir, std::ostream* err = nullptr)
+      : data_dir_(std::move(data_dir)), err_(err) {}
 
   const std::filesystem::path& data_dir() const { return data_dir_; }
   bool replay_open() const { return static_cast<bool>(replay_) || recording_.has_value(); }
@@ -165,6 +170,8 @@ class HostFiles final : public RecorderIo, public KbgmSink {
   int open_fd() const { return recording_ ? recording_->fd() : replay_.get(); }
 
   std::filesystem::path data_dir_;
+  std::ostream* err_;
+  std::set<std::filesystem::path> reported_;  // replays already named on err_
   UniqueFd replay_;                           // a replay, opened to read
   std::optional<FileReplacement> recording_;  // a recording, until its commit
 };

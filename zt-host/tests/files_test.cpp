@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 #include "file_size_limit.h"
 #include "game/urecorder.h"
@@ -149,7 +150,8 @@ TEST_F(RecorderFiles, OnlyARegularFileIsOpenedAsAReplay) {
   ASSERT_EQ(::mkfifo((dir_ / "Rec" / "Rec0.dat").c_str(), 0666), 0);
   fs::create_symlink("/dev/zero", dir_ / "Rec" / "Rec1.dat");
   fs::create_directory(dir_ / "Rec" / "Rec2.dat");
-  HostFiles files(dir_);
+  std::ostringstream err;
+  HostFiles files(dir_, &err);
   for (std::int32_t slot : {0, 1, 2}) {
     SCOPED_TRACE(slot);
     EXPECT_TRUE(files.file_exists(slot));
@@ -161,6 +163,16 @@ TEST_F(RecorderFiles, OnlyARegularFileIsOpenedAsAReplay) {
     rec.start_play(slot, files);
     EXPECT_TRUE(rec.failed());
   }
+  // Each named once, however often it is asked for.
+  const auto rec = [this](const char* name) { return (dir_ / "Rec" / name).string(); };
+  EXPECT_EQ(err.str(), "could not open " + rec("Rec0.dat") +
+                           " (not a regular file)\n"
+                           "could not open " +
+                           rec("Rec1.dat") +
+                           " (not a regular file)\n"
+                           "could not open " +
+                           rec("Rec2.dat") + " (Is a directory)\n");
+  EXPECT_TRUE(files.open_for_read(7)) << "no such file: nothing to say";
   // Recording over the pipe that nobody reads fails instead of waiting for a reader.
   EXPECT_TRUE(files.open_for_write(0));
   EXPECT_EQ(fs::status(dir_ / "Rec" / "Rec0.dat").type(), fs::file_type::fifo);
