@@ -90,8 +90,8 @@ pid_t temp_file_pid(std::string_view file, bool (*replaced)(std::string_view)) {
   const std::size_t pid_dot = rest.rfind('.');
   if (pid_dot == std::string_view::npos) return 0;
   const std::string_view pid = rest.substr(pid_dot + 1);
-  // Process numbers have no leading zero and at most 7 digits (2^22).
-  if (!all_digits(pid) || pid[0] == '0' || pid.size() > 9) return 0;
+  // Process numbers have no leading zero and at most 7 digits (pid_max <= 2^22).
+  if (!all_digits(pid) || pid[0] == '0' || pid.size() > 7) return 0;
   if (!replaced(rest.substr(0, pid_dot))) return 0;
   return static_cast<pid_t>(std::stol(std::string(pid)));
 }

@@ -478,7 +478,10 @@ std::int32_t MidiBackend::load_file(std::string_view file_name) {
   const std::filesystem::path path = data_dir_ / std::filesystem::path(file_name);
   auto read = read_file(path, kSongFileCap);
   if (const auto* failure = std::get_if<ReadFailure>(&read)) {
-    *err_ << "midi: could not read " << path.string() << " (" << failure->reason << ")\n";
+    // A missing song is no news: the game checks for it first.
+    if (!failure->missing) {
+      *err_ << "midi: could not read " << path.string() << " (" << failure->reason << ")\n";
+    }
     return 0;
   }
   const auto* bytes = &std::get<std::vector<std::uint8_t>>(read);

@@ -125,7 +125,10 @@ std::int32_t SynthBackend::load_file(std::string_view file_name) {
   const std::filesystem::path path = data_dir_ / std::filesystem::path(file_name);
   auto read = read_file(path, kSongFileCap);
   if (auto* failure = std::get_if<ReadFailure>(&read)) {
-    std::cerr << "midi: could not read " << path.string() << " (" << failure->reason << ")\n";
+    // A missing song is no news: the game checks for it first.
+    if (!failure->missing) {
+      std::cerr << "midi: could not read " << path.string() << " (" << failure->reason << ")\n";
+    }
     return 0;
   }
   auto* bytes = &std::get<std::vector<std::uint8_t>>(read);
