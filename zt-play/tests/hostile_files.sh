@@ -130,10 +130,11 @@ for f in "${fifo_cases[@]}"; do
   prepare "fifo-$f"
   rm -f "$work/fifo-$f/data/$f"
   mkfifo "$work/fifo-$f/data/$f"
-  case $f in
-    *.mid) [ -n "$soundfont" ] && launch "fifo-$f" --soundfont="$soundfont" || launch "fifo-$f" ;;
-    *) launch "fifo-$f" ;;
-  esac
+  if [[ $f = *.mid && -n "$soundfont" ]]; then
+    launch "fifo-$f" --soundfont="$soundfont"
+  else
+    launch "fifo-$f"
+  fi
 done
 prepare fifo-sf2
 mkfifo "$work/fifo-sf2/music.sf2"
