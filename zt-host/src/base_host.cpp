@@ -1,6 +1,7 @@
 #include "base_host.h"
 
 #include <algorithm>
+#include <limits>
 #include <utility>
 
 #include "dddd/blit.h"
@@ -20,10 +21,12 @@ std::string member_label(std::size_t index, std::string_view name) {
 }  // namespace
 
 std::variant<BaseHost, std::string> BaseHost::create(const std::filesystem::path& images_qda) {
-  std::error_code error;
-  auto bytes = read_whole_file(images_qda, &error);
-  if (!bytes) return images_qda.string() + ": " + error.message();
-  const QdaArchive archive = QdaArchive::parse(std::move(*bytes));
+  auto read = read_file(images_qda, kArchiveFileCap);
+  if (auto* failure = std::get_if<ReadFailure>(&read)) {
+    return images_qda.string() + ": " + failure->reason;
+  }
+  const QdaArchive archive =
+      QdaArchive::parse(std::move(std::get<std::vector<std::uint8_t>>(read)));
 
   std::filesystem::path data_dir = images_qda.parent_path();
   if (data_dir.empty()) data_dir = ".";
@@ -158,8 +161,21 @@ bool BaseHost::save_screenshot(SurfaceId id, const Palette& palette, std::int32_
   if (!s) return true;
   const auto bytes = bmp::bmp_indexed_bytes(s->width, s->height, s->pixels, palette);
   if (!bytes) return true;
-  return static_cast<bool>(
-      replace_file(data_dir() / ("ScrSht" + std::to_string(n) + ".bmp"), *bytes));
+  // A picture never replaces another: the number moves on past every name
+  // that is taken, also by a file made meanwhile, and never back below the
+  // last one written.
+  std::int64_t k = std::max<std::int64_t>(n, next_screenshot_);
+  for (std::int32_t tries = 0; tries < kScreenshotTries; ++tries, ++k) {
+    if (k > std::numeric_limits<std::int32_t>::max()) return true;
+    const std::error_code error =
+        create_new_file(data_dir() / ("ScrSht" + std::to_string(k) + ".bmp"), *bytes);
+    if (!error) {
+      next_screenshot_ = k + 1;
+      return false;
+    }
+    if (error != std::errc::file_exists) return true;
+  }
+  return true;
 }
 
 void BaseHost::dd_plot(SurfaceId id, std::int32_t x, std::int32_t y, std::uint8_t colour) {

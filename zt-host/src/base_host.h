@@ -73,7 +73,11 @@ class BaseHost final : public RecorderIo, public KbgmSink {
                        std::int32_t dw, std::int32_t dh, bool keyed);
   std::optional<Palette> load_named_into(SurfaceId id, std::string_view name);
   void realize_palette(const Palette& palette);
+  // Writes "ScrSht" + k + ".bmp" as a new file, k the first number from
+  // max(n, the last one written + 1) whose name is free; failed after a write
+  // error or kScreenshotTries names that are all taken.
   bool save_screenshot(SurfaceId id, const Palette& palette, std::int32_t n);
+  static constexpr std::int32_t kScreenshotTries = 100000;
   void dd_plot(SurfaceId id, std::int32_t x, std::int32_t y, std::uint8_t colour);
   void present();
 
@@ -136,7 +140,8 @@ class BaseHost final : public RecorderIo, public KbgmSink {
   Point pointer_{160, 120};
   std::uint32_t clock_ms_ = 0;
   std::uint32_t scratch_serial_ = 0;
-  HostFiles files_;  // the data directory and the one open replay file
+  std::int64_t next_screenshot_ = 0;  // one past the last screenshot written
+  HostFiles files_;                   // the data directory and the one open replay file
 };
 
 // The game for these settings, with their last player name as the current

@@ -1,11 +1,14 @@
 #include "files.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <iostream>
+#include <limits>
 #include <utility>
 
 #include "formats/config.h"
@@ -36,6 +39,80 @@ bool make_directories(const std::filesystem::path& p) {
 
 std::error_code last_error() {
   return {errno, std::generic_category()};
+}
+
+ReadFailure failure_from_errno() {
+  return {std::generic_category().message(errno), errno == ENOENT};
+}
+
+ReadFailure too_large(std::uint64_t cap) {
+  return {"larger than " + std::to_string(cap) + " bytes"};
+}
+
+// Flushes a directory's entries (a new or renamed file in it) to the disk.
+void sync_directory_of(const std::filesystem::path& file) {
+  const std::filesystem::path dir = file.has_parent_path() ? file.parent_path() : ".";
+  UniqueFd d(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (d) ::fsync(d.get());
+}
+
+bool all_digits(std::string_view s) {
+  return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// PREFIX + an optionally negative decimal number + SUFFIX, as the game
+// numbers replays and screenshots.
+bool numbered_name(std::string_view name, std::string_view prefix, std::string_view suffix) {
+  if (!name.starts_with(prefix) || !name.ends_with(suffix)) return false;
+  if (name.size() < prefix.size() + suffix.size()) return false;
+  std::string_view number = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+  if (number.starts_with('-')) number.remove_prefix(1);
+  return all_digits(number);
+}
+
+bool replaced_in_data_dir(std::string_view name) {
+  return name == "ZTScore.dat" || name == "Zentria.ini" || numbered_name(name, "ScrSht", ".bmp");
+}
+
+bool replaced_in_rec(std::string_view name) {
+  return numbered_name(name, "Rec", ".dat");
+}
+
+// The process number in a temporary file name ".NAME.PID.N.tmp" of
+// FileReplacement::begin whose NAME is one the check accepts; 0 for any
+// other name.
+pid_t temp_file_pid(std::string_view file, bool (*replaced)(std::string_view)) {
+  if (file.size() < 6 || !file.starts_with('.') || !file.ends_with(".tmp")) return 0;
+  std::string_view rest = file.substr(1, file.size() - 5);  // NAME.PID.N
+  const std::size_t serial_dot = rest.rfind('.');
+  if (serial_dot == std::string_view::npos || !all_digits(rest.substr(serial_dot + 1))) return 0;
+  rest = rest.substr(0, serial_dot);
+  const std::size_t pid_dot = rest.rfind('.');
+  if (pid_dot == std::string_view::npos) return 0;
+  const std::string_view pid = rest.substr(pid_dot + 1);
+  // Process numbers have no leading zero and at most 7 digits (pid_max <= 2^22).
+  if (!all_digits(pid) || pid[0] == '0' || pid.size() > 7) return 0;
+  if (!replaced(rest.substr(0, pid_dot))) return 0;
+  return static_cast<pid_t>(std::stol(std::string(pid)));
+}
+
+void remove_stale_in(const std::filesystem::path& dir, bool (*replaced)(std::string_view),
+                     std::vector<std::filesystem::path>& removed) {
+  std::error_code ec;
+  std::filesystem::directory_iterator it(dir, ec);
+  if (ec) return;
+  for (; it != std::filesystem::directory_iterator(); it.increment(ec)) {
+    if (ec) break;
+    const std::filesystem::path& p = it->path();
+    const pid_t pid = temp_file_pid(p.filename().native(), replaced);
+    if (pid <= 0) continue;
+    // Only a process that is gone: one that runs, under any owner, may still
+    // be about to commit its file.
+    if (::kill(pid, 0) == 0 || errno != ESRCH) continue;
+    struct stat st {};
+    if (::lstat(p.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (::unlink(p.c_str()) == 0) removed.push_back(p);
+  }
 }
 
 // Where a chain of symbolic links ends: the path itself when it is no link or
@@ -113,8 +190,11 @@ std::variant<FileReplacement, std::error_code> FileReplacement::begin(
   if (replacing && !S_ISREG(old.st_mode)) {
     // A device or a pipe (a save sent to /dev/null) is written as it stands:
     // there is no file to keep, and renaming over it would replace the device.
-    UniqueFd fd(::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+    // Without O_NONBLOCK a pipe that nobody reads would wait here for ever.
+    UniqueFd fd(::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (!fd) return last_error();
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return last_error();
     return FileReplacement(std::move(target), {}, std::move(fd));
   }
   const std::filesystem::path dir = target.has_parent_path() ? target.parent_path() : ".";
@@ -172,9 +252,7 @@ std::error_code FileReplacement::commit() {
   }
   temp_.clear();
   // The rename itself reaches the disk with the directory.
-  const std::filesystem::path dir = target_.has_parent_path() ? target_.parent_path() : ".";
-  UniqueFd d(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (d) ::fsync(d.get());
+  sync_directory_of(target_);
   return {};
 }
 
@@ -197,10 +275,19 @@ bool HostFiles::file_exists(std::int32_t slot) {
 }
 
 bool HostFiles::open_for_read(std::int32_t slot) {
-  UniqueFd fd(::open(rec_path(data_dir_, slot).c_str(), O_RDWR | O_CLOEXEC));
-  if (!fd) return true;
+  // A replay is read frame by frame, never whole: no cap on its size.
+  const std::filesystem::path path = rec_path(data_dir_, slot);
+  auto opened = open_regular_file(path, std::numeric_limits<std::uint64_t>::max(), O_RDWR);
+  if (const auto* failure = std::get_if<ReadFailure>(&opened)) {
+    // The slot screen asks again each time it opens: one line is enough.
+    if (!failure->missing && reported_.insert(path).second) {
+      (err_ ? *err_ : std::cerr) << "could not open " << path.string() << " (" << failure->reason
+                                 << ")" << std::endl;
+    }
+    return true;
+  }
   recording_.reset();
-  replay_ = std::move(fd);
+  replay_ = std::move(std::get<UniqueFd>(opened));
   return false;
 }
 
@@ -254,34 +341,97 @@ bool HostFiles::file_exists(std::string_view name) {
   return ::stat(p.c_str(), &st) == 0;
 }
 
-std::optional<std::vector<std::uint8_t>> read_whole_file(const std::filesystem::path& path,
-                                                         std::error_code* error) {
-  const auto fail = [error] {
-    if (error) *error = std::error_code(errno, std::generic_category());
-    return std::nullopt;
-  };
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd) return fail();
+std::variant<UniqueFd, ReadFailure> open_regular_file(const std::filesystem::path& path,
+                                                      std::uint64_t cap, int flags) {
+  UniqueFd fd(::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (!fd) return failure_from_errno();
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) return failure_from_errno();
+  if (!S_ISREG(st.st_mode)) return ReadFailure{"not a regular file"};
+  if (static_cast<std::uint64_t>(st.st_size) > cap) return too_large(cap);
+  // A regular file never waits; blocking again is what later reads and
+  // writes of it expect.
+  const int now = ::fcntl(fd.get(), F_GETFL);
+  if (now < 0 || ::fcntl(fd.get(), F_SETFL, now & ~O_NONBLOCK) != 0) return failure_from_errno();
+  return fd;
+}
+
+std::variant<std::vector<std::uint8_t>, ReadFailure> read_file(const std::filesystem::path& path,
+                                                               std::uint64_t cap) {
+  auto opened = open_regular_file(path, cap, O_RDONLY);
+  if (auto* failure = std::get_if<ReadFailure>(&opened)) return std::move(*failure);
+  const UniqueFd fd = std::move(std::get<UniqueFd>(opened));
+  struct stat st {};
   std::vector<std::uint8_t> out;
-  for (;;) {
+  if (::fstat(fd.get(), &st) == 0 && st.st_size > 0) {
+    out.reserve(static_cast<std::size_t>(st.st_size) + 1);
+  }
+  // One byte beyond the cap tells a file that has grown past it (or one whose
+  // size the system does not know) from one that fits.
+  const std::uint64_t limit = cap < std::numeric_limits<std::uint64_t>::max() ? cap + 1 : cap;
+  while (out.size() < limit) {
     const std::size_t have = out.size();
-    out.resize(have + kReadChunk);
-    const ssize_t n = ::read(fd.get(), out.data() + have, kReadChunk);
+    const std::size_t want =
+        static_cast<std::size_t>(std::min<std::uint64_t>(limit - have, kReadChunk));
+    out.resize(have + want);
+    const ssize_t n = ::read(fd.get(), out.data() + have, want);
     if (n < 0 && errno == EINTR) {
       out.resize(have);
       continue;
     }
-    if (n < 0) return fail();
+    if (n < 0) return failure_from_errno();
     out.resize(have + static_cast<std::size_t>(n));
-    if (n == 0) return out;
+    if (n == 0) break;
   }
+  if (out.size() > cap) return too_large(cap);
+  return out;
+}
+
+std::error_code create_new_file(const std::filesystem::path& path,
+                                std::span<const std::uint8_t> bytes) {
+  // O_EXCL: an existing name, a link included, is never opened.
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+  if (!fd) return last_error();
+  if (!write_all(fd.get(), bytes) || ::fsync(fd.get()) != 0 || ::close(fd.release()) != 0) {
+    const std::error_code error = last_error();
+    fd.reset();
+    ::unlink(path.c_str());
+    return error;
+  }
+  sync_directory_of(path);
+  return {};
+}
+
+std::variant<std::filesystem::path, std::error_code> keep_damaged_copy(
+    const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {
+  constexpr int kMaxCopies = 1000;
+  for (int i = 1; i <= kMaxCopies; ++i) {
+    std::filesystem::path copy = path;
+    copy += ".damaged";
+    if (i > 1) copy += "." + std::to_string(i);
+    const std::error_code error = create_new_file(copy, bytes);
+    if (!error) return copy;
+    if (error != std::errc::file_exists) return error;
+  }
+  return std::make_error_code(std::errc::file_exists);
+}
+
+std::vector<std::filesystem::path> remove_stale_temp_files(const std::filesystem::path& data_dir) {
+  std::vector<std::filesystem::path> removed;
+  remove_stale_in(data_dir, replaced_in_data_dir, removed);
+  remove_stale_in(data_dir / "Rec", replaced_in_rec, removed);
+  return removed;
+}
+
+std::string config_text(std::span<const std::uint8_t> bytes) {
+  return latin1_to_utf8(
+      std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
 std::string read_config_text(const std::filesystem::path& path) {
-  const auto bytes = read_whole_file(path);
-  if (!bytes) return {};
-  return latin1_to_utf8(
-      std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+  const auto read = read_file(path, kSettingsFileCap);
+  const auto* bytes = std::get_if<std::vector<std::uint8_t>>(&read);
+  return bytes ? config_text(*bytes) : std::string();
 }
 
 std::vector<std::uint8_t> config_text_bytes(std::string_view text) {

@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <iosfwd>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
@@ -41,6 +43,57 @@ class UniqueFd {
   int fd_ = -1;
 };
 
+// The most bytes taken from each kind of file that comes from outside. A file
+// over its cap is refused before anything is read. Each leaves room far
+// beyond what the game's own files need.
+inline constexpr std::uint64_t kSettingsFileCap = 1 << 20;  // "Zentria.ini": about 1 KB
+// "ZTScore.dat" is 320 bytes; a somewhat longer one is still read, so that it
+// counts as damaged (and is kept) rather than as unreadable.
+inline constexpr std::uint64_t kScoreFileCap = 64 << 10;
+inline constexpr std::uint64_t kArchiveFileCap = 64 << 20;  // "images.qda", "sounds.qda"
+inline constexpr std::uint64_t kSongFileCap = 16 << 20;     // "title.mid", "stage.mid"
+// The synthesizer keeps a SoundFont's samples in memory; the largest General
+// MIDI sets in use are a few hundred MB.
+inline constexpr std::uint64_t kSoundFontFileCap = std::uint64_t{512} << 20;
+
+// Why a file could not be read: the system's description, "not a regular
+// file" or "larger than N bytes".
+struct ReadFailure {
+  std::string reason;
+  bool missing = false;  // there is no such file (as opposed to one that cannot be read)
+};
+
+// Opens a file from outside without ever blocking (a named pipe or a device
+// in its place would wait for a writer, or never end) and keeps it only when
+// it is a regular file of at most cap bytes. `flags` is O_RDONLY or O_RDWR.
+std::variant<UniqueFd, ReadFailure> open_regular_file(const std::filesystem::path& path,
+                                                      std::uint64_t cap, int flags);
+
+// The whole of a regular file of at most cap bytes, or why not. Every read of
+// a file from outside goes through here; the cap also holds when the file
+// grows while it is read.
+std::variant<std::vector<std::uint8_t>, ReadFailure> read_file(const std::filesystem::path& path,
+                                                               std::uint64_t cap);
+
+// Creates the file with the bytes, flushed to the disk, but only when no
+// file of that name exists (errc::file_exists then); a link in its place is
+// never followed. A failure removes what was made of it.
+std::error_code create_new_file(const std::filesystem::path& path,
+                                std::span<const std::uint8_t> bytes);
+
+// Keeps a copy of the bytes of a damaged file beside it, under the first
+// free name of PATH.damaged, PATH.damaged.2, PATH.damaged.3 ... (an earlier
+// copy is never replaced); the copy's path, or the error.
+std::variant<std::filesystem::path, std::error_code> keep_damaged_copy(
+    const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
+
+// Removes what FileReplacement leaves behind when its process is killed: the
+// temporary files ".NAME.PID.N.tmp" of the files the game replaces (the
+// score, settings and screenshot files in the data directory, the replays in
+// its "Rec"), but only those whose process PID no longer runs. The paths
+// removed.
+std::vector<std::filesystem::path> remove_stale_temp_files(const std::filesystem::path& data_dir);
+
 // A new version of a file that the player owns, written beside it under a
 // temporary name and renamed over it by commit: a failure or a crash at any
 // point leaves the old file or the new one, never a part of either. Dropped
@@ -48,7 +101,8 @@ class UniqueFd {
 //
 // A symbolic link stays a link: the file it leads to is the one replaced. A
 // new file gets the permission bits 0666 before the process's mask; a
-// replaced file keeps its own. A device or a pipe is written in place.
+// replaced file keeps its own. A device or a pipe is written in place, and a
+// pipe that nobody reads fails at once instead of waiting for a reader.
 class FileReplacement {
  public:
   // Creates the temporary file; the system's error when it cannot.
@@ -77,7 +131,7 @@ class FileReplacement {
 };
 
 // Replaces the file with the bytes through a FileReplacement; no error on
-// success. Every file the player owns (settings, scores, screenshots) is
+// success. Every file the player owns that is replaced (settings, scores) is
 // written this way.
 std::error_code replace_file(const std::filesystem::path& path,
                              std::span<const std::uint8_t> bytes);
@@ -85,10 +139,13 @@ std::error_code replace_file(const std::filesystem::path& path,
 // Replay files and song checks in one data directory. At most one replay
 // file is open at a time; opening another closes the first, but only once
 // the new one has opened. A recording goes into a FileReplacement of the
-// slot's file, which takes the slot's place only at commit.
+// slot's file, which takes the slot's place only at commit. A replay that
+// exists but cannot be opened is named on `err` (standard error when null)
+// with the reason, once per file.
 class HostFiles final : public RecorderIo, public KbgmSink {
  public:
-  explicit HostFiles(std::filesystem::path data_dir) : data_dir_(std::move(data_dir)) {}
+  explicit HostFiles(std::filesystem::path data_dir, std::ostream* err = nullptr)
+      : data_dir_(std::move(data_dir)), err_(err) {}
 
   const std::filesystem::path& data_dir() const { return data_dir_; }
   bool replay_open() const { return static_cast<bool>(replay_) || recording_.has_value(); }
@@ -113,23 +170,21 @@ class HostFiles final : public RecorderIo, public KbgmSink {
   int open_fd() const { return recording_ ? recording_->fd() : replay_.get(); }
 
   std::filesystem::path data_dir_;
+  std::ostream* err_;
+  std::set<std::filesystem::path> reported_;  // replays already named on err_
   UniqueFd replay_;                           // a replay, opened to read
   std::optional<FileReplacement> recording_;  // a recording, until its commit
 };
 
-// The settings file as text, one character per byte (latin1_to_utf8); empty
-// when the file cannot be read.
+// The settings file's bytes as text, one character per byte (latin1_to_utf8).
+std::string config_text(std::span<const std::uint8_t> bytes);
+// The settings file as text; empty when the file cannot be read.
 std::string read_config_text(const std::filesystem::path& path);
 
 // The text as the bytes to write back (utf8_to_latin1): a code below 256
 // becomes that byte, any other character keeps its UTF-8 bytes, and a byte
 // that is not part of valid UTF-8 is written as it stands.
 std::vector<std::uint8_t> config_text_bytes(std::string_view text);
-
-// The whole file; nothing when it cannot be opened or read, with the
-// system's reason in `error` when given.
-std::optional<std::vector<std::uint8_t>> read_whole_file(const std::filesystem::path& path,
-                                                         std::error_code* error = nullptr);
 
 // The path of "images.qda" in the directory when it is a regular file there,
 // else the message: the joined path followed by " not found".

@@ -6,8 +6,11 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <string>
 #include <utility>
+
+#include "file_size_limit.h"
 
 namespace zt {
 namespace {
@@ -228,7 +231,7 @@ TEST_F(BaseHostTest, StartUpFailuresNameWhatFailed) {
   const fs::path missing = dir_ / "nothing" / "images.qda";
   EXPECT_EQ(std::get<std::string>(BaseHost::create(missing)),
             missing.string() + ": No such file or directory");
-  EXPECT_EQ(std::get<std::string>(BaseHost::create(dir_)), dir_.string() + ": Is a directory");
+  EXPECT_EQ(std::get<std::string>(BaseHost::create(dir_)), dir_.string() + ": not a regular file");
 }
 
 TEST_F(BaseHostTest, DataDirectoryOfABareFileNameIsTheCurrentOne) {
@@ -458,12 +461,53 @@ TEST_F(BaseHostTest, ScreenshotDecodesBackToTheSurfaceAndPalette) {
     EXPECT_EQ(decoded->palette[4 * i + 2], p[4 * i + 2]);
     EXPECT_EQ(decoded->palette[4 * i + 3], 0);  // the fourth byte is not written
   }
+}
 
-  EXPECT_FALSE(h.save_screenshot(kFrame, p, 12));  // replaces the earlier file
-  EXPECT_EQ(slurp(dir_ / "ScrSht12.bmp").size(), 77878u);
+// Pictures of earlier runs, and anything else under a screenshot's name, stay
+// as they are: each shot takes the next free number.
+TEST_F(BaseHostTest, AScreenshotNeverReplacesAFile) {
+  BaseHost h = host();
+  const Palette p = test_palette(2);
+  spit(dir_ / "ScrSht0.bmp", Bytes{'o', 'l', 'd'});
+  fs::create_directory(dir_ / "ScrSht1.bmp");
+  fs::create_symlink("elsewhere.bmp", dir_ / "ScrSht2.bmp");
+  const auto shot = [&](std::int32_t n) { return h.save_screenshot(kFrame, p, n); };
 
-  fs::create_directory(dir_ / "ScrSht13.bmp");  // in the way of the file
-  EXPECT_TRUE(h.save_screenshot(kFrame, p, 13));
+  // The core's numbers 0, 1, 2 ... as it counts while S is held.
+  EXPECT_FALSE(shot(0));
+  EXPECT_EQ(slurp(dir_ / "ScrSht3.bmp").size(), 77878u);
+  EXPECT_FALSE(shot(1));
+  EXPECT_TRUE(fs::exists(dir_ / "ScrSht4.bmp")) << "never back below the last one written";
+  spit(dir_ / "ScrSht5.bmp", Bytes{'n', 'e', 'w'});  // made meanwhile by someone else
+  EXPECT_FALSE(shot(2));
+  EXPECT_EQ(slurp(dir_ / "ScrSht6.bmp").size(), 77878u);
+  EXPECT_FALSE(shot(9));  // a number ahead of the host's is taken as it stands
+  EXPECT_TRUE(fs::exists(dir_ / "ScrSht9.bmp"));
+
+  EXPECT_EQ(slurp(dir_ / "ScrSht0.bmp"), (Bytes{'o', 'l', 'd'}));
+  EXPECT_TRUE(fs::is_directory(dir_ / "ScrSht1.bmp"));
+  EXPECT_TRUE(fs::is_symlink(dir_ / "ScrSht2.bmp"));
+  EXPECT_FALSE(fs::exists(dir_ / "elsewhere.bmp")) << "a link is never followed";
+  EXPECT_EQ(slurp(dir_ / "ScrSht5.bmp"), (Bytes{'n', 'e', 'w'}));
+}
+
+TEST_F(BaseHostTest, AScreenshotFailsOnAWriteErrorOrWhenNoNumberIsLeft) {
+  BaseHost h = host();
+  const Palette p = test_palette(2);
+  {
+    const test::FileSizeLimit disk(1000);  // a disk that fills up
+    EXPECT_TRUE(h.save_screenshot(kFrame, p, 0));
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "ScrSht0.bmp")) << "no part of a picture is left";
+
+  constexpr std::int32_t kLast = std::numeric_limits<std::int32_t>::max();
+  spit(dir_ / ("ScrSht" + std::to_string(kLast) + ".bmp"), Bytes{1});
+  EXPECT_TRUE(h.save_screenshot(kFrame, p, kLast));
+  EXPECT_EQ(slurp(dir_ / ("ScrSht" + std::to_string(kLast) + ".bmp")), Bytes{1});
+
+  // Without its data directory nothing can be written: failed at once.
+  fs::remove_all(dir_);
+  EXPECT_TRUE(h.save_screenshot(kFrame, p, 0));
 }
 
 TEST_F(BaseHostTest, ReplayAndSongFilesLiveInTheDataDirectory) {

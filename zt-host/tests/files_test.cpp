@@ -1,7 +1,9 @@
 #include "files.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,9 +11,11 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 #include "file_size_limit.h"
 #include "game/urecorder.h"
+#include "watchdog.h"
 
 namespace zt {
 namespace {
@@ -135,6 +139,43 @@ TEST_F(RecorderFiles, FileWithoutWritePermissionCannotBeOpenedForRead) {
   fs::permissions(dir_ / "Rec" / "Rec4.dat", fs::perms::owner_read);
   HostFiles files(dir_);
   EXPECT_TRUE(files.open_for_read(4));
+}
+
+// A pipe, a device or a folder under a replay's name exists, but is no
+// replay: it is refused at once, where reading it would wait for ever (the
+// title's demonstration and the slot screen read every slot's header).
+TEST_F(RecorderFiles, OnlyARegularFileIsOpenedAsAReplay) {
+  const test::Watchdog watchdog(std::chrono::seconds(30), "opening odd files as replays");
+  fs::create_directory(dir_ / "Rec");
+  ASSERT_EQ(::mkfifo((dir_ / "Rec" / "Rec0.dat").c_str(), 0666), 0);
+  fs::create_symlink("/dev/zero", dir_ / "Rec" / "Rec1.dat");
+  fs::create_directory(dir_ / "Rec" / "Rec2.dat");
+  std::ostringstream err;
+  HostFiles files(dir_, &err);
+  for (std::int32_t slot : {0, 1, 2}) {
+    SCOPED_TRACE(slot);
+    EXPECT_TRUE(files.file_exists(slot));
+    EXPECT_TRUE(files.open_for_read(slot));
+    EXPECT_FALSE(files.replay_open());
+    TRecorder rec;
+    RecHeaderRaw header;
+    EXPECT_EQ(rec.read_header(slot, header, files), HeaderRead::Failed);
+    rec.start_play(slot, files);
+    EXPECT_TRUE(rec.failed());
+  }
+  // Each named once, however often it is asked for.
+  const auto rec = [this](const char* name) { return (dir_ / "Rec" / name).string(); };
+  EXPECT_EQ(err.str(), "could not open " + rec("Rec0.dat") +
+                           " (not a regular file)\n"
+                           "could not open " +
+                           rec("Rec1.dat") +
+                           " (not a regular file)\n"
+                           "could not open " +
+                           rec("Rec2.dat") + " (Is a directory)\n");
+  EXPECT_TRUE(files.open_for_read(7)) << "no such file: nothing to say";
+  // Recording over the pipe that nobody reads fails instead of waiting for a reader.
+  EXPECT_TRUE(files.open_for_write(0));
+  EXPECT_EQ(fs::status(dir_ / "Rec" / "Rec0.dat").type(), fs::file_type::fifo);
 }
 
 TEST_F(RecorderFiles, EveryOperationWithoutAnOpenFileFails) {
@@ -313,6 +354,104 @@ TEST_F(ConfigText, UnreadableFileIsEmptyText) {
 
 using WholeFiles = TempDir;
 
+// The peak resident memory of this process so far, in KiB.
+long peak_kib() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+// What the reader makes of every kind of thing that can stand under a file's
+// name; none of them may block or read without end.
+TEST_F(WholeFiles, TheReaderTakesOnlyARegularFileWithinItsCap) {
+  const test::Watchdog watchdog(std::chrono::seconds(30), "reading odd files");
+  spit(dir_ / "ten", Bytes(10, 7));
+  spit(dir_ / "empty", {});
+  fs::create_symlink("ten", dir_ / "link");
+  fs::create_symlink("nowhere", dir_ / "dangling");
+  fs::create_symlink("/dev/zero", dir_ / "zero");
+  ASSERT_EQ(::mkfifo((dir_ / "fifo").c_str(), 0666), 0);
+  {
+    std::ofstream(dir_ / "huge").close();
+    fs::resize_file(dir_ / "huge", std::uintmax_t{8} << 30);  // sparse: takes no room
+  }
+  struct Case {
+    fs::path path;
+    std::uint64_t cap;
+    std::optional<Bytes> bytes;  // or the failure:
+    std::string reason;
+    bool missing;
+  };
+  const Case cases[] = {
+      {dir_ / "ten", 10, Bytes(10, 7), "", false},
+      {dir_ / "ten", 9, std::nullopt, "larger than 9 bytes", false},
+      {dir_ / "empty", 0, Bytes{}, "", false},
+      {dir_ / "link", 10, Bytes(10, 7), "", false},
+      {dir_ / "missing", 10, std::nullopt, "No such file or directory", true},
+      {dir_ / "dangling", 10, std::nullopt, "No such file or directory", true},
+      {dir_, 10, std::nullopt, "not a regular file", false},
+      {dir_ / "fifo", 10, std::nullopt, "not a regular file", false},
+      {dir_ / "zero", kScoreFileCap, std::nullopt, "not a regular file", false},
+      {"/dev/null", 10, std::nullopt, "not a regular file", false},
+      {dir_ / "huge", kArchiveFileCap, std::nullopt, "larger than 67108864 bytes", false},
+      // The system reports no size for it, yet it has more than 10 bytes to read.
+      {"/proc/self/status", 10, std::nullopt, "larger than 10 bytes", false},
+  };
+  const long peak_before = peak_kib();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path.string() + " cap " + std::to_string(c.cap));
+    auto read = read_file(c.path, c.cap);
+    if (c.bytes) {
+      ASSERT_TRUE(std::holds_alternative<Bytes>(read)) << std::get<ReadFailure>(read).reason;
+      EXPECT_EQ(std::get<Bytes>(read), *c.bytes);
+    } else {
+      ASSERT_TRUE(std::holds_alternative<ReadFailure>(read));
+      EXPECT_EQ(std::get<ReadFailure>(read).reason, c.reason);
+      EXPECT_EQ(std::get<ReadFailure>(read).missing, c.missing);
+    }
+  }
+  EXPECT_LT(peak_kib() - peak_before, 16 * 1024) << "KiB more at the peak";
+  const auto status = read_file("/proc/self/status", kSettingsFileCap);
+  ASSERT_TRUE(std::holds_alternative<Bytes>(status));
+  EXPECT_GT(std::get<Bytes>(status).size(), 10u);
+  EXPECT_EQ(fs::file_size(dir_ / "huge"), std::uintmax_t{8} << 30);
+}
+
+TEST_F(WholeFiles, ANewFileIsCreatedOnlyWhereNothingIs) {
+  spit(dir_ / "taken", Bytes{1});
+  fs::create_symlink("target", dir_ / "link");
+  EXPECT_EQ(create_new_file(dir_ / "taken", Bytes{2}), std::errc::file_exists);
+  EXPECT_EQ(create_new_file(dir_ / "link", Bytes{2}), std::errc::file_exists);
+  EXPECT_EQ(slurp(dir_ / "taken"), Bytes{1});
+  EXPECT_FALSE(fs::exists(dir_ / "target"));
+  EXPECT_FALSE(create_new_file(dir_ / "new", Bytes{3, 4}));
+  EXPECT_EQ(slurp(dir_ / "new"), (Bytes{3, 4}));
+  {
+    const test::FileSizeLimit disk(100);
+    EXPECT_EQ(create_new_file(dir_ / "big", Bytes(1000, 5)), std::errc::file_too_large);
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "big")) << "a failed file is not left half written";
+}
+
+// Copies of a damaged file pile up under new names; an earlier one is never
+// touched.
+TEST_F(WholeFiles, DamagedCopiesTakeTheFirstFreeName) {
+  const fs::path score = dir_ / "ZTScore.dat";
+  for (std::uint8_t i = 1; i <= 3; ++i) {
+    auto kept = keep_damaged_copy(score, Bytes(321, i));
+    ASSERT_TRUE(std::holds_alternative<fs::path>(kept));
+    const std::string expected =
+        i == 1 ? "ZTScore.dat.damaged" : "ZTScore.dat.damaged." + std::to_string(i);
+    EXPECT_EQ(std::get<fs::path>(kept), dir_ / expected);
+  }
+  fs::remove(dir_ / "ZTScore.dat.damaged.2");
+  EXPECT_EQ(std::get<fs::path>(keep_damaged_copy(score, Bytes{9})), dir_ / "ZTScore.dat.damaged.2");
+  EXPECT_EQ(slurp(dir_ / "ZTScore.dat.damaged"), Bytes(321, 1));
+  EXPECT_EQ(slurp(dir_ / "ZTScore.dat.damaged.3"), Bytes(321, 3));
+  EXPECT_EQ(std::get<std::error_code>(keep_damaged_copy(dir_ / "no" / "ZTScore.dat", Bytes{1})),
+            std::errc::no_such_file_or_directory);
+}
+
 TEST_F(WholeFiles, ReplaceCreatesReplacesAndReportsFailure) {
   const fs::path p = dir_ / "ScrSht1.bmp";
   EXPECT_FALSE(replace_file(p, Bytes(1000, 1)));
@@ -413,6 +552,79 @@ TEST_F(WholeFiles, DataDirectoryMustHoldTheArchive) {
 
   EXPECT_EQ(std::get<std::string>(require_data_dir("no/such/dir")),
             "no/such/dir/images.qda not found");
+}
+
+// A process number that no longer runs: a child that has ended and been reaped.
+pid_t dead_pid() {
+  const pid_t child = ::fork();
+  if (child == 0) std::_Exit(0);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return child;
+}
+
+using StaleTempFiles = TempDir;
+
+// What a kill -9 in the middle of a save or a recording leaves is removed at
+// the next start.
+TEST_F(StaleTempFiles, AKilledRunsTemporaryFilesAreRemoved) {
+  spit(dir_ / "ZTScore.dat", Bytes(320, 1));
+  EXPECT_EXIT(
+      {
+        auto begun = FileReplacement::begin(dir_ / "ZTScore.dat");
+        auto settings = FileReplacement::begin(dir_ / "Zentria.ini");
+        HostFiles files(dir_);
+        if (files.open_for_write(3) || files.write(Bytes(56, 0))) std::_Exit(1);
+        std::raise(SIGKILL);
+      },
+      ::testing::KilledBySignal(SIGKILL), "");
+  ASSERT_EQ(names(dir_).size(), 4u) << "two temporary files, the score file and Rec";
+  ASSERT_EQ(names(dir_ / "Rec").size(), 1u);
+
+  EXPECT_EQ(remove_stale_temp_files(dir_).size(), 3u);
+  EXPECT_EQ(names(dir_), (std::vector<std::string>{"Rec", "ZTScore.dat"}));
+  EXPECT_TRUE(names(dir_ / "Rec").empty());
+  EXPECT_EQ(slurp(dir_ / "ZTScore.dat"), Bytes(320, 1));
+}
+
+// Only names of the scheme exactly, only regular files, only in the data
+// directory and its "Rec", and never those of a process that still runs.
+TEST_F(StaleTempFiles, AnythingElseIsLeftAlone) {
+  const std::string dead = std::to_string(dead_pid());
+  const std::string live = std::to_string(::getpid());
+  const std::string other_live = std::to_string(::getppid());
+  fs::create_directories(dir_ / "Rec");
+  fs::create_directories(dir_ / "other");
+  const std::vector<std::string> removed = {
+      ".ZTScore.dat." + dead + ".1.tmp",   ".Zentria.ini." + dead + ".12.tmp",
+      ".ScrSht4.bmp." + dead + ".3.tmp",   "Rec/.Rec3.dat." + dead + ".2.tmp",
+      "Rec/.Rec10.dat." + dead + ".7.tmp",
+  };
+  const std::vector<std::string> kept = {
+      ".ZTScore.dat." + live + ".1.tmp",       ".Zentria.ini." + other_live + ".2.tmp",
+      "Rec/.Rec0.dat." + live + ".1.tmp",      ".ZTScore.dat." + dead + ".1.tmp.bak",
+      ".ZTScore.dat.0" + dead + ".1.tmp",      ".ZTScore.dat." + dead + ".tmp",
+      ".ZTScore.dat." + dead + ".x.tmp",       "ZTScore.dat." + dead + ".1.tmp",
+      ".ztscore.dat." + dead + ".1.tmp",       ".notes.txt." + dead + ".1.tmp",
+      ".Rec1.dat." + dead + ".1.tmp",          "Rec/.ZTScore.dat." + dead + ".1.tmp",
+      "other/.ZTScore.dat." + dead + ".1.tmp",
+  };
+  for (const auto& name : removed) spit(dir_ / name, Bytes{1});
+  for (const auto& name : kept) spit(dir_ / name, Bytes{1});
+  fs::create_directory(dir_ / (".Zentria.ini." + dead + ".5.tmp"));
+  fs::create_symlink("ZTScore.dat", dir_ / (".ZTScore.dat." + dead + ".6.tmp"));
+
+  std::vector<fs::path> gone = remove_stale_temp_files(dir_);
+  std::sort(gone.begin(), gone.end());
+  std::vector<fs::path> expected;
+  for (const auto& name : removed) expected.push_back(dir_ / name);
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(gone, expected);
+  for (const auto& name : removed) EXPECT_FALSE(fs::exists(dir_ / name)) << name;
+  for (const auto& name : kept) EXPECT_TRUE(fs::exists(dir_ / name)) << name;
+  EXPECT_TRUE(fs::is_directory(dir_ / (".Zentria.ini." + dead + ".5.tmp")));
+  EXPECT_TRUE(fs::is_symlink(dir_ / (".ZTScore.dat." + dead + ".6.tmp")));
+  EXPECT_TRUE(remove_stale_temp_files(dir_ / "missing").empty());
 }
 
 }  // namespace

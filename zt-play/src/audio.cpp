@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <limits>
@@ -11,6 +9,7 @@
 #include <utility>
 
 #include "alsa_quiet.h"
+#include "files.h"
 #include "formats/ascii.h"
 #include "formats/qda.h"
 
@@ -351,24 +350,6 @@ std::optional<std::vector<std::uint8_t>> convert_to_mix(const AudioSpec& spec,
   return buf;
 }
 
-std::variant<std::vector<std::uint8_t>, std::string> read_file_bytes(
-    const std::filesystem::path& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return std::string(std::strerror(errno));
-  std::vector<std::uint8_t> out;
-  std::uint8_t chunk[65536];
-  for (;;) {
-    const std::size_t n = std::fread(chunk, 1, sizeof chunk, f);
-    out.insert(out.end(), chunk, chunk + n);
-    if (n < sizeof chunk) break;
-  }
-  const bool failed = std::ferror(f) != 0;
-  const int error = errno;
-  std::fclose(f);
-  if (failed) return std::string(std::strerror(error));
-  return out;
-}
-
 // ---- SfxBackend ----
 
 Clip::Clip(const AudioSpec& format, std::span<const std::uint8_t> mix_bytes) : spec(format) {
@@ -423,9 +404,9 @@ SfxBackend::~SfxBackend() {
 }
 
 void SfxBackend::load_clips(const std::filesystem::path& path, std::ostream& err) {
-  auto read = read_file_bytes(path);
-  if (auto* error = std::get_if<std::string>(&read)) {
-    err << "sfx: could not read " << path.string() << " (" << *error << ")\n";
+  auto read = read_file(path, kArchiveFileCap);
+  if (auto* failure = std::get_if<ReadFailure>(&read)) {
+    err << "sfx: could not read " << path.string() << " (" << failure->reason << ")\n";
     return;
   }
   const QdaArchive archive = QdaArchive::parse(std::move(std::get<0>(read)));

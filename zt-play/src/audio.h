@@ -138,10 +138,6 @@ class AudioStream {
 std::optional<std::vector<std::uint8_t>> convert_to_mix(const AudioSpec& spec,
                                                         std::span<const std::uint8_t> bytes);
 
-// A whole file's bytes, or the system's error description.
-std::variant<std::vector<std::uint8_t>, std::string> read_file_bytes(
-    const std::filesystem::path& path);
-
 // ---- Sound effects ----
 
 // How the host starts a sound effect.

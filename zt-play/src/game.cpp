@@ -397,7 +397,8 @@ void App::save_on_exit() {
   if (const std::optional<ScoreFileImage> image = game.hiscore_bytes()) {
     bytes.emplace(image->begin(), image->end());
   }
-  options::write_save_files(data_dir, settings_text, bytes, settings_at_start, snapshot(game));
+  options::write_save_files(data_dir, settings_text, bytes, settings_at_start, snapshot(game),
+                            options::report_save_error, save_files_at_start);
 }
 
 std::variant<std::unique_ptr<App>, std::string> create_app(
@@ -405,7 +406,14 @@ std::variant<std::unique_ptr<App>, std::string> create_app(
   std::variant<fs::path, std::string> images = require_data_dir(data_dir);
   if (std::string* error = std::get_if<std::string>(&images)) return *error;
 
-  std::string settings_text = read_config_text(data_dir / "Zentria.ini");
+  // What a run killed while saving left behind.
+  remove_stale_temp_files(data_dir);
+
+  options::SaveFilesAtStart found;
+  const std::optional<std::vector<std::uint8_t>> ini =
+      options::read_save_file(data_dir / "Zentria.ini", kSettingsFileCap,
+                              "using the default settings", found.settings, std::cerr);
+  std::string settings_text = ini ? config_text(*ini) : std::string();
   const TConfig settings = load_config(settings_text);
 
   std::variant<BaseHost, std::string> base = BaseHost::create(std::get<fs::path>(images));
@@ -424,8 +432,14 @@ std::variant<std::unique_ptr<App>, std::string> create_app(
                                    std::move(settings_text), opts);
   app->settings_at_start = snapshot(settings);
 
-  std::optional<std::vector<std::uint8_t>> score = read_whole_file(data_dir / "ZTScore.dat");
-  (void)app->game.hiscore_load(score);
+  std::optional<std::vector<std::uint8_t>> score =
+      options::read_save_file(data_dir / "ZTScore.dat", kScoreFileCap,
+                              "using the default score table", found.score, std::cerr);
+  if (app->game.hiscore_load(score) == HiScoreLoad::Invalid) {
+    found.score.state = options::SaveFileAtStart::State::Damaged;
+    found.score.bytes = std::move(*score);
+  }
+  app->save_files_at_start = std::move(found);
 
   app->game.bgm() = TBgm{};
   app->game.bgm().set_on((settings.flags & kPlayMidi) != 0, app->host);

@@ -46,6 +46,9 @@ struct App {
   std::filesystem::path data_dir;
   std::string settings_text;
   options::SettingsSnapshot settings_at_start;
+  // How "Zentria.ini" and "ZTScore.dat" stood at start: saving on exit never
+  // writes over one that could not be read.
+  options::SaveFilesAtStart save_files_at_start;
   std::optional<std::vector<std::uint8_t>> frame_pixels;
   std::int32_t frame_width = 0;
   std::int32_t frame_height = 0;

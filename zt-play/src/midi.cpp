@@ -9,6 +9,7 @@
 
 #include "alsa_quiet.h"
 #include "audio.h"
+#include "files.h"
 #include "formats/ascii.h"
 #include "formats/midifile.h"
 
@@ -474,9 +475,16 @@ void MidiBackend::set_volume(std::int32_t, std::int32_t volume) {
 
 std::int32_t MidiBackend::load_file(std::string_view file_name) {
   if (port_failed_) return 0;
-  auto read = read_file_bytes(data_dir_ / std::filesystem::path(file_name));
-  const auto* bytes = std::get_if<std::vector<std::uint8_t>>(&read);
-  if (bytes == nullptr) return 0;
+  const std::filesystem::path path = data_dir_ / std::filesystem::path(file_name);
+  auto read = read_file(path, kSongFileCap);
+  if (const auto* failure = std::get_if<ReadFailure>(&read)) {
+    // A missing song is no news: the game checks for it first.
+    if (!failure->missing) {
+      *err_ << "midi: could not read " << path.string() << " (" << failure->reason << ")\n";
+    }
+    return 0;
+  }
+  const auto* bytes = &std::get<std::vector<std::uint8_t>>(read);
   std::optional<SongTimeline> timeline = build_timeline(*bytes);
   if (!timeline || !timeline_advances(*timeline)) return 0;
   ++next_handle_;

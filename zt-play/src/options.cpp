@@ -142,10 +142,47 @@ void report_save_error(const fs::path& path, const std::error_code& error) {
   dialog::show(dialog::kError, message);
 }
 
+std::optional<std::vector<std::uint8_t>> read_save_file(const fs::path& path, std::uint64_t cap,
+                                                        std::string_view fallback,
+                                                        SaveFileAtStart& found, std::ostream& err) {
+  auto read = read_file(path, cap);
+  if (auto* bytes = std::get_if<std::vector<std::uint8_t>>(&read)) return std::move(*bytes);
+  const ReadFailure& failure = std::get<ReadFailure>(read);
+  if (failure.missing) return std::nullopt;
+  found.state = SaveFileAtStart::State::Unreadable;
+  found.reason = failure.reason;
+  err << "could not read " << path.string() << " (" << failure.reason << "); " << fallback
+      << std::endl;
+  return std::nullopt;
+}
+
 namespace {
 
+// Whether the file may be written: not when it could not be read at start,
+// nor when it is damaged and no copy of it could be kept.
+bool may_replace(const fs::path& path, const SaveFileAtStart& found, std::ostream& err) {
+  using State = SaveFileAtStart::State;
+  if (found.state == State::Unreadable) {
+    err << "did not save " << path.string() << ": it could not be read at start (" << found.reason
+        << ")" << std::endl;
+    return false;
+  }
+  if (found.state == State::Damaged) {
+    auto kept = keep_damaged_copy(path, found.bytes);
+    if (const auto* error = std::get_if<std::error_code>(&kept)) {
+      err << "did not save " << path.string() << ": could not keep a copy of the damaged file ("
+          << error->message() << ")" << std::endl;
+      return false;
+    }
+    err << "kept the damaged " << path.string() << " as " << std::get<fs::path>(kept).string()
+        << std::endl;
+  }
+  return true;
+}
+
 void save_one(const fs::path& path, std::span<const std::uint8_t> bytes,
-              const SaveErrorReporter& report) {
+              const SaveFileAtStart& found, const SaveErrorReporter& report, std::ostream& err) {
+  if (!may_replace(path, found, err)) return;
   if (const std::error_code e = replace_file(path, bytes)) report(path, e);
 }
 
@@ -154,13 +191,14 @@ void save_one(const fs::path& path, std::span<const std::uint8_t> bytes,
 void write_save_files(const fs::path& dir, const std::string& settings_text,
                       const std::optional<std::vector<std::uint8_t>>& score_bytes,
                       const SettingsSnapshot& at_start, const SettingsSnapshot& now,
-                      const SaveErrorReporter& report) {
-  if (score_bytes) save_one(dir / "ZTScore.dat", *score_bytes, report);
+                      const SaveErrorReporter& report, const SaveFilesAtStart& found,
+                      std::ostream& err) {
+  if (score_bytes) save_one(dir / "ZTScore.dat", *score_bytes, found.score, report, err);
   if (at_start == now) return;
   const std::string text =
       save_config(settings_text, now.flags, now.last_player_name, now.num_of_fragments,
                   now.score_num_of_digits, now.score_separate, now.appeared_max_rank);
-  save_one(dir / "Zentria.ini", config_text_bytes(text), report);
+  save_one(dir / "Zentria.ini", config_text_bytes(text), found.settings, report, err);
 }
 
 }  // namespace zt::options

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <iostream>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -61,12 +62,38 @@ void report_save_error(const std::filesystem::path& path, const std::error_code&
 
 using SaveErrorReporter = std::function<void(const std::filesystem::path&, const std::error_code&)>;
 
+// How start-up found a save file. One that exists but could not be read is
+// never written over: the player's file stays as it is. A damaged score file
+// is kept beside it before the game's table replaces it.
+struct SaveFileAtStart {
+  enum class State : std::uint8_t { Usable, Unreadable, Damaged };
+  State state = State::Usable;      // read, or missing (saving creates it)
+  std::string reason;               // Unreadable: why it could not be read
+  std::vector<std::uint8_t> bytes;  // Damaged: the file as read
+};
+
+struct SaveFilesAtStart {
+  SaveFileAtStart settings;  // "Zentria.ini"
+  SaveFileAtStart score;     // "ZTScore.dat"
+};
+
+// A save file's bytes at start-up; nothing when it is missing or cannot be
+// read. A file that exists but cannot be read is marked unreadable in `found`
+// and reported as "could not read PATH (REASON); " + fallback.
+std::optional<std::vector<std::uint8_t>> read_save_file(const std::filesystem::path& path,
+                                                        std::uint64_t cap,
+                                                        std::string_view fallback,
+                                                        SaveFileAtStart& found, std::ostream& err);
+
 // Writes "ZTScore.dat" when score bytes are given and "Zentria.ini" only when
 // the snapshots differ. Each failure is reported and the next file is still
-// written.
+// written. A file found unreadable at start is not written ("did not save"
+// on err, with the reason); a damaged score file is copied aside first, and
+// stays as it is when that copy cannot be made.
 void write_save_files(const std::filesystem::path& dir, const std::string& settings_text,
                       const std::optional<std::vector<std::uint8_t>>& score_bytes,
                       const SettingsSnapshot& at_start, const SettingsSnapshot& now,
-                      const SaveErrorReporter& report = report_save_error);
+                      const SaveErrorReporter& report = report_save_error,
+                      const SaveFilesAtStart& found = {}, std::ostream& err = std::cerr);
 
 }  // namespace zt::options

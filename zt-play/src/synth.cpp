@@ -1,15 +1,15 @@
 #include "synth.h"
 
+#include <fcntl.h>
 #include <fluidsynth.h>
 #include <glib.h>
 #include <time.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
+#include <iostream>
 
 #include "audio.h"
+#include "files.h"
 #include "formats/midifile.h"
 
 namespace zt {
@@ -92,10 +92,11 @@ std::variant<std::unique_ptr<SynthBackend>, std::string> SynthBackend::create(
     const std::filesystem::path& data_dir, const std::filesystem::path& soundfont_path,
     std::unique_ptr<PcmSink> sink, Clock clock) {
   const std::string path = soundfont_path.string();
-  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-    std::fclose(f);
-  } else {
-    return path + ": " + std::strerror(errno);
+  // The synthesizer opens the file itself, and would wait for ever on a pipe
+  // or read a device without end: only a regular file of a sane size goes on.
+  if (auto opened = open_regular_file(soundfont_path, kSoundFontFileCap, O_RDONLY);
+      auto* failure = std::get_if<ReadFailure>(&opened)) {
+    return path + ": " + failure->reason;
   }
 
   FluidCapture capture;
@@ -121,9 +122,16 @@ std::variant<std::unique_ptr<SynthBackend>, std::string> SynthBackend::create(
 }
 
 std::int32_t SynthBackend::load_file(std::string_view file_name) {
-  auto read = read_file_bytes(data_dir_ / std::filesystem::path(file_name));
-  auto* bytes = std::get_if<std::vector<std::uint8_t>>(&read);
-  if (bytes == nullptr) return 0;
+  const std::filesystem::path path = data_dir_ / std::filesystem::path(file_name);
+  auto read = read_file(path, kSongFileCap);
+  if (auto* failure = std::get_if<ReadFailure>(&read)) {
+    // A missing song is no news: the game checks for it first.
+    if (!failure->missing) {
+      std::cerr << "midi: could not read " << path.string() << " (" << failure->reason << ")\n";
+    }
+    return 0;
+  }
+  auto* bytes = &std::get<std::vector<std::uint8_t>>(read);
   // FluidSynth takes any bytes here and fails only once it plays them, so the
   // file is checked now. Its reader has no timecode division, and its looping
   // player restarts a song that never advances inside one render call, for ever.

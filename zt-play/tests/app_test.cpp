@@ -1,12 +1,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
 #include "audio_fixtures.h"
+#include "file_size_limit.h"
+#include "files.h"
 #include "game.h"
 #include "layout.h"
+#include "watchdog.h"
 
 namespace zt::game {
 namespace {
@@ -290,12 +294,87 @@ TEST_F(AppTest, APictureOfAnotherSizeShowsWhereItOverlapsTheField) {
 }
 
 TEST_F(AppTest, AGameErrorIsShownAndEndsTheLoop) {
-  // A directory where the screenshot goes makes saving it fail.
-  fs::create_directory(dir.path() / "data" / "ScrSht0.bmp");
+  // A disk too full for the picture makes saving the screenshot fail.
   send(key(true, SDLK_s));
-  app->step_game(window, fullscreen);
+  {
+    const test::FileSizeLimit disk(1000);
+    app->step_game(window, fullscreen);
+  }
   EXPECT_TRUE(app->quit);
   EXPECT_THAT(g_errors, ::testing::ElementsAre("could not save the screenshot"));
+}
+
+TEST_F(AppTest, AScreenshotLeavesThePicturesOfEarlierRunsAlone) {
+  const fs::path data = dir.path() / "data";
+  const std::vector<std::uint8_t> yesterday = {'o', 'l', 'd'};
+  test::write_bytes(data / "ScrSht0.bmp", yesterday);
+  send(key(true, SDLK_s));
+  for (int i = 0; i < 3; ++i) app->step_game(window, fullscreen);  // held: one picture a frame
+  send(key(false, SDLK_s));
+  app->step_game(window, fullscreen);
+  EXPECT_FALSE(app->quit);
+  const auto old = read_file(data / "ScrSht0.bmp", 100);
+  ASSERT_TRUE(std::holds_alternative<std::vector<std::uint8_t>>(old));
+  EXPECT_EQ(std::get<std::vector<std::uint8_t>>(old), yesterday);
+  for (const char* name : {"ScrSht1.bmp", "ScrSht2.bmp", "ScrSht3.bmp"}) {
+    EXPECT_EQ(fs::file_size(data / name), 77878u) << name;
+  }
+  EXPECT_FALSE(fs::exists(data / "ScrSht4.bmp"));
+}
+
+// Steps until the exit screen has ended the game, as after Esc on the title menu.
+void leave_from_title(App& app, SDL_Window* window, bool fullscreen) {
+  app.host.base.key_table()[kKeyEsc] = 1;
+  for (int i = 0; i < 100 && !app.quit; ++i) app.step_game(window, fullscreen);
+}
+
+// A pipe as the demonstration's replay is refused at once, where reading its
+// header waited for a writer and froze the title screen at its 1000th frame.
+TEST_F(AppTest, APipeAsTheDemonstrationLeavesTheTitleMenuRunning) {
+  const fs::path demo = dir.path() / "data" / "Rec" / "Rec0.dat";
+  ASSERT_TRUE(fs::is_regular_file(demo));
+  const test::Watchdog watchdog(std::chrono::seconds(60),
+                                "the title menu over a piped demonstration");
+  // As it stands, the demonstration starts at the title menu's 1000th frame.
+  step_until_state(kStateTitle);
+  step_until_state(kStateIntro, 1001);
+  EXPECT_EQ(app->game.recorder().state(), RecState::Playing);
+
+  make_app(options::Options{});
+  fs::remove(demo);
+  ASSERT_EQ(::mkfifo(demo.c_str(), 0666), 0);
+  step_until_state(kStateTitle);
+  for (int i = 0; i < 1100; ++i) app->step_game(window, fullscreen);
+  EXPECT_EQ(app->game.state(), kStateTitle);
+  EXPECT_EQ(app->game.recorder().state(), RecState::Idle);
+  leave_from_title(*app, window, fullscreen);
+  EXPECT_TRUE(app->quit);
+  EXPECT_EQ(fs::status(demo).type(), fs::file_type::fifo);
+}
+
+// The slot screen reads every slot's header when it opens: a pipe, a device
+// or a folder in a slot's place shows as an empty slot.
+TEST_F(AppTest, TheSlotScreenOpensOverPipesDevicesAndFolders) {
+  const fs::path rec = dir.path() / "data" / "Rec";
+  ASSERT_EQ(::mkfifo((rec / "Rec3.dat").c_str(), 0666), 0);
+  fs::create_symlink("/dev/zero", rec / "Rec4.dat");
+  fs::create_directory(rec / "Rec5.dat");
+  const test::Watchdog watchdog(std::chrono::seconds(60), "the slot screen over odd files");
+  step_until_state(kStateTitle);
+  app->step_game(window, fullscreen);  // the menu's first frame puts the pointer on its top
+  // REPLAY DATA, the fifth row of the menu: field (100, 190), window (301, 571) at scale 3.
+  send(motion(301, 571));
+  send(button(true, SDL_BUTTON_LEFT));
+  send(button(false, SDL_BUTTON_LEFT));
+  step_until_state(kStateSlots, 5);
+  for (int i = 0; i < 10; ++i) app->step_game(window, fullscreen);
+  EXPECT_EQ(app->game.state(), kStateSlots);
+  EXPECT_EQ(app->game.recorder().state(), RecState::Idle);
+  send(key(true, SDLK_ESCAPE));
+  send(key(false, SDLK_ESCAPE));
+  step_until_state(kStateTitle, 5);
+  leave_from_title(*app, window, fullscreen);
+  EXPECT_TRUE(app->quit);
 }
 
 TEST_F(AppTest, ConfinementFollowsTheOptionFocusAndState) {

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "audio_fixtures.h"
+#include "files.h"
 
 namespace zt {
 namespace {
@@ -176,7 +177,7 @@ TEST(AudioLayer, DiskDriverPlaysAnEffectAtItsLevel) {
     sfx.play("bound", 5);
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
   }
-  auto bytes = read_file_bytes(out);
+  auto bytes = read_file(out, std::uint64_t{1} << 24);
   ASSERT_TRUE(std::holds_alternative<std::vector<std::uint8_t>>(bytes));
   const auto& raw = std::get<std::vector<std::uint8_t>>(bytes);
   std::vector<float> samples(raw.size() / sizeof(float));

@@ -2,6 +2,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -27,6 +28,8 @@ TEST(ResolveSoundfont, RegularFilesAndLinksWithAnSf2ExtensionInAnyCase) {
     test::write_bytes(dir / name, test::Bytes{1});
   }
   fs::create_directory(dir / "folder.sf2");
+  ASSERT_EQ(::mkfifo((dir / "pipe.sf2").c_str(), 0666), 0);
+  fs::create_symlink("/dev/zero", dir / "zero.sf2");
   fs::create_symlink(dir / "b.sf2", dir / "link.sf2");
   fs::create_symlink(dir / "nowhere", dir / "dead.sf2");
 

@@ -96,6 +96,8 @@ diff_percent() {
 }
 
 cd "$work"
+# A picture of an earlier run under the first screenshot's name.
+printf 'yesterday' >"$work/data/ScrSht0.bmp"
 "$exe" --data-dir="$work/data" >"$work/out" 2>"$work/err" &
 pid=$!
 wid=$(timeout 15 xdotool search --sync --name '^Zentropolium$' | head -1)
@@ -119,16 +121,18 @@ sleep 7
 press_key s
 import -window "$wid" title.png
 sleep 0.3
-if [ -f data/ScrSht0.bmp ]; then
-  pass "S writes ScrSht0.bmp"
+[ "$(cat data/ScrSht0.bmp)" = yesterday ] && pass "the earlier ScrSht0.bmp survives a screenshot" \
+  || fail "ScrSht0.bmp was written over"
+if [ -f data/ScrSht1.bmp ]; then
+  pass "S writes the next free number, ScrSht1.bmp"
   # The window shows the game's own frame scaled by 3; only the animated
   # parts may differ between the two moments.
-  convert data/ScrSht0.bmp -filter point -resize 300% shot3.png
+  convert data/ScrSht1.bmp -filter point -resize 300% shot3.png
   d=$(diff_percent shot3.png title.png)
   [ "$d" -lt 15 ] && pass "title menu on screen ($d% differs from the game's frame)" \
     || fail "window differs from the game's frame by $d%"
 else
-  fail "no ScrSht0.bmp"
+  fail "no ScrSht1.bmp"
 fi
 
 # Field (100, 160) is the OPTION row; the window point is its centre at scale 3.

@@ -2,6 +2,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <filesystem>
@@ -13,6 +14,7 @@
 #include "files.h"
 #include "game/umidi.h"
 #include "smf_builder.h"
+#include "watchdog.h"
 
 namespace zt {
 namespace {
@@ -415,6 +417,20 @@ TEST_F(MidiBackendTest, SongsThatNeverAdvanceAreRefused) {
     EXPECT_TRUE(bgm.device_failed());
     EXPECT_FALSE(bgm.on());
   }
+}
+
+TEST_F(MidiBackendTest, ASongFileThatCannotBeReadIsRefusedWithOneLine) {
+  ASSERT_EQ(::mkfifo((dir_ / "pipe.mid").c_str(), 0666), 0);
+  std::filesystem::create_symlink("/dev/zero", dir_ / "zero.mid");
+  const test::Watchdog watchdog(60s, "loading odd songs");
+  auto midi = make("fluid");
+  ASSERT_EQ(midi->open(10, -1), 0);
+  EXPECT_EQ(midi->load_file("pipe.mid"), 0);
+  EXPECT_EQ(midi->load_file("zero.mid"), 0);
+  EXPECT_EQ(err_.str(), "midi: could not read " + (dir_ / "pipe.mid").string() +
+                            " (not a regular file)\nmidi: could not read " +
+                            (dir_ / "zero.mid").string() + " (not a regular file)\n");
+  EXPECT_EQ(midi->load_file("song.mid"), 1);
 }
 
 // This machine has no ALSA sequencer: the real library fails, one line says

@@ -5,10 +5,12 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 #include "audio_fixtures.h"
 #include "file_size_limit.h"
@@ -329,6 +331,100 @@ TEST_F(SaveFiles, AKillDuringTheExitSaveLeavesEveryFileWhole) {
   THiScore next;
   EXPECT_EQ(next.load(std::vector<std::uint8_t>(score.begin(), score.end())), HiScoreLoad::Loaded);
   EXPECT_EQ(next.get_entry2(1).f0(), "NEWER");
+}
+
+// How start-up reads a save file: a missing one is simply absent, one that
+// exists but cannot be read is named with its reason, once, and marked.
+TEST_F(SaveFiles, StartUpTellsAMissingFileFromAnUnreadableOne) {
+  const auto p = [&](const char* name) { return dir / name; };
+  test::write_bytes(p("ok"), std::vector<std::uint8_t>{1, 2});
+  ASSERT_EQ(::mkfifo(p("fifo").c_str(), 0666), 0);
+  test::write_bytes(p("long"), std::vector<std::uint8_t>(101, 0));
+  struct Case {
+    std::filesystem::path path;
+    std::optional<std::vector<std::uint8_t>> bytes;
+    SaveFileAtStart::State state;
+    std::string line;
+  };
+  const Case cases[] = {
+      {p("ok"), std::vector<std::uint8_t>{1, 2}, SaveFileAtStart::State::Usable, ""},
+      {p("missing"), std::nullopt, SaveFileAtStart::State::Usable, ""},
+      {p("fifo"), std::nullopt, SaveFileAtStart::State::Unreadable,
+       "could not read " + p("fifo").string() + " (not a regular file); using defaults\n"},
+      {p("long"), std::nullopt, SaveFileAtStart::State::Unreadable,
+       "could not read " + p("long").string() + " (larger than 100 bytes); using defaults\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path.string());
+    SaveFileAtStart found;
+    std::ostringstream err;
+    EXPECT_EQ(read_save_file(c.path, 100, "using defaults", found, err), c.bytes);
+    EXPECT_EQ(found.state, c.state);
+    EXPECT_EQ(err.str(), c.line);
+  }
+}
+
+TEST_F(SaveFiles, AFileThatCouldNotBeReadIsNeverWrittenOver) {
+  test::write_bytes(dir / "ZTScore.dat", std::vector<std::uint8_t>(320, 'p'));
+  test::write_bytes(dir / "Zentria.ini", std::vector<std::uint8_t>{'[', 'm', 'i', 'n', 'e', ']'});
+  SaveFilesAtStart found;
+  found.settings = {SaveFileAtStart::State::Unreadable, "Permission denied", {}};
+  found.score = {SaveFileAtStart::State::Unreadable, "Input/output error", {}};
+  SettingsSnapshot now = start;
+  now.flags = 0;
+  std::ostringstream err;
+  write_save_files(dir.path(), "", std::vector<std::uint8_t>(320, 1), start, now, reporter(), found,
+                   err);
+  EXPECT_EQ(read_text(dir / "ZTScore.dat"), std::string(320, 'p'));
+  EXPECT_EQ(read_text(dir / "Zentria.ini"), "[mine]");
+  EXPECT_EQ(err.str(), "did not save " + (dir / "ZTScore.dat").string() +
+                           ": it could not be read at start (Input/output error)\n"
+                           "did not save " +
+                           (dir / "Zentria.ini").string() +
+                           ": it could not be read at start (Permission denied)\n");
+  EXPECT_TRUE(reported.empty());
+  EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"ZTScore.dat", "Zentria.ini"}));
+
+  // Settings that did not change are not written anyway: nothing to say about them.
+  err.str("");
+  write_save_files(dir.path(), "", std::nullopt, start, start, reporter(), found, err);
+  EXPECT_EQ(err.str(), "");
+}
+
+TEST_F(SaveFiles, ADamagedScoreFileIsKeptBesideItBeforeItIsReplaced) {
+  const std::vector<std::uint8_t> damaged(321, 'd');
+  test::write_bytes(dir / "ZTScore.dat", damaged);
+  test::write_bytes(dir / "ZTScore.dat.damaged", std::vector<std::uint8_t>{'e', 'a', 'r', 'l'});
+  SaveFilesAtStart found;
+  found.score = {SaveFileAtStart::State::Damaged, "", damaged};
+  std::ostringstream err;
+  write_save_files(dir.path(), "", std::vector<std::uint8_t>(320, 1), start, start, reporter(),
+                   found, err);
+  EXPECT_EQ(read_text(dir / "ZTScore.dat"), std::string(320, '\x01'));
+  EXPECT_EQ(read_text(dir / "ZTScore.dat.damaged.2"), std::string(321, 'd'));
+  EXPECT_EQ(read_text(dir / "ZTScore.dat.damaged"), "earl");
+  EXPECT_EQ(err.str(), "kept the damaged " + (dir / "ZTScore.dat").string() + " as " +
+                           (dir / "ZTScore.dat.damaged.2").string() + "\n");
+  EXPECT_TRUE(reported.empty());
+}
+
+// A disk with room for the new table but not for the copy: the damaged file
+// stays, since replacing it would lose the bytes.
+TEST_F(SaveFiles, ADamagedScoreFileWhoseCopyFailsIsNotReplaced) {
+  const std::vector<std::uint8_t> damaged(5000, 'd');
+  test::write_bytes(dir / "ZTScore.dat", damaged);
+  SaveFilesAtStart found;
+  found.score = {SaveFileAtStart::State::Damaged, "", damaged};
+  std::ostringstream err;
+  {
+    const test::FileSizeLimit disk(1000);
+    write_save_files(dir.path(), "", std::vector<std::uint8_t>(320, 1), start, start, reporter(),
+                     found, err);
+  }
+  EXPECT_EQ(read_text(dir / "ZTScore.dat"), std::string(5000, 'd'));
+  EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"ZTScore.dat"});
+  EXPECT_EQ(err.str(), "did not save " + (dir / "ZTScore.dat").string() +
+                           ": could not keep a copy of the damaged file (File too large)\n");
 }
 
 TEST(ReportSaveError, PrintsPathAndReason) {

@@ -2,6 +2,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <filesystem>
@@ -231,6 +232,23 @@ TEST_F(SynthTest, LoopsAsTheRepeatSettingSays) {
   EXPECT_LT(test::rms(once_sink->pushed, 4 * kSecond, window), first * 0.01);
 }
 
+// A song that is no regular file, or too large, is refused at once with one
+// line; the game then plays without music.
+TEST_F(SynthTest, ASongFileThatCannotBeReadIsRefusedWithOneLine) {
+  ASSERT_EQ(::mkfifo((dir_ / "pipe.mid").c_str(), 0666), 0);
+  test::write_bytes(dir_ / "huge.mid", four_notes());
+  std::filesystem::resize_file(dir_ / "huge.mid", std::uintmax_t{8} << 30);  // sparse
+  const test::Watchdog watchdog(60s, "loading odd songs");
+  test::StderrCapture capture;
+  EXPECT_EQ(synth_->load_file("pipe.mid"), 0);
+  EXPECT_EQ(synth_->load_file("huge.mid"), 0);
+  EXPECT_EQ(synth_->load_file("missing.mid"), 0);  // nothing to say about it
+  EXPECT_EQ(capture.text(), "midi: could not read " + (dir_ / "pipe.mid").string() +
+                                " (not a regular file)\nmidi: could not read " +
+                                (dir_ / "huge.mid").string() + " (larger than 16777216 bytes)\n");
+  EXPECT_EQ(synth_->load_file("song.mid"), 1);
+}
+
 TEST_F(SynthTest, HandlesCountSuccessfulLoadsOnly) {
   test::write_bytes(dir_ / "junk.mid", test::Bytes{'M', 'T', 'h', 'd', 0, 0});
   test::write_bytes(dir_ / "timecode.mid",
@@ -321,11 +339,20 @@ TEST(SynthCreate, ErrorTextsNameTheFileAndNothingElseIsPrinted) {
     std::filesystem::path path;
     std::string error;
   };
+  // The synthesizer would wait on a pipe for ever and read a device without end.
+  ASSERT_EQ(::mkfifo((dir / "pipe.sf2").c_str(), 0666), 0);
+  std::filesystem::create_symlink("/dev/zero", dir / "zero.sf2");
+  test::write_bytes(dir / "huge.sf2", test::Bytes{'R', 'I', 'F', 'F'});
+  std::filesystem::resize_file(dir / "huge.sf2", std::uintmax_t{8} << 30);  // sparse
   const Case cases[] = {
       {dir / "missing.sf2", (dir / "missing.sf2").string() + ": No such file or directory"},
       {dir / "junk.sf2", (dir / "junk.sf2").string() + ": Not a RIFF file"},
       {dir / "short.sf2", (dir / "short.sf2").string() + ": SoundFont file size mismatch"},
+      {dir / "pipe.sf2", (dir / "pipe.sf2").string() + ": not a regular file"},
+      {dir / "zero.sf2", (dir / "zero.sf2").string() + ": not a regular file"},
+      {dir / "huge.sf2", (dir / "huge.sf2").string() + ": larger than 536870912 bytes"},
   };
+  const test::Watchdog watchdog(60s, "loading odd SoundFonts");
   for (const Case& c : cases) {
     test::StderrCapture capture;
     auto made = SynthBackend::create(dir.path(), c.path, std::make_unique<FakeSink>());
