@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <ctime>
 #include <iostream>
 #include <limits>
 #include <utility>
@@ -96,6 +97,9 @@ pid_t temp_file_pid(std::string_view file, bool (*replaced)(std::string_view)) {
   return static_cast<pid_t>(std::stol(std::string(pid)));
 }
 
+// How old a temporary file of a process that is gone must be to be removed.
+constexpr std::time_t kStaleTempSeconds = 60;
+
 void remove_stale_in(const std::filesystem::path& dir, bool (*replaced)(std::string_view),
                      std::vector<std::filesystem::path>& removed) {
   std::error_code ec;
@@ -111,6 +115,10 @@ void remove_stale_in(const std::filesystem::path& dir, bool (*replaced)(std::str
     if (::kill(pid, 0) == 0 || errno != ESRCH) continue;
     struct stat st {};
     if (::lstat(p.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    // The Windows program, run under Wine on the same folder, numbers its
+    // files with process ids this system does not know: a file written in
+    // the last minute may still be on its way to its rename.
+    if (st.st_mtime > std::time(nullptr) - kStaleTempSeconds) continue;
     if (::unlink(p.c_str()) == 0) removed.push_back(p);
   }
 }

@@ -90,8 +90,8 @@ std::variant<std::filesystem::path, std::error_code> keep_damaged_copy(
 // Removes what FileReplacement leaves behind when its process is killed: the
 // temporary files ".NAME.PID.N.tmp" of the files the game replaces (the
 // score, settings and screenshot files in the data directory, the replays in
-// its "Rec"), but only those whose process PID no longer runs. The paths
-// removed.
+// its "Rec"), but only those whose process PID no longer runs and that were
+// last written over a minute ago. The paths removed.
 std::vector<std::filesystem::path> remove_stale_temp_files(const std::filesystem::path& data_dir);
 
 // A new version of a file that the player owns, written beside it under a

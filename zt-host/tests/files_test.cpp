@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
@@ -565,6 +566,15 @@ pid_t dead_pid() {
 
 using StaleTempFiles = TempDir;
 
+// Sets every file's modification time below the folder two minutes back, as a
+// file left by a run killed earlier would be.
+void age_files(const fs::path& dir) {
+  const auto then = fs::file_time_type::clock::now() - std::chrono::minutes(2);
+  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+    if (!entry.is_symlink()) fs::last_write_time(entry.path(), then);
+  }
+}
+
 // What a kill -9 in the middle of a save or a recording leaves is removed at
 // the next start.
 TEST_F(StaleTempFiles, AKilledRunsTemporaryFilesAreRemoved) {
@@ -580,6 +590,7 @@ TEST_F(StaleTempFiles, AKilledRunsTemporaryFilesAreRemoved) {
       ::testing::KilledBySignal(SIGKILL), "");
   ASSERT_EQ(names(dir_).size(), 4u) << "two temporary files, the score file and Rec";
   ASSERT_EQ(names(dir_ / "Rec").size(), 1u);
+  age_files(dir_);
 
   EXPECT_EQ(remove_stale_temp_files(dir_).size(), 3u);
   EXPECT_EQ(names(dir_), (std::vector<std::string>{"Rec", "ZTScore.dat"}));
@@ -611,6 +622,11 @@ TEST_F(StaleTempFiles, AnythingElseIsLeftAlone) {
   };
   for (const auto& name : removed) spit(dir_ / name, Bytes{1});
   for (const auto& name : kept) spit(dir_ / name, Bytes{1});
+  age_files(dir_);
+  // Written a moment ago: perhaps by a process this system cannot see (the
+  // Windows program under Wine), still on its way to its rename.
+  const std::string fresh = ".ZTScore.dat." + dead + ".9.tmp";
+  spit(dir_ / fresh, Bytes{1});
   fs::create_directory(dir_ / (".Zentria.ini." + dead + ".5.tmp"));
   fs::create_symlink("ZTScore.dat", dir_ / (".ZTScore.dat." + dead + ".6.tmp"));
 
@@ -622,6 +638,7 @@ TEST_F(StaleTempFiles, AnythingElseIsLeftAlone) {
   EXPECT_EQ(gone, expected);
   for (const auto& name : removed) EXPECT_FALSE(fs::exists(dir_ / name)) << name;
   for (const auto& name : kept) EXPECT_TRUE(fs::exists(dir_ / name)) << name;
+  EXPECT_TRUE(fs::exists(dir_ / fresh));
   EXPECT_TRUE(fs::is_directory(dir_ / (".Zentria.ini." + dead + ".5.tmp")));
   EXPECT_TRUE(fs::is_symlink(dir_ / (".ZTScore.dat." + dead + ".6.tmp")));
   EXPECT_TRUE(remove_stale_temp_files(dir_ / "missing").empty());

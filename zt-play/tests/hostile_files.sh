@@ -181,7 +181,11 @@ wait "$dead"
 d=$work/stale/data
 stale=(".ZTScore.dat.$dead.1.tmp" ".Zentria.ini.$dead.4.tmp" "Rec/.Rec1.dat.$dead.2.tmp")
 kept=(".ZTScore.dat.$$.1.tmp" "Rec/.Rec2.dat.$$.3.tmp" ".ZTScore.dat.$dead.1.tmp.old" "notes.$dead.1.tmp")
-for f in "${stale[@]}" "${kept[@]}"; do printf 'x' >"$d/$f"; done
+for f in "${stale[@]}" "${kept[@]}"; do printf 'x' >"$d/$f"; touch -d '2 minutes ago' "$d/$f"; done
+# Written a moment ago, as the Windows program under Wine on the same folder
+# would, with a process id this system does not know: kept.
+kept+=(".Zentria.ini.$dead.7.tmp")
+printf 'x' >"$d/.Zentria.ini.$dead.7.tmp"
 launch stale
 
 # ---- What each run shows ----
