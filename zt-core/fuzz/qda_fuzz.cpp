@@ -33,7 +33,7 @@ void try_load(const zt::QdaArchive& a, const std::vector<std::uint8_t>& file,
               const std::string& name) {
   const zt::QdaEntry* e = first_match(a, name);
   // Both programs refuse a member that claims more than the bound, at once.
-  if (e != nullptr && a.compressed() && e->unpacked_size > zt::kQdaMaxUnpacked &&
+  if (e != nullptr && a.compressed() && e->unpacked_size > zt::kQdaMaxMember &&
       a.load_member(name)) {
     __builtin_trap();
   }

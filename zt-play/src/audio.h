@@ -25,6 +25,8 @@
 #include <variant>
 #include <vector>
 
+#include "formats/decode_bounds.h"
+
 namespace zt {
 
 struct AudioSpec {
@@ -121,15 +123,29 @@ class AudioStream {
 
 // Sample bytes of the given format converted to interleaved mix-format
 // floats with SDL_BuildAudioCVT and SDL_ConvertAudio; nothing when SDL
-// cannot convert them.
+// cannot convert them or the conversion would need more than
+// kConvertMaxBytes of room.
 std::optional<std::vector<std::uint8_t>> convert_to_mix(const AudioSpec& spec,
                                                         std::span<const std::uint8_t> bytes);
+
+// SDL converts in place in a buffer of the clip's bytes times its growth
+// factor, which for slow rates is hundreds: four times the longest clip lets
+// every clip of the allowed length and rates through at 16 bits and below.
+inline constexpr std::size_t kConvertMaxBytes = 4 * kClipMaxBytes;
+
+// Why a clip of `bytes` sample bytes in `spec` may not be converted, judged
+// from its declared length and the conversion's ratio before anything is
+// converted: its rate, its length or the room it needs; nothing when it may.
+std::optional<std::string> clip_refusal(const AudioSpec& spec, std::size_t bytes);
 
 // A whole file's bytes, or the system's error description.
 std::variant<std::vector<std::uint8_t>, std::string> read_file_bytes(
     const std::filesystem::path& path);
 
 // ---- Sound effects ----
+
+// All the clips held, in the mix format: the game's seven take about 1 MB.
+inline constexpr std::size_t kClipsMaxBytes = std::size_t{32} << 20;
 
 // How the host starts a sound effect.
 class Sfx {
@@ -181,6 +197,5 @@ class SfxBackend final : public Sfx {
   std::optional<AudioSubsystem> audio_;  // held only while a device is open
   bool enabled_ = true;
 };
-
 
 }  // namespace zt
