@@ -286,12 +286,53 @@ std::optional<std::vector<std::uint8_t>> convert_to_mix(const AudioSpec& spec,
     return std::nullopt;
   }
   std::vector<std::uint8_t> buf(used * static_cast<std::size_t>(cvt.len_mult));
-  std::memcpy(buf.data(), bytes.data(), used);
+  if (used > 0) std::memcpy(buf.data(), bytes.data(), used);  // an empty clip may have no buffer
   cvt.len = static_cast<int>(used);
   cvt.buf = buf.data();
   if (SDL_ConvertAudio(&cvt) != 0) return std::nullopt;
   buf.resize(static_cast<std::size_t>(cvt.len_cvt));
   return buf;
+}
+
+bool wav_for_sdl(std::span<std::uint8_t> wav) {
+  const auto u16_at = [&](std::size_t at) {
+    return static_cast<std::uint32_t>(wav[at]) | static_cast<std::uint32_t>(wav[at + 1]) << 8;
+  };
+  const auto u32_at = [&](std::size_t at) { return u16_at(at) | u16_at(at + 2) << 16; };
+  const auto put_u32 = [&](std::size_t at, std::uint64_t v) {
+    for (int i = 0; i < 4; ++i)
+      wav[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+  };
+  std::size_t at = 0;
+  if (wav.size() >= 12 && std::memcmp(wav.data(), "RIFF", 4) == 0) {
+    if (u32_at(4) > wav.size() - 8) put_u32(4, wav.size() - 8);
+    at = 12;
+  } else if (wav.size() >= 4 && std::memcmp(wav.data(), "WAVE", 4) == 0) {
+    at = 4;  // SDL also takes a file that lacks its RIFF header
+  } else {
+    return true;  // SDL says what it is not
+  }
+  bool format_seen = false;
+  while (wav.size() - at >= 8) {
+    const std::uint64_t left = wav.size() - at - 8;
+    std::uint64_t length = u32_at(at + 4);
+    if (length > left) {
+      length = left;
+      put_u32(at + 4, length);
+    }
+    if (!format_seen && std::memcmp(wav.data() + at, "fmt ", 4) == 0 && length >= 16) {
+      format_seen = true;
+      const std::size_t f = at + 8;
+      std::uint32_t encoding = u16_at(f);
+      if (encoding == 0xFFFE && length >= 26) encoding = u16_at(f + 24);  // extensible
+      const std::uint32_t sample_bytes = (u16_at(f + 14) + 7) / 8;
+      const bool linear = encoding == 1 || encoding == 3;
+      if (linear && u16_at(f + 12) < u16_at(f + 2) * sample_bytes) return false;
+    }
+    at += 8 + static_cast<std::size_t>(length) + static_cast<std::size_t>(length & 1);
+    if (at > wav.size()) break;
+  }
+  return true;
 }
 
 std::optional<std::string> clip_refusal(const AudioSpec& spec, std::size_t bytes) {
@@ -407,9 +448,10 @@ void SfxBackend::load_clips(const std::filesystem::path& path, std::ostream& err
     if (entry.name.empty()) continue;
     std::string key = ascii_lower(entry.name);
     if (key.size() < 4 || !key.ends_with(".wav")) continue;
-    const QdaLoad member = archive.load_member(entry.name, budget);
+    QdaLoad member = archive.load_member(entry.name, budget);
     if (member.refused) refused(entry.name, qda_refusal_text(*member.refused));
     if (!member.bytes) continue;
+    if (!wav_for_sdl(*member.bytes)) continue;
     std::string why;
     std::optional<Clip> clip = decode_wav(*member.bytes, why);
     if (!why.empty()) refused(entry.name, why);

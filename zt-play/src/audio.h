@@ -133,6 +133,14 @@ std::optional<std::vector<std::uint8_t>> convert_to_mix(const AudioSpec& spec,
 // every clip of the allowed length and rates through at 16 bits and below.
 inline constexpr std::size_t kConvertMaxBytes = 4 * kClipMaxBytes;
 
+// Makes a WAV member safe to give to SDL, which trusts what the file says:
+// every chunk size is lowered to the bytes that follow it (SDL reserves a
+// chunk's declared size before it reads it, so a few bytes could claim
+// 4 GiB), and false for linear samples whose block alignment is smaller than
+// one sample of every channel (SDL's 24-bit path then reads past its buffer
+// and multiplies the clip). A file that tells the truth is left as it is.
+bool wav_for_sdl(std::span<std::uint8_t> wav);
+
 // Why a clip of `bytes` sample bytes in `spec` may not be converted, judged
 // from its declared length and the conversion's ratio before anything is
 // converted: its rate, its length or the room it needs; nothing when it may.
