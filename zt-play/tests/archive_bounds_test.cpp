@@ -274,6 +274,20 @@ Bytes expanding_images(std::size_t entries, std::int32_t width, std::int32_t hei
 // expanding archives took before they were bounded (gigabytes, or an abort).
 constexpr long kPeakBoundKb = 300 * 1024;
 
+// A sanitizer build keeps freed memory in quarantine and shadows the rest:
+// its peak is no figure of the program's, so only the normal build checks it.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kPeakIsTheProgramsOwn = false;
+#else
+constexpr bool kPeakIsTheProgramsOwn = true;
+#endif
+
+void expect_within_the_memory_bound(const Finished& f) {
+  if (kPeakIsTheProgramsOwn) {
+    EXPECT_LT(f.peak_kb, kPeakBoundKb);
+  }
+}
+
 TEST(ProgramOnExpandingArchives, RefusesThemByNameWithinItsMemoryBound) {
   const fs::path generated = ZT_GENERATED_DATA_DIR;
   if (!fs::exists(generated / "images.qda")) GTEST_SKIP() << "no generated data at " << generated;
@@ -331,7 +345,7 @@ TEST(ProgramOnExpandingArchives, RefusesThemByNameWithinItsMemoryBound) {
     const Finished f = run_program(data, std::chrono::seconds(2));
     std::cout << c.what << ": peak " << f.peak_kb / 1024 << " MB\n";
     EXPECT_EQ(f.status, c.status) << f.err;
-    EXPECT_LT(f.peak_kb, kPeakBoundKb);
+    expect_within_the_memory_bound(f);
     std::size_t at = 0;
     for (const std::string& line : c.lines) {
       const std::size_t found = f.err.find(line, at);
@@ -339,6 +353,73 @@ TEST(ProgramOnExpandingArchives, RefusesThemByNameWithinItsMemoryBound) {
       if (found != std::string::npos) at = found + line.size();
     }
   }
+}
+
+// The headers of an IMA ADPCM WAV: SDL decodes its 4-bit samples to 16 bits,
+// four times the member's bytes, before the clip's length can be judged.
+Bytes ima_adpcm_headers(std::uint32_t rate, std::uint16_t channels, std::uint16_t block,
+                        std::uint32_t data_bytes) {
+  Bytes w = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' '};
+  const auto u16 = [&](std::uint32_t v) {
+    w.push_back(static_cast<std::uint8_t>(v));
+    w.push_back(static_cast<std::uint8_t>(v >> 8));
+  };
+  const auto u32 = [&](std::uint32_t v) {
+    u16(v & 0xFFFF);
+    u16(v >> 16);
+  };
+  const std::uint32_t samples_per_block = (block - 4u * channels) * 8 / (4u * channels) + 1;
+  u32(20);
+  u16(0x11);  // IMA ADPCM
+  u16(channels);
+  u32(rate);
+  u32(rate * block / samples_per_block);
+  u16(block);
+  u16(4);
+  u16(2);
+  u16(samples_per_block);
+  w.insert(w.end(), {'d', 'a', 't', 'a'});
+  u32(data_bytes);
+  const std::uint32_t riff = static_cast<std::uint32_t>(w.size()) - 8 + data_bytes;
+  for (int i = 0; i < 4; ++i)
+    w[4 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(riff >> (8 * i));
+  return w;
+}
+
+// Everything as large as the bounds let through at once: seven sheets of
+// 4 MiB (held twice, as bitmaps and as sheets), three clips of 30 s, and a
+// member of 16 MiB that SDL decodes to 64 MiB before it is refused.
+TEST(ProgramOnExpandingArchives, TheMostTheBoundsLetThroughStaysWithinTheMemoryBound) {
+  const fs::path generated = ZT_GENERATED_DATA_DIR;
+  if (!fs::exists(generated / "images.qda")) GTEST_SKIP() << "no generated data at " << generated;
+  std::vector<test::PackedMember> sheets;
+  for (std::size_t i = 0; i < kSheetNames.size(); ++i) {
+    const std::int32_t side = i < 7 ? 2048 : 16;
+    const Bytes head = test::bmp_headers(side, side);
+    const std::uint32_t rows = static_cast<std::uint32_t>(side * side);
+    sheets.push_back({std::string(kSheetNames[i]), test::bpe_run(head, 0, rows),
+                      static_cast<std::uint32_t>(head.size()) + rows});
+  }
+  std::vector<test::PackedMember> clips;
+  for (const char* name : {"gravitychange.wav", "explosion1.wav", "bound.wav"}) {
+    clips.push_back(packed_wav(name, 44100, 8, 1, 30 * 44100));
+  }
+  const std::uint32_t adpcm_bytes = (std::uint32_t{16} << 20) - 4096;
+  const Bytes adpcm = ima_adpcm_headers(192000, 2, 2048, adpcm_bytes);
+  clips.push_back({"select.wav", test::bpe_run(adpcm, 0, adpcm_bytes),
+                   static_cast<std::uint32_t>(adpcm.size()) + adpcm_bytes});
+
+  test::TempDir dir;
+  const fs::path data = dir / "data";
+  fs::copy(generated, data, fs::copy_options::recursive);
+  test::write_bytes(data / "images.qda", test::packed_qda(sheets));
+  test::write_bytes(data / "sounds.qda", test::packed_qda(clips));
+  const Finished f = run_program(data, std::chrono::seconds(2));
+  std::cout << "peak " << f.peak_kb / 1024 << " MB\n";
+  EXPECT_EQ(f.status, 0) << f.err;
+  EXPECT_NE(f.err.find("sfx: member select.wav refused: lasts more than 30 s"), std::string::npos)
+      << f.err;
+  expect_within_the_memory_bound(f);
 }
 
 }  // namespace
