@@ -141,8 +141,8 @@ TDDSDGenWave::TDDSDGenWave(TDDSD& Owner, bool Is3D, const std::string& FileName)
 TDDSDGenWave::TDDSDGenWave(FromArchive, TDDSD& Owner, const std::string& ArchiveName,
                            const std::string& MemberName, bool Is3D, QdaBudget* Budget)
     : Owner(Owner) {
-  const std::string failed =
-      format("アーカイブファイル %s からの %s のオープンに失敗しました", ArchiveName.c_str(), MemberName.c_str());
+  const std::string failed = format("アーカイブファイル %s からの %s のオープンに失敗しました",
+                                    ArchiveName.c_str(), MemberName.c_str());
   std::unique_ptr<TMemoryStream> member;
   try {
     member = ExtractFromQDA(ArchiveName, MemberName, Budget);
@@ -175,8 +175,8 @@ std::unique_ptr<TDDSDGenWave> TDDSDGenWave::CreateFromArchive(TDDSD& Owner, cons
   return std::unique_ptr<TDDSDGenWave>(new TDDSDGenWave(FromArchive{}, Owner, ArchiveName, MemberName, Is3D));
 }
 
-TDDSDWaveData::TDDSDWaveData(TDDSD& Owner, const std::string& ArchiveName, const std::string& MemberName,
-                             QdaBudget* Budget)
+TDDSDWaveData::TDDSDWaveData(TDDSD& Owner, const std::string& ArchiveName,
+                             const std::string& MemberName, QdaBudget* Budget)
     : TDDSDGenWave(FromArchive{}, Owner, ArchiveName, MemberName, false, Budget) {}
 
 void TDDSDGenWave::LoadWAV(bool Is3D, const std::string& FileName) {
