@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "form.h"
+#include "formats/qda.h"
 #include "media_base.h"
 
 namespace zt {
@@ -78,9 +79,13 @@ class TDDDDGenSurface {
                   DWORD Flags);
   void FillRect(const RECT& Rect, std::uint32_t Color);
   void SetPixel(std::int32_t X, std::int32_t Y, std::uint32_t Color);
-  void LoadBMP(TStream& Stream);
-  virtual void LoadFromFile(const std::string& FileName);
-  virtual void LoadFromArchive(const std::string& ArchiveName, const std::string& MemberName);
+  // Each load tells whether the whole picture was loaded; every failure is
+  // logged. An archive member is charged against the budget of its archive
+  // when one is given.
+  bool LoadBMP(TStream& Stream);
+  virtual bool LoadFromFile(const std::string& FileName);
+  virtual bool LoadFromArchive(const std::string& ArchiveName, const std::string& MemberName,
+                               QdaBudget* Budget = nullptr);
 
   ComRef<IDirectDrawSurface7> Surface;
   TDDDD* Owner;
@@ -114,8 +119,9 @@ class TDDDDSurface : public TDDDDGenSurface {
                                                             std::uint32_t ColorKey);
   ~TDDDDSurface() override;
 
-  void LoadFromFile(const std::string& FileName) override;
-  void LoadFromArchive(const std::string& ArchiveName, const std::string& MemberName) override;
+  bool LoadFromFile(const std::string& FileName) override;
+  bool LoadFromArchive(const std::string& ArchiveName, const std::string& MemberName,
+                       QdaBudget* Budget = nullptr) override;
   // Loads the recorded picture again.
   void Reload();
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "dddd.h"
+#include "formats/decode_bounds.h"
 #include "medialog.h"
 #include "qdarc.h"
 
@@ -248,25 +249,33 @@ void TDDDDGenSurface::SetPixel(std::int32_t X, std::int32_t Y, std::uint32_t Col
   if (locked_here) Surface->Unlock(nullptr);
 }
 
-void TDDDDGenSurface::LoadBMP(TStream& Stream) {
-  if (IsLost()) return;
+bool TDDDDGenSurface::LoadBMP(TStream& Stream) {
+  if (IsLost()) return false;
   BITMAPFILEHEADER fh;
   if (!Stream.ReadExact(&fh, sizeof fh)) {
     DebugLog("ビットマップの読みこみ中に、エラーが発生しました");
-    return;
+    return false;
   }
   if (fh.bfType != 0x4D42) {
     DebugLog("不正なBMPファイルです");
-    return;
+    return false;
   }
   BITMAPINFOHEADER ih;
   if (!Stream.ReadExact(&ih, sizeof ih)) {
     DebugLog(kReadError);
-    return;
+    return false;
   }
   if (ih.biBitCount < 8 || ih.biBitCount > 32) {
     CheckResult(1, "色数が8ビット～32ビットの範囲のビットマップを、LoadBMPには指定してください");
-    return;
+    return false;
+  }
+  // Larger than any sheet the game draws: its rows would only cost memory.
+  // An empty bitmap still just copies no rows.
+  const std::int64_t declared_rows = ih.biHeight < 0 ? -std::int64_t{ih.biHeight} : ih.biHeight;
+  if (!sheet_size_fits(std::max<std::int64_t>(ih.biWidth, 1),
+                       std::max<std::int64_t>(declared_rows, 1))) {
+    DebugLog("不正なBMPファイルです");
+    return false;
   }
   const DDPIXELFORMAT& pf = Description.ddpfPixelFormat;
   const int dst_bytes = (pf.dwFlags & DDPF_PALETTEINDEXED8) ? 1 : static_cast<int>(pf.dwRGBBitCount / 8);
@@ -308,12 +317,12 @@ void TDDDDGenSurface::LoadBMP(TStream& Stream) {
     if (!ok) {
       if (bitmap) DeleteObject(bitmap);
       DebugLog("不正なビットマップです");
-      return;
+      return false;
     }
     HDC dc = nullptr;
     if (CheckResult(Surface->GetDC(&dc), "サーフェスのデバイスコンテキストの取得に失敗しました") != 0) {
       DeleteObject(bitmap);
-      return;
+      return false;
     }
     HDC mem = CreateCompatibleDC(dc);
     HGDIOBJ old = SelectObject(mem, bitmap);
@@ -322,13 +331,13 @@ void TDDDDGenSurface::LoadBMP(TStream& Stream) {
     DeleteDC(mem);
     DeleteObject(bitmap);
     Surface->ReleaseDC(dc);
-    return;
+    return true;
   }
 
   RGBQUAD table[256];
   if (!Stream.ReadExact(table, sizeof table)) {
     DebugLog(kReadError);
-    return;
+    return false;
   }
   Stream.Seek(fh.bfOffBits);
   const std::int64_t bmp_w = ih.biWidth > 0 ? ih.biWidth : 0;
@@ -337,12 +346,12 @@ void TDDDDGenSurface::LoadBMP(TStream& Stream) {
   const std::int64_t dst_row = (bmp_w * dst_bytes + 3) / 4 * 4;
   if (src_row > static_cast<std::int64_t>(Stream.Size())) {
     DebugLog(kReadError);
-    return;
+    return false;
   }
 
   DDSURFACEDESC2 d = empty_desc();
   CheckResult(Surface->Lock(nullptr, &d, DDLOCK_WAIT, nullptr), "LoadBMP中にサーフェスがロックできませんでした");
-  if (!d.lpSurface) return;
+  if (!d.lpSurface) return false;
   const std::int64_t surf_h = d.dwHeight;
   const std::int64_t surf_w = d.dwWidth;
   const std::int64_t rows = std::min(surf_h, bmp_h);
@@ -350,9 +359,11 @@ void TDDDDGenSurface::LoadBMP(TStream& Stream) {
   std::vector<std::uint8_t> in(static_cast<std::size_t>(src_row));
   std::vector<std::uint8_t> out(static_cast<std::size_t>(dst_row));
   const std::size_t copy = static_cast<std::size_t>(std::min<std::int64_t>(d.lPitch, dst_row));
+  bool whole = true;
   for (std::int64_t r = 0; r < rows; ++r) {
     if (!Stream.ReadExact(in.data(), in.size())) {
       DebugLog(kReadError);
+      whole = false;
       break;
     }
     if (dst_bytes == 1 && src_bytes == 1) {
@@ -389,26 +400,28 @@ void TDDDDGenSurface::LoadBMP(TStream& Stream) {
     std::memcpy(row, out.data(), copy);
   }
   CheckResult(Surface->Unlock(nullptr), "LoadBMP中にサーフェスがアンロックできませんでした");
+  return whole;
 }
 
-void TDDDDGenSurface::LoadFromFile(const std::string& FileName) {
+bool TDDDDGenSurface::LoadFromFile(const std::string& FileName) {
   auto stream = TFileStream::OpenRead(FileName);
   if (!stream) {
     DebugLog(FileName + "が、見つかりません");
-    return;
+    return false;
   }
-  LoadBMP(*stream);
+  return LoadBMP(*stream);
 }
 
-void TDDDDGenSurface::LoadFromArchive(const std::string& ArchiveName, const std::string& MemberName) {
+bool TDDDDGenSurface::LoadFromArchive(const std::string& ArchiveName, const std::string& MemberName,
+                                      QdaBudget* Budget) {
   std::unique_ptr<TMemoryStream> stream;
   try {
-    stream = ExtractFromQDA(ArchiveName, MemberName);
+    stream = ExtractFromQDA(ArchiveName, MemberName, Budget);
   } catch (const std::exception&) {
     DebugLog("アーカイブからのビットマップの読み取りに失敗しました");
-    return;
+    return false;
   }
-  LoadBMP(*stream);
+  return LoadBMP(*stream);
 }
 
 // ---------------------------------------------------------------------------
@@ -492,17 +505,18 @@ TDDDDSurface::~TDDDDSurface() {
   }
 }
 
-void TDDDDSurface::LoadFromFile(const std::string& Name) {
+bool TDDDDSurface::LoadFromFile(const std::string& Name) {
   FileName = Name;
   SourceKind = 0;
-  TDDDDGenSurface::LoadFromFile(Name);
+  return TDDDDGenSurface::LoadFromFile(Name);
 }
 
-void TDDDDSurface::LoadFromArchive(const std::string& Archive, const std::string& Member) {
+bool TDDDDSurface::LoadFromArchive(const std::string& Archive, const std::string& Member,
+                                   QdaBudget* Budget) {
   ArchiveName = Archive;
   MemberName = Member;
   SourceKind = 1;
-  TDDDDGenSurface::LoadFromArchive(Archive, Member);
+  return TDDDDGenSurface::LoadFromArchive(Archive, Member, Budget);
 }
 
 void TDDDDSurface::Reload() {

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "formats/decode_bounds.h"
 #include "medialog.h"
 #include "qdarc.h"
 
@@ -138,14 +139,19 @@ TDDSDGenWave::TDDSDGenWave(TDDSD& Owner, bool Is3D, const std::string& FileName)
 }
 
 TDDSDGenWave::TDDSDGenWave(FromArchive, TDDSD& Owner, const std::string& ArchiveName,
-                           const std::string& MemberName, bool Is3D)
+                           const std::string& MemberName, bool Is3D, QdaBudget* Budget)
     : Owner(Owner) {
+  const std::string failed = format("アーカイブファイル %s からの %s のオープンに失敗しました",
+                                    ArchiveName.c_str(), MemberName.c_str());
   std::unique_ptr<TMemoryStream> member;
   try {
-    member = ExtractFromQDA(ArchiveName, MemberName);
+    member = ExtractFromQDA(ArchiveName, MemberName, Budget);
+  } catch (const EQDARefused&) {
+    // Too large to be a sound effect: like a damaged WAV, it stays silent.
+    DDSDDebugLog(failed);
+    return;
   } catch (const std::exception&) {
-    throw EDDSD(format("アーカイブファイル %s からの %s のオープンに失敗しました", ArchiveName.c_str(),
-                       MemberName.c_str()));
+    throw EDDSD(failed);
   }
   wchar_t dir[MAX_PATH + 1];
   wchar_t path[MAX_PATH + 1];
@@ -169,8 +175,9 @@ std::unique_ptr<TDDSDGenWave> TDDSDGenWave::CreateFromArchive(TDDSD& Owner, cons
   return std::unique_ptr<TDDSDGenWave>(new TDDSDGenWave(FromArchive{}, Owner, ArchiveName, MemberName, Is3D));
 }
 
-TDDSDWaveData::TDDSDWaveData(TDDSD& Owner, const std::string& ArchiveName, const std::string& MemberName)
-    : TDDSDGenWave(FromArchive{}, Owner, ArchiveName, MemberName, false) {}
+TDDSDWaveData::TDDSDWaveData(TDDSD& Owner, const std::string& ArchiveName,
+                             const std::string& MemberName, QdaBudget* Budget)
+    : TDDSDGenWave(FromArchive{}, Owner, ArchiveName, MemberName, false, Budget) {}
 
 void TDDSDGenWave::LoadWAV(bool Is3D, const std::string& FileName) {
   if (!Owner.Initialised) return;
@@ -218,6 +225,14 @@ void TDDSDGenWave::LoadWAV(bool Is3D, const std::string& FileName) {
   if (mmioDescend(file.get(), &data, &riff, MMIO_FINDCHUNK) != 0) {
     file.close();
     DDSDDebugLog(FileName + "には、dataチャンクが有りません");
+    return;
+  }
+  // The buffer is made as large as the chunk claims: a sound effect of a rate
+  // DirectSound plays, some seconds long.
+  if (Format.nBlockAlign == 0 || data.cksize > kClipMaxBytes ||
+      !clip_fits(Format.nSamplesPerSec, data.cksize / Format.nBlockAlign)) {
+    file.close();
+    DDSDDebugLog(FileName + "は、効果音として扱える長さと周波数を超えています");
     return;
   }
   DSBUFFERDESC d;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "form.h"
+#include "formats/qda.h"
 #include "media_base.h"
 
 namespace zt {
@@ -53,8 +54,10 @@ class TDDSDGenWave {
 
  protected:
   struct FromArchive {};
+  // A member beyond the budget (or, without one, its own bound) is logged and
+  // leaves the wave silent; any other extraction failure raises EDDSD.
   TDDSDGenWave(FromArchive, TDDSD& Owner, const std::string& ArchiveName,
-               const std::string& MemberName, bool Is3D);
+               const std::string& MemberName, bool Is3D, QdaBudget* Budget = nullptr);
 
  private:
   void LoadWAV(bool Is3D, const std::string& FileName);
@@ -64,7 +67,8 @@ class TDDSDGenWave {
 
 class TDDSDWaveData : public TDDSDGenWave {
  public:
-  TDDSDWaveData(TDDSD& Owner, const std::string& ArchiveName, const std::string& MemberName);
+  TDDSDWaveData(TDDSD& Owner, const std::string& ArchiveName, const std::string& MemberName,
+                QdaBudget* Budget = nullptr);
 };
 
 class TDDSDParams3D {

@@ -2,11 +2,10 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
-
-#include "formats/qda.h"
 
 namespace zt {
 namespace {
@@ -36,8 +35,10 @@ void read_or_throw(TStream& s, void* buffer, std::size_t n) {
 
 }  // namespace
 
+EQDARefused::EQDARefused(const QdaRefusal& refusal) : EQDAError(kBadArchive), refusal(refusal) {}
+
 std::unique_ptr<TMemoryStream> ExtractFromQDA(const std::string& archive_name,
-                                              const std::string& member_name) {
+                                              const std::string& member_name, QdaBudget* budget) {
   auto file = TFileStream::OpenRead(archive_name);
   if (!file) throw std::runtime_error("Cannot open file \"" + archive_name + "\"");
 
@@ -68,24 +69,30 @@ std::unique_ptr<TMemoryStream> ExtractFromQDA(const std::string& archive_name,
   std::uint64_t size = file->Size();
   std::uint32_t length = encoded ? stored : unpacked;
   if (offset > size || length > size - offset) throw std::runtime_error("Stream read error");
-  if (encoded && unpacked > kQdaMaxUnpacked) throw EQDAError(kBadArchive);
+  QdaBudget own;
+  QdaBudget& left = budget != nullptr ? *budget : own;
+  // Both kinds of member end up in a stream of at least the unpacked size.
+  const std::size_t allowance = left.allowance();
+  const QdaRefusal refusal = left.refusal();
+  if (unpacked > allowance) throw EQDARefused(refusal);
 
   auto out = std::make_unique<TMemoryStream>();
   file->Seek(offset);
   if (!encoded) {
     std::vector<std::uint8_t> bytes(unpacked);
     read_or_throw(*file, bytes.data(), bytes.size());
+    left.charge(bytes.size());
     out->Write(bytes.data(), bytes.size());
   } else {
     std::vector<std::uint8_t> input(stored);
     read_or_throw(*file, input.data(), input.size());
-    // Decoding goes on until the input is used up: one byte past the bound
-    // shows that the member would unpack to more.
+    // Decoding goes on until the input is used up: one byte past the
+    // allowance shows that the member would unpack to more.
     std::vector<std::uint8_t> decoded;
-    if (!bpe_decode(input, kQdaMaxUnpacked + 1, kStackCodes, decoded) ||
-        decoded.size() > kQdaMaxUnpacked) {
-      throw EQDAError(kBadArchive);
-    }
+    const bool finite = bpe_decode(input, allowance + 1, kStackCodes, decoded);
+    left.charge(std::max<std::size_t>(decoded.size(), unpacked));
+    if (!finite) throw EQDAError(kBadArchive);
+    if (decoded.size() > allowance) throw EQDARefused(refusal);
     out->SetSize(unpacked);
     if (!decoded.empty()) out->Write(decoded.data(), decoded.size());
   }

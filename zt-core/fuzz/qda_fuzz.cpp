@@ -33,9 +33,10 @@ void try_load(const zt::QdaArchive& a, const std::vector<std::uint8_t>& file,
               const std::string& name) {
   const zt::QdaEntry* e = first_match(a, name);
   // Both programs refuse a member that claims more than the bound, at once.
-  if (e != nullptr && a.compressed() && e->unpacked_size > zt::kQdaMaxUnpacked &&
-      a.load_member(name)) {
-    __builtin_trap();
+  if (e != nullptr && a.compressed() && e->unpacked_size > zt::kQdaMaxMember) {
+    zt::QdaBudget budget;
+    const zt::QdaLoad got = a.load_member(name, budget);
+    if (got.bytes || budget.spent() != 0) __builtin_trap();
   }
   if (e != nullptr && a.compressed() && e->unpacked_size > kMaxFuzzOutput) {
     if (std::uint64_t{e->offset} + e->stored_size <= file.size()) {
@@ -70,6 +71,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   for (const char* name : {"", "ball.bmp", "SELECT.WAV", "\xEF\xBF\xBD"}) try_load(a, file, name);
   try_load(a, file, std::string(300, 'x'));
+
+  // Every entry loaded against one budget, scaled down so that a run stays
+  // fast: no member beyond the allowance it was given, nothing decoded
+  // beyond the archive's bound, and a refusal only for a claim beyond it.
+  zt::QdaBudget budget(kMaxFuzzOutput / 4, kMaxFuzzOutput);
+  std::size_t produced = 0;
+  for (const zt::QdaEntry& e : a.entries()) {
+    const std::size_t allowance = budget.allowance();
+    const std::size_t spent = budget.spent();
+    const zt::QdaLoad got = a.load_member(e.name, budget);
+    const zt::QdaEntry* first = first_match(a, e.name);
+    const std::size_t claim = a.compressed() && first->unpacked_size != 0
+                                  ? std::size_t{first->unpacked_size}
+                                  : std::size_t{first->stored_size};
+    if (got.bytes && got.bytes->size() > allowance) __builtin_trap();
+    if (got.refused && (got.bytes || claim <= allowance || budget.spent() != spent)) {
+      __builtin_trap();
+    }
+    if (budget.spent() - spent > allowance || budget.spent() > kMaxFuzzOutput) __builtin_trap();
+    if (got.bytes) produced += got.bytes->size();
+  }
+  if (produced > budget.spent()) __builtin_trap();
 
   // The smaller stack of the other program's reader.
   std::vector<std::uint8_t> out;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -326,20 +327,114 @@ TEST(QdaDecode, HostileMembersAreRefusedWithoutRunningAway) {
   EXPECT_EQ(a.load_member(test::kUsedCycleMember), std::nullopt);
 }
 
-TEST(QdaDecode, ClaimedSizeIsBoundedAt64MiB) {
+TEST(QdaDecode, AMemberIsBoundedAt16MiBWhateverItsStorage) {
   // 0x80 = (A, A) and each later code the pair of the one before: 0xFF alone
   // stands for 2^128 bytes.
   Bytes run = {0xFF, 0x41, 0x41, 0x7E};
   for (int c = 129; c < 256; ++c)
     run = run + Bytes{static_cast<std::uint8_t>(c - 1), static_cast<std::uint8_t>(c - 1)};
   const Bytes data = block(run, {0xFF});
-  const auto at_bound = load(encoded_archive(data, static_cast<std::uint32_t>(kQdaMaxUnpacked)));
+  const auto at_bound = load(encoded_archive(data, static_cast<std::uint32_t>(kQdaMaxMember)));
   ASSERT_TRUE(at_bound);
-  EXPECT_EQ(at_bound->size(), kQdaMaxUnpacked);
-  EXPECT_EQ(load(encoded_archive(data, static_cast<std::uint32_t>(kQdaMaxUnpacked + 1))),
-            std::nullopt);
-  // A plain member is the stored bytes, which the file already holds.
-  EXPECT_EQ(load(archive(0, {{bytes("m"), data, 0xFFFFFFFFu}})), data);
+  EXPECT_EQ(at_bound->size(), kQdaMaxMember);
+
+  const QdaArchive over =
+      QdaArchive::parse(encoded_archive(data, static_cast<std::uint32_t>(kQdaMaxMember + 1)));
+  QdaBudget budget;
+  const QdaLoad refused = over.load_member("m", budget);
+  EXPECT_FALSE(refused.bytes);
+  ASSERT_TRUE(refused.refused);
+  EXPECT_EQ(refused.refused->bound, QdaRefusal::Bound::Member);
+  EXPECT_EQ(refused.refused->limit, kQdaMaxMember);
+  EXPECT_EQ(budget.spent(), 0u) << "refused from its claim, before decoding";
+
+  // A plain member is a copy: it costs its stored size.
+  const Bytes plain(kQdaMaxMember + 1, 'p');
+  EXPECT_EQ(load(archive(0, {{bytes("m"), plain}})), std::nullopt);
+}
+
+// Many entries pointing at one packed member that expands: what was decoded
+// adds up, and the archive's bound ends it.
+TEST(QdaBudget, EntriesSharingOneExpandingMemberStopAtTheArchiveBound) {
+  const std::uint32_t ten_mib = 10 << 20;
+  const Bytes packed = test::bpe_run({}, 0, ten_mib);
+  ASSERT_LT(packed.size(), 300u);
+  std::vector<std::string> names;
+  for (int i = 0; i < 20; ++i) names.push_back("m" + std::to_string(i));
+  const QdaArchive a = QdaArchive::parse(test::shared_member_qda(names, packed, ten_mib));
+
+  QdaBudget budget;
+  for (int i = 0; i < 20; ++i) {
+    const QdaLoad got = a.load_member(names[static_cast<std::size_t>(i)], budget);
+    if (i < 3) {
+      ASSERT_TRUE(got.bytes) << i;
+      EXPECT_EQ(got.bytes->size(), ten_mib);
+      EXPECT_EQ(std::count(got.bytes->begin(), got.bytes->end(), 0), ten_mib);
+    } else {
+      EXPECT_FALSE(got.bytes) << i;
+      ASSERT_TRUE(got.refused) << i;
+      EXPECT_EQ(got.refused->bound, QdaRefusal::Bound::Archive);
+      EXPECT_EQ(got.refused->limit, kQdaMaxArchive);
+    }
+  }
+  EXPECT_EQ(budget.spent(), 3u * ten_mib);
+}
+
+TEST(QdaBudget, ChargesWhatWasDecodedAndRefusesClaimsBeyondWhatIsLeft) {
+  // A member bound of 8 bytes and an archive bound of 20.
+  const Bytes plain = archive(0, {{bytes("a"), bytes("12345678")},
+                                  {bytes("b"), bytes("123456789")},
+                                  {bytes("c"), bytes("12345678")},
+                                  {bytes("d"), bytes("12345678")},
+                                  {bytes("e"), bytes("1234")}});
+  const Bytes encoded = archive(1, {{bytes("a"), block(kLiteralRun, bytes("abc")), 8},
+                                    {bytes("b"), block(kLiteralRun, bytes("abc")), 9},
+                                    {bytes("c"), block(kLiteralRun, bytes("abcdefgh")), 8},
+                                    {bytes("d"), block(kLiteralRun, bytes("abcdefgh")), 8},
+                                    {bytes("e"), block(kLiteralRun, bytes("abcd")), 5}});
+  using B = QdaRefusal::Bound;
+  struct Step {
+    const char* name;
+    std::optional<B> refused;
+    std::size_t spent;
+  };
+  struct Case {
+    const char* what;
+    Bytes file;
+    std::vector<Step> steps;
+  } cases[] = {
+      {"plain: stored sizes",
+       plain,
+       {{"a", {}, 8}, {"b", B::Member, 8}, {"c", {}, 16}, {"d", B::Archive, 16}, {"e", {}, 20}}},
+      // An encoded member claiming 8 that decodes to 3 costs 3.
+      {"encoded: bytes decoded, claims checked",
+       encoded,
+       {{"a", {}, 3}, {"b", B::Member, 3}, {"c", {}, 11}, {"d", {}, 19}, {"e", B::Archive, 19}}},
+  };
+  for (const Case& c : cases) {
+    const QdaArchive a = QdaArchive::parse(c.file);
+    QdaBudget budget(8, 20);
+    for (const Step& step : c.steps) {
+      const QdaLoad got = a.load_member(step.name, budget);
+      EXPECT_EQ(got.bytes.has_value(), !step.refused) << c.what << " " << step.name;
+      EXPECT_EQ(got.refused ? std::optional<B>(got.refused->bound) : std::nullopt, step.refused)
+          << c.what << " " << step.name;
+      EXPECT_EQ(budget.spent(), step.spent) << c.what << " " << step.name;
+    }
+  }
+  // Missing and damaged members are no refusal.
+  QdaBudget budget;
+  EXPECT_FALSE(QdaArchive::parse(plain).load_member("zz", budget).refused);
+  EXPECT_FALSE(QdaArchive::parse(test::hostile_qda_archive())
+                   .load_member(test::kUsedCycleMember, budget)
+                   .refused);
+}
+
+TEST(QdaBudget, RefusalTexts) {
+  EXPECT_EQ(qda_refusal_text({QdaRefusal::Bound::Member, 16777216}),
+            "decodes to more than 16777216 bytes");
+  EXPECT_EQ(qda_refusal_text({QdaRefusal::Bound::Archive, 33554432}),
+            "the archive decodes to more than 33554432 bytes in all");
 }
 
 TEST(BpeDecode, PairOnFullStackIsDropped) {

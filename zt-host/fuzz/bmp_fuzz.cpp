@@ -5,11 +5,15 @@
 #include <span>
 
 #include "bmp.h"
+#include "formats/decode_bounds.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const auto bitmap = zt::decode_indexed_bmp(std::span<const std::uint8_t>(data, size));
+  const std::span<const std::uint8_t> bytes(data, size);
+  const auto bitmap = zt::decode_indexed_bmp(bytes);
   if (!bitmap) return 0;
   const zt::Surface& s = bitmap->surface;
+  // Only sizes a sheet may have come out, and those are never refused for their size.
+  if (!zt::sheet_size_fits(s.width, s.height) || zt::bmp_size_refusal(bytes)) std::abort();
   if (s.width < 1 || s.height < 1 ||
       s.pixels.size() != static_cast<std::size_t>(s.width) * static_cast<std::size_t>(s.height) ||
       s.pixels.size() > size || s.colour_key != 0 || s.keyed) {

@@ -1,6 +1,7 @@
 #include "base_host.h"
 
 #include <algorithm>
+#include <iostream>
 #include <limits>
 #include <utility>
 
@@ -21,6 +22,11 @@ std::string member_label(std::size_t index, std::string_view name) {
 }  // namespace
 
 std::variant<BaseHost, std::string> BaseHost::create(const std::filesystem::path& images_qda) {
+  return create(images_qda, std::cerr);
+}
+
+std::variant<BaseHost, std::string> BaseHost::create(const std::filesystem::path& images_qda,
+                                                     std::ostream& err) {
   auto read = read_file(images_qda, kArchiveFileCap);
   if (auto* failure = std::get_if<ReadFailure>(&read)) {
     return images_qda.string() + ": " + failure->reason;
@@ -32,14 +38,21 @@ std::variant<BaseHost, std::string> BaseHost::create(const std::filesystem::path
   if (data_dir.empty()) data_dir = ".";
   BaseHost host(std::move(data_dir));
 
+  // Every member decoded so far counts: many entries may name one member.
+  QdaBudget budget;
+  const auto refused = [&](std::string_view name, std::string_view why) {
+    err << "images.qda: member " << name << " refused: " << why << "\n";
+  };
   const auto& entries = archive.entries();
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const std::string& name = entries[i].name;
     if (name.empty()) continue;
-    const auto member = archive.load_member(name);
-    if (!member) return "could not decode QDA member " + member_label(i, name);
-    auto bitmap = decode_indexed_bmp(*member);
+    const QdaLoad member = archive.load_member(name, budget);
+    if (member.refused) refused(name, qda_refusal_text(*member.refused));
+    if (!member.bytes) return "could not decode QDA member " + member_label(i, name);
+    auto bitmap = decode_indexed_bmp(*member.bytes);
     if (!bitmap) {
+      if (const auto why = bmp_size_refusal(*member.bytes)) refused(name, *why);
       return "QDA member " + member_label(i, name) + ": " + std::string(kUnsupportedBmp);
     }
     host.bitmaps_.push_back({name, std::move(*bitmap)});

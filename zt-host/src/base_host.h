@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <iosfwd>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -56,7 +57,10 @@ class BaseHost final : public RecorderIo, public KbgmSink {
 
   // Reads and decodes the archive at the path and makes the sheets and the
   // three fixed surfaces; the data directory is the archive's directory.
-  // The error text names what failed.
+  // The error text names what failed. A member refused by a decoding bound
+  // is named on `err` first, as "images.qda: member NAME refused: WHY".
+  static std::variant<BaseHost, std::string> create(const std::filesystem::path& images_qda,
+                                                    std::ostream& err);
   static std::variant<BaseHost, std::string> create(const std::filesystem::path& images_qda);
 
   // Host: drawing. An id that names no surface changes nothing.

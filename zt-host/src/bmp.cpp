@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <limits>
 
+#include "formats/decode_bounds.h"
+
 namespace zt {
 namespace {
 
@@ -35,9 +37,13 @@ void put_u32(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t v) {
     out[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
-}  // namespace
+struct DeclaredSize {
+  std::int32_t width;
+  std::int32_t height;  // negative for a top-down bitmap
+};
 
-std::optional<IndexedBitmap> decode_indexed_bmp(std::span<const std::uint8_t> bytes) {
+// The size in the headers, when they are there and it is a size at all.
+std::optional<DeclaredSize> declared_size(std::span<const std::uint8_t> bytes) {
   const std::size_t size = bytes.size();
   // Each field is checked only once the bytes that hold it are known to be there.
   if (size < 2 || bytes[0] != 'B' || bytes[1] != 'M') return std::nullopt;
@@ -48,13 +54,37 @@ std::optional<IndexedBitmap> decode_indexed_bmp(std::span<const std::uint8_t> by
   if (width < 1 || height == 0 || height == std::numeric_limits<std::int32_t>::min()) {
     return std::nullopt;
   }
+  return DeclaredSize{width, height};
+}
+
+std::int64_t rows_of(const DeclaredSize& d) {
+  return std::abs(static_cast<std::int64_t>(d.height));
+}
+
+}  // namespace
+
+std::optional<std::string> bmp_size_refusal(std::span<const std::uint8_t> bytes) {
+  const std::optional<DeclaredSize> d = declared_size(bytes);
+  if (!d || sheet_size_fits(d->width, rows_of(*d))) return std::nullopt;
+  return std::to_string(d->width) + " x " + std::to_string(rows_of(*d)) +
+         " pixels is more than a sheet may have (" + std::to_string(kSheetMaxSide) +
+         " on a side, " + std::to_string(kSheetMaxPixels) + " in all)";
+}
+
+std::optional<IndexedBitmap> decode_indexed_bmp(std::span<const std::uint8_t> bytes) {
+  const std::size_t size = bytes.size();
+  const std::optional<DeclaredSize> declared = declared_size(bytes);
+  if (!declared) return std::nullopt;
+  const std::int32_t width = declared->width;
+  const std::int32_t height = declared->height;
+  // What the game can use, however many bytes the member brings.
+  if (!sheet_size_fits(width, rows_of(*declared))) return std::nullopt;
   if (size < 28 || u16_at(bytes, 26) != 1) return std::nullopt;
   if (size < 30 || u16_at(bytes, 28) != 8) return std::nullopt;
   if (size < 34 || u32_at(bytes, 30) != 0) return std::nullopt;
 
   // 64-bit sums: offset, stride and row count each come from the file and may be near 2^32.
-  const std::uint64_t rows =
-      static_cast<std::uint64_t>(std::abs(static_cast<std::int64_t>(height)));
+  const std::uint64_t rows = static_cast<std::uint64_t>(rows_of(*declared));
   const std::uint64_t stride = (static_cast<std::uint64_t>(width) + 3) / 4 * 4;
   const std::uint64_t pixel_offset = u32_at(bytes, 10);
   if (pixel_offset + stride * rows > size) return std::nullopt;

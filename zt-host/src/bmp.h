@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -24,9 +25,15 @@ struct IndexedBitmap {
 inline constexpr std::string_view kUnsupportedBmp = "unsupported BMP";
 
 // An uncompressed 8-bit bitmap with a 40-byte info header, stored bottom-up
-// (positive height) or top-down (negative height); nothing for any other
-// file, which the caller reports as kUnsupportedBmp.
+// (positive height) or top-down (negative height), of a size a sprite sheet
+// may have (sheet_size_fits); nothing for any other file, which the caller
+// reports as kUnsupportedBmp.
 std::optional<IndexedBitmap> decode_indexed_bmp(std::span<const std::uint8_t> bytes);
+
+// When a bitmap's header declares a size that no sheet may have, why
+// decode_indexed_bmp refuses it: "W x H pixels is more than a sheet may
+// have (...)"; nothing otherwise.
+std::optional<std::string> bmp_size_refusal(std::span<const std::uint8_t> bytes);
 
 namespace bmp {
 

@@ -7,10 +7,12 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <sstream>
 #include <string>
 #include <utility>
 
 #include "file_size_limit.h"
+#include "hostile_qda.h"
 
 namespace zt {
 namespace {
@@ -232,6 +234,57 @@ TEST_F(BaseHostTest, StartUpFailuresNameWhatFailed) {
   EXPECT_EQ(std::get<std::string>(BaseHost::create(missing)),
             missing.string() + ": No such file or directory");
   EXPECT_EQ(std::get<std::string>(BaseHost::create(dir_)), dir_.string() + ": not a regular file");
+}
+
+// Small archives whose entries all point at one packed member that expands:
+// decoding stops at a bound, the member is named, and start-up then fails as
+// it does for any member that cannot be decoded.
+TEST_F(BaseHostTest, ExpandingArchivesAreRefusedByNameBeforeTheStartUpError) {
+  const std::string refused = "images.qda: member ";
+  struct Case {
+    const char* what;
+    std::size_t entries;
+    std::int32_t width, height;
+    std::string line, error;
+  } cases[] = {
+      {"a 4096 x 16000 bitmap for every sheet", 20, 4096, 16000,
+       refused + "ball.bmp refused: decodes to more than 16777216 bytes",
+       "could not decode QDA member 0 (ball.bmp)"},
+      {"the same for 100 entries", 100, 4096, 16000,
+       refused + "ball.bmp refused: decodes to more than 16777216 bytes",
+       "could not decode QDA member 0 (ball.bmp)"},
+      {"a sheet of absurd size", 20, 60000, 200,
+       refused +
+           "ball.bmp refused: 60000 x 200 pixels is more than a sheet may have (4096 on a side, "
+           "4194304 in all)",
+       "QDA member 0 (ball.bmp): unsupported BMP"},
+      {"sheets of 4 MiB, more than the archive may decode to", 20, 2048, 2048,
+       refused + "next2.bmp refused: the archive decodes to more than 33554432 bytes in all",
+       "could not decode QDA member 7 (next2.bmp)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::string> names(kSheetNames.begin(), kSheetNames.end());
+    while (names.size() < c.entries) names.push_back("extra" + std::to_string(names.size()));
+    const Bytes head = test::bmp_headers(c.width, c.height);
+    const std::uint64_t rows = (std::uint64_t(c.width) + 3) / 4 * 4 * std::uint64_t(c.height);
+    const Bytes packed = test::bpe_run(head, 0, rows);
+    const Bytes file =
+        test::shared_member_qda(names, packed, static_cast<std::uint32_t>(head.size() + rows));
+    ASSERT_LT(file.size(), 30000u);
+    spit(dir_ / "images.qda", file);
+    std::ostringstream err;
+    const auto made = BaseHost::create(dir_ / "images.qda", err);
+    ASSERT_TRUE(std::holds_alternative<std::string>(made));
+    EXPECT_EQ(std::get<std::string>(made), c.error);
+    EXPECT_EQ(err.str(), c.line + "\n");
+  }
+
+  // An ordinary archive says nothing.
+  spit(dir_ / "images.qda", archive(sheet_members()));
+  std::ostringstream err;
+  EXPECT_TRUE(std::holds_alternative<BaseHost>(BaseHost::create(dir_ / "images.qda", err)));
+  EXPECT_EQ(err.str(), "");
 }
 
 TEST_F(BaseHostTest, DataDirectoryOfABareFileNameIsTheCurrentOne) {

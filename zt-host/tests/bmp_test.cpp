@@ -175,6 +175,40 @@ TEST(BmpDecode, RejectsEveryOtherFile) {
   EXPECT_EQ(kUnsupportedBmp, "unsupported BMP");
 }
 
+// Whole bitmaps with every row present: only their size is refused.
+TEST(BmpDecode, SizesASheetMayNotHaveAreRefused) {
+  struct Case {
+    std::int32_t width, height;
+    bool decodes;
+  } cases[] = {
+      {4096, 1024, true},   // 4 Mi pixels, the most there may be
+      {1024, -4096, true},  // top-down, as tall as a sheet may be
+      {4097, 1, false},     // wider than a side may be
+      {1, -4097, false},    // taller
+      {2048, 2049, false},  // more pixels than a sheet may have
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
+    BmpFixture f;
+    f.width = c.width;
+    f.height = c.height;
+    const Bytes b = f.build();
+    const auto bmp = decode_indexed_bmp(b);
+    EXPECT_EQ(bmp.has_value(), c.decodes);
+    if (bmp) {
+      EXPECT_EQ(bmp->surface.pixels.size(), std::size_t{4} << 20);
+    }
+    EXPECT_EQ(bmp_size_refusal(b).has_value(), !c.decodes);
+  }
+  BmpFixture wide;
+  wide.width = 60000;
+  wide.height = 200;
+  EXPECT_EQ(bmp_size_refusal(wide.build()),
+            "60000 x 200 pixels is more than a sheet may have (4096 on a side, 4194304 in all)");
+  // A damaged bitmap is not refused for its size.
+  EXPECT_EQ(bmp_size_refusal(Bytes{'B', 'M'}), std::nullopt);
+}
+
 TEST(BmpDecode, RejectsATableThatRunsPastTheEnd) {
   // 16 entries stored, rows pointed back into them, but the header claims 256.
   BmpFixture f;

@@ -341,13 +341,80 @@ std::optional<std::vector<std::uint8_t>> convert_to_mix(const AudioSpec& spec,
                             std::max<std::size_t>(spec.channels, 1);
   const std::size_t used = bytes.size() - bytes.size() % frame;
   if (built == 0) return std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + used);
+  if (std::uint64_t{used} * static_cast<std::uint64_t>(cvt.len_mult) > kConvertMaxBytes) {
+    return std::nullopt;
+  }
   std::vector<std::uint8_t> buf(used * static_cast<std::size_t>(cvt.len_mult));
-  std::memcpy(buf.data(), bytes.data(), used);
+  if (used > 0) std::memcpy(buf.data(), bytes.data(), used);  // an empty clip may have no buffer
   cvt.len = static_cast<int>(used);
   cvt.buf = buf.data();
   if (SDL_ConvertAudio(&cvt) != 0) return std::nullopt;
   buf.resize(static_cast<std::size_t>(cvt.len_cvt));
   return buf;
+}
+
+bool wav_for_sdl(std::span<std::uint8_t> wav) {
+  const auto u16_at = [&](std::size_t at) {
+    return static_cast<std::uint32_t>(wav[at]) | static_cast<std::uint32_t>(wav[at + 1]) << 8;
+  };
+  const auto u32_at = [&](std::size_t at) { return u16_at(at) | u16_at(at + 2) << 16; };
+  const auto put_u32 = [&](std::size_t at, std::uint64_t v) {
+    for (int i = 0; i < 4; ++i)
+      wav[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+  };
+  std::size_t at = 0;
+  if (wav.size() >= 12 && std::memcmp(wav.data(), "RIFF", 4) == 0) {
+    if (u32_at(4) > wav.size() - 8) put_u32(4, wav.size() - 8);
+    at = 12;
+  } else if (wav.size() >= 4 && std::memcmp(wav.data(), "WAVE", 4) == 0) {
+    at = 4;  // SDL also takes a file that lacks its RIFF header
+  } else {
+    return true;  // SDL says what it is not
+  }
+  bool format_seen = false;
+  while (wav.size() - at >= 8) {
+    const std::uint64_t left = wav.size() - at - 8;
+    std::uint64_t length = u32_at(at + 4);
+    if (length > left) {
+      length = left;
+      put_u32(at + 4, length);
+    }
+    if (!format_seen && std::memcmp(wav.data() + at, "fmt ", 4) == 0 && length >= 16) {
+      format_seen = true;
+      const std::size_t f = at + 8;
+      std::uint32_t encoding = u16_at(f);
+      if (encoding == 0xFFFE && length >= 26) encoding = u16_at(f + 24);  // extensible
+      const std::uint32_t sample_bytes = (u16_at(f + 14) + 7) / 8;
+      const bool linear = encoding == 1 || encoding == 3;
+      if (linear && u16_at(f + 12) < u16_at(f + 2) * sample_bytes) return false;
+    }
+    at += 8 + static_cast<std::size_t>(length) + static_cast<std::size_t>(length & 1);
+    if (at > wav.size()) break;
+  }
+  return true;
+}
+
+std::optional<std::string> clip_refusal(const AudioSpec& spec, std::size_t bytes) {
+  if (spec.freq < static_cast<std::int32_t>(kClipMinRate) ||
+      spec.freq > static_cast<std::int32_t>(kClipMaxRate)) {
+    return std::to_string(spec.freq) + " Hz is outside " + std::to_string(kClipMinRate) + " to " +
+           std::to_string(kClipMaxRate) + " Hz";
+  }
+  const std::size_t frame = static_cast<std::size_t>(SDL_AUDIO_BITSIZE(spec.format) / 8) *
+                            std::max<std::size_t>(spec.channels, 1);
+  const std::size_t used = frame == 0 ? 0 : bytes - bytes % frame;
+  if (frame == 0 || !clip_fits(static_cast<std::uint32_t>(spec.freq), used / frame)) {
+    return "lasts more than " + std::to_string(kClipMaxSeconds) + " s";
+  }
+  SDL_AudioCVT cvt;
+  if (SDL_BuildAudioCVT(&cvt, spec.format, spec.channels, spec.freq, kMixSpec.format,
+                        kMixSpec.channels, kMixSpec.freq) <= 0) {
+    return std::nullopt;  // nothing to convert, or SDL refuses the format itself
+  }
+  if (std::uint64_t{used} * static_cast<std::uint64_t>(cvt.len_mult) > kConvertMaxBytes) {
+    return "needs more than " + std::to_string(kConvertMaxBytes) + " bytes to convert";
+  }
+  return std::nullopt;
 }
 
 // ---- SfxBackend ----
@@ -363,7 +430,9 @@ namespace {
 // The device the effects ask for; the layer plays them in its mix format.
 constexpr AudioSpec kSfxDeviceSpec{AUDIO_S16LSB, 2, 44100};
 
-std::optional<Clip> decode_wav(const std::vector<std::uint8_t>& bytes) {
+// `refused` says why a clip SDL decoded is not kept; it stays empty for a
+// member that is no WAV SDL can read.
+std::optional<Clip> decode_wav(const std::vector<std::uint8_t>& bytes, std::string& refused) {
   if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) return std::nullopt;
   SDL_RWops* rw = SDL_RWFromConstMem(bytes.data(), static_cast<int>(bytes.size()));
   if (rw == nullptr) return std::nullopt;
@@ -371,8 +440,13 @@ std::optional<Clip> decode_wav(const std::vector<std::uint8_t>& bytes) {
   Uint8* buf = nullptr;
   Uint32 len = 0;
   if (SDL_LoadWAV_RW(rw, 1, &spec, &buf, &len) == nullptr) return std::nullopt;
-  std::optional<std::vector<std::uint8_t>> data =
-      convert_to_mix(AudioSpec{spec.format, spec.channels, spec.freq}, std::span(buf, len));
+  const AudioSpec source{spec.format, spec.channels, spec.freq};
+  if (std::optional<std::string> why = clip_refusal(source, len)) {
+    SDL_FreeWAV(buf);
+    refused = std::move(*why);
+    return std::nullopt;
+  }
+  std::optional<std::vector<std::uint8_t>> data = convert_to_mix(source, std::span(buf, len));
   SDL_FreeWAV(buf);
   if (!data) return std::nullopt;
   return Clip{kMixSpec, std::move(*data)};
@@ -410,14 +484,33 @@ void SfxBackend::load_clips(const std::filesystem::path& path, std::ostream& err
     return;
   }
   const QdaArchive archive = QdaArchive::parse(std::move(std::get<0>(read)));
+  // Members that decode beyond a bound are named; the rest of what cannot be
+  // loaded stays silent.
+  const auto refused = [&](std::string_view name, std::string_view why) {
+    err << "sfx: member " << name << " refused: " << why << "\n";
+  };
+  QdaBudget budget;
+  std::size_t held = 0;  // bytes of the clips kept
   for (const QdaEntry& entry : archive.entries()) {
     if (entry.name.empty()) continue;
     std::string key = ascii_lower(entry.name);
     if (key.size() < 4 || !key.ends_with(".wav")) continue;
-    const std::optional<std::vector<std::uint8_t>> member = archive.load_member(entry.name);
-    if (!member) continue;
-    std::optional<Clip> clip = decode_wav(*member);
+    QdaLoad member = archive.load_member(entry.name, budget);
+    if (member.refused) refused(entry.name, qda_refusal_text(*member.refused));
+    if (!member.bytes) continue;
+    if (!wav_for_sdl(*member.bytes)) continue;
+    std::string why;
+    std::optional<Clip> clip = decode_wav(*member.bytes, why);
+    if (!why.empty()) refused(entry.name, why);
     if (!clip) continue;
+    const auto old = clips_.find(key);
+    const std::size_t replaced = old == clips_.end() ? 0 : old->second.bytes();
+    if (held - replaced + clip->bytes() > kClipsMaxBytes) {
+      refused(entry.name,
+              "the clips come to more than " + std::to_string(kClipsMaxBytes) + " bytes in all");
+      continue;
+    }
+    held = held - replaced + clip->bytes();
     clips_.insert_or_assign(std::move(key), std::move(*clip));
   }
   if (clips_.empty()) err << "sfx: no .wav files in " << path.string() << "\n";

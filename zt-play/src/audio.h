@@ -26,6 +26,8 @@
 #include <variant>
 #include <vector>
 
+#include "formats/decode_bounds.h"
+
 namespace zt {
 
 struct AudioSpec {
@@ -134,11 +136,34 @@ class AudioStream {
 
 // Sample bytes of the given format converted to interleaved mix-format
 // floats with SDL_BuildAudioCVT and SDL_ConvertAudio; nothing when SDL
-// cannot convert them.
+// cannot convert them or the conversion would need more than
+// kConvertMaxBytes of room.
 std::optional<std::vector<std::uint8_t>> convert_to_mix(const AudioSpec& spec,
                                                         std::span<const std::uint8_t> bytes);
 
+// SDL converts in place in a buffer of the clip's bytes times its growth
+// factor, which for slow rates is hundreds. Four times the longest clip lets
+// mono and stereo clips of 30 s through at rates up to 88.2 kHz; at 96 kHz
+// they may last 27 s, at 192 kHz 13 s.
+inline constexpr std::size_t kConvertMaxBytes = 4 * kClipMaxBytes;
+
+// Makes a WAV member safe to give to SDL, which trusts what the file says:
+// every chunk size is lowered to the bytes that follow it (SDL reserves a
+// chunk's declared size before it reads it, so a few bytes could claim
+// 4 GiB), and false for linear samples whose block alignment is smaller than
+// one sample of every channel (SDL's 24-bit path then reads past its buffer
+// and multiplies the clip). A file that tells the truth is left as it is.
+bool wav_for_sdl(std::span<std::uint8_t> wav);
+
+// Why a clip of `bytes` sample bytes in `spec` may not be converted, judged
+// from its declared length and the conversion's ratio before anything is
+// converted: its rate, its length or the room it needs; nothing when it may.
+std::optional<std::string> clip_refusal(const AudioSpec& spec, std::size_t bytes);
+
 // ---- Sound effects ----
+
+// All the clips held, in the mix format: the game's seven take about 1 MB.
+inline constexpr std::size_t kClipsMaxBytes = std::size_t{32} << 20;
 
 // How the host starts a sound effect.
 class Sfx {
@@ -154,6 +179,7 @@ struct Clip {
   Clip(const AudioSpec& spec, std::span<const std::uint8_t> mix_bytes);
   AudioSpec spec;  // the format of samples: the mix format after conversion
   SharedSamples samples;
+  std::size_t bytes() const { return samples->size() * sizeof(float); }
 };
 
 // One voice.

@@ -37,7 +37,7 @@ TSounds::~TSounds() {
 }
 
 void TSounds::AddSound(const std::string& name) {
-  auto wave = std::make_unique<TDDSDWaveData>(sound_, kArchive, name + ".wav");
+  auto wave = std::make_unique<TDDSDWaveData>(sound_, kArchive, name + ".wav", &budget_);
   if (waves_.emplace(name, std::move(wave)).second) load_order_.push_back(name);
 }
 

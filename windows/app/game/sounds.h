@@ -39,6 +39,7 @@ class TSounds {
 
  private:
   TDDSD& sound_;
+  QdaBudget budget_;  // what the members loaded from the archive may decode to
   std::map<std::string, std::unique_ptr<TDDSDWaveData>, NoCaseLess> waves_;
   std::vector<std::string> load_order_;
   std::vector<std::int32_t> priorities_;

@@ -31,10 +31,14 @@ TSurfaces::TSurfaces(TDDDD& display) {
     throw ESheetsMissing("images.qda not found");
   }
   try {
+    // The sheets together, however many of them name one expanding member.
+    QdaBudget budget;
     for (std::size_t i = 0; i < kSheetCuts.size(); ++i) {
       const SheetCut& c = kSheetCuts[i];
       sheets_[i] = TDDDDSurface::CreateInSystemMemory(display, c.width, c.height, c.colour_key);
-      sheets_[i]->LoadFromArchive(kArchive, c.member);
+      if (!sheets_[i]->LoadFromArchive(kArchive, c.member, &budget)) {
+        throw ESheetsMissing(std::string("could not load ") + c.member);
+      }
     }
   } catch (const std::exception& e) {
     throw ESheetsMissing(e.what());

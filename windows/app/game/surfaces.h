@@ -31,8 +31,8 @@ extern const std::array<SheetCut, 20> kSheetCuts;
 // the whole surface of the given size.
 RECT CellRect(int sheet, std::int32_t n, std::int32_t width, std::int32_t height);
 
-// Raised when "images.qda" is missing or a sheet cannot be made; the program
-// then ends at once without a message.
+// Raised when "images.qda" is missing or a sheet cannot be made or loaded;
+// the program then ends at once without a message.
 class ESheetsMissing : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;

@@ -194,27 +194,54 @@ QdaArchive QdaArchive::parse(std::vector<std::uint8_t> bytes) {
   return a;
 }
 
+QdaRefusal QdaBudget::refusal() const {
+  if (member_ <= archive_ - spent_) return {QdaRefusal::Bound::Member, member_};
+  return {QdaRefusal::Bound::Archive, archive_};
+}
+
+std::string qda_refusal_text(const QdaRefusal& refusal) {
+  const std::string bytes = std::to_string(refusal.limit) + " bytes";
+  if (refusal.bound == QdaRefusal::Bound::Archive) {
+    return "the archive decodes to more than " + bytes + " in all";
+  }
+  return "decodes to more than " + bytes;
+}
+
 std::optional<std::vector<std::uint8_t>> QdaArchive::load_member(std::string_view name) const {
+  QdaBudget budget;
+  return load_member(name, budget).bytes;
+}
+
+QdaLoad QdaArchive::load_member(std::string_view name, QdaBudget& budget) const {
   const auto it = std::find_if(entries_.begin(), entries_.end(),
                                [&](const QdaEntry& e) { return same_text(e.name, name); });
-  if (it == entries_.end()) return std::nullopt;
+  if (it == entries_.end()) return {};
   const QdaEntry& e = *it;
   if (e.stored_size == 0 ||
       std::uint64_t{e.offset} + std::uint64_t{e.stored_size} > bytes_.size()) {
-    return std::nullopt;
+    return {};
   }
   const std::span<const std::uint8_t> stored =
       std::span<const std::uint8_t>(bytes_).subspan(e.offset, e.stored_size);
-  if (!compressed_) return std::vector<std::uint8_t>(stored.begin(), stored.end());
+  // A plain member is a copy, and twenty entries may share one: it costs
+  // what it claims just as an encoded one does.
+  const std::size_t capacity =
+      compressed_ && e.unpacked_size != 0 ? e.unpacked_size : e.stored_size;
+  if (capacity > budget.allowance()) return {std::nullopt, budget.refusal()};
+  if (!compressed_) {
+    budget.charge(stored.size());
+    return {std::vector<std::uint8_t>(stored.begin(), stored.end()), std::nullopt};
+  }
 
-  const std::size_t capacity = e.unpacked_size != 0 ? e.unpacked_size : e.stored_size;
-  if (capacity > kQdaMaxUnpacked) return std::nullopt;
   std::vector<std::uint8_t> out;
   // The claimed size is only a bound; growing from the input's size keeps a
-  // false claim from reserving gigabytes up front.
+  // false claim from reserving its whole allowance up front.
   out.reserve(std::min(capacity, stored.size() * 4));
-  if (!bpe_decode(stored, capacity, kBpeStackCodes, out) || out.empty()) return std::nullopt;
-  return out;
+  const bool finite = bpe_decode(stored, capacity, kBpeStackCodes, out);
+  // Work done on a member that is then dropped counts as well.
+  budget.charge(out.size());
+  if (!finite || out.empty()) return {};
+  return {std::move(out), std::nullopt};
 }
 
 }  // namespace zt
