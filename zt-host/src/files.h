@@ -50,7 +50,9 @@ inline constexpr std::uint64_t kSettingsFileCap = 1 << 20;  // "Zentria.ini": ab
 // "ZTScore.dat" is 320 bytes; a somewhat longer one is still read, so that it
 // counts as damaged (and is kept) rather than as unreadable.
 inline constexpr std::uint64_t kScoreFileCap = 64 << 10;
-inline constexpr std::uint64_t kArchiveFileCap = 64 << 20;  // "images.qda", "sounds.qda"
+// "images.qda", "sounds.qda": each is held whole while its members are
+// decoded, within what decoding may cost besides.
+inline constexpr std::uint64_t kArchiveFileCap = 32 << 20;
 inline constexpr std::uint64_t kSongFileCap = 16 << 20;     // "title.mid", "stage.mid"
 // The synthesizer keeps a SoundFont's samples in memory; the largest General
 // MIDI sets in use are a few hundred MB.

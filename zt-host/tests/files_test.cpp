@@ -394,7 +394,7 @@ TEST_F(WholeFiles, TheReaderTakesOnlyARegularFileWithinItsCap) {
       {dir_ / "fifo", 10, std::nullopt, "not a regular file", false},
       {dir_ / "zero", kScoreFileCap, std::nullopt, "not a regular file", false},
       {"/dev/null", 10, std::nullopt, "not a regular file", false},
-      {dir_ / "huge", kArchiveFileCap, std::nullopt, "larger than 67108864 bytes", false},
+      {dir_ / "huge", kArchiveFileCap, std::nullopt, "larger than 33554432 bytes", false},
       // The system reports no size for it, yet it has more than 10 bytes to read.
       {"/proc/self/status", 10, std::nullopt, "larger than 10 bytes", false},
   };

@@ -260,7 +260,7 @@ ln -s /dev/zero "$d/ZTScore.dat"
 if [ -n "$soundfont" ]; then launch huge --soundfont="$soundfont"; else launch huge; fi
 lines=("could not read $d/Zentria.ini (larger than 1048576 bytes); using the default settings"
   "could not read $d/ZTScore.dat (not a regular file); using the default score table"
-  "sfx: could not read $d/sounds.qda (larger than 67108864 bytes)")
+  "sfx: could not read $d/sounds.qda (larger than 33554432 bytes)")
 [ -n "$soundfont" ] && lines+=("midi: could not read $d/title.mid (larger than 16777216 bytes)")
 if title_run huge "8 GiB settings, archive and song, the score file a link to /dev/zero" "${lines[@]}"; then
   [ -n "$sanitized" ] || [ "$peak_kib" -lt "$peak_limit_kib" ] || fail "peak memory $peak_kib KiB"
@@ -299,7 +299,7 @@ status=$?
 rm -f "$work/huge-images/pid"
 elapsed=$(awk -v a="$(cat "$work/huge-images/t0")" -v b="$(now_ms)" 'BEGIN { printf "%.1f", (b - a) / 1000 }')
 [ $status -eq 2 ] \
-  && has_line huge-images "error: $work/huge-images/data/images.qda: larger than 67108864 bytes" \
+  && has_line huge-images "error: $work/huge-images/data/images.qda: larger than 33554432 bytes" \
   && pass "an 8 GiB images.qda: the start-up error after $elapsed s" \
   || fail "an 8 GiB images.qda: status $status, $(cat "$work/huge-images/err")"
 
