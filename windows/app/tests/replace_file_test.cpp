@@ -7,8 +7,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -18,53 +16,10 @@
 namespace zt::win {
 namespace {
 
-std::string read_all(const std::wstring& path) {
-  std::ifstream in(path.c_str(), std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using test::read_all;
+using test::write_all;
 
-void write_all(const std::wstring& path, const std::string& bytes) {
-  std::ofstream(path.c_str(), std::ios::binary) << bytes;
-}
-
-// A directory of its own for each test, emptied before and after.
-class ReplacingFiles : public ::testing::Test {
- protected:
-  void SetUp() override {
-    wchar_t tmp[MAX_PATH];
-    GetTempPathW(MAX_PATH, tmp);
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    const std::string name = info->name();
-    dir_ = std::wstring(tmp) + L"zt_replace_" + std::wstring(name.begin(), name.end()) + L"\\";
-    clear();
-    CreateDirectoryW(dir_.c_str(), nullptr);
-  }
-  void TearDown() override { clear(); }
-
-  void clear() {
-    for (const std::wstring& n : names()) {
-      SetFileAttributesW((dir_ + n).c_str(), FILE_ATTRIBUTE_NORMAL);
-      if (!DeleteFileW((dir_ + n).c_str())) RemoveDirectoryW((dir_ + n).c_str());
-    }
-    RemoveDirectoryW(dir_.c_str());
-  }
-  // The names in the directory, to see that no temporary file is left.
-  std::vector<std::wstring> names() const {
-    std::vector<std::wstring> out;
-    WIN32_FIND_DATAW d;
-    HANDLE h = FindFirstFileW((dir_ + L"*").c_str(), &d);
-    if (h == INVALID_HANDLE_VALUE) return out;
-    do {
-      const std::wstring n = d.cFileName;
-      if (n != L"." && n != L"..") out.push_back(n);
-    } while (FindNextFileW(h, &d));
-    FindClose(h);
-    std::sort(out.begin(), out.end());
-    return out;
-  }
-
-  std::wstring dir_;
-};
+class ReplacingFiles : public test::TestFolder {};
 
 TEST_F(ReplacingFiles, CreatesAndReplacesAndLeavesNoTemporaryFile) {
   const std::wstring p = dir_ + L"ZTScore.dat";

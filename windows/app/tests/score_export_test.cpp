@@ -5,22 +5,18 @@
 #include <windows.h>
 
 #include <cmath>
-#include <fstream>
-#include <iterator>
 #include <limits>
 #include <sstream>
 #include <string>
 
 #include "date_time.h"
 #include "fixture_table.h"
+#include "test_folder.h"
 
 namespace zt::win {
 namespace {
 
-std::string read_all(const std::wstring& path) {
-  std::ifstream in(path.c_str(), std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using test::read_all;
 
 std::wstring temp_dir() {
   wchar_t buf[MAX_PATH];

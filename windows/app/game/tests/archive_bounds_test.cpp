@@ -80,18 +80,28 @@ TEST_F(SheetsOnExpandingArchives, ASheetBeyondTheBoundsEndsTheProgram) {
   }
 }
 
-// The game window itself: without its sheets it ends at once, status 0, no
-// message box, before it shows anything.
-void start_the_game_on_an_expanding_archive() {
+// The game window itself: without its sheets its run ends by itself, before
+// it shows anything, through the shutdown of every end: the settings written
+// and the display mode given back. (A message box would hold the run.)
+TEST(GameWindowOnExpandingArchives, EndsThroughItsShutdownWithoutAMessage) {
+  const std::string settings = SettingsPathBesideExe();
+  std::remove(settings.c_str());
+  DEVMODEW before{};
+  before.dmSize = sizeof before;
+  ASSERT_TRUE(EnumDisplaySettingsW(nullptr, ENUM_CURRENT_SETTINGS, &before));
   test::write_temp("images.qda", expanding_images(20, 4096, 16000));
   SetCurrentDirectoryA(test::temp_dir().c_str());
-  TForm1 window;
-  window.Run();
-}
-
-TEST(GameWindowOnExpandingArchivesDeathTest, EndsWithoutAMessage) {
-  EXPECT_EXIT(start_the_game_on_an_expanding_archive(), ::testing::ExitedWithCode(0), "");
-  std::remove(SettingsPathBesideExe().c_str());
+  {
+    TForm1 window;
+    window.Run();
+  }
+  EXPECT_NE(GetFileAttributesA(settings.c_str()), INVALID_FILE_ATTRIBUTES);
+  std::remove(settings.c_str());
+  DEVMODEW after{};
+  after.dmSize = sizeof after;
+  ASSERT_TRUE(EnumDisplaySettingsW(nullptr, ENUM_CURRENT_SETTINGS, &after));
+  EXPECT_EQ(after.dmPelsWidth, before.dmPelsWidth);
+  EXPECT_EQ(after.dmBitsPerPel, before.dmBitsPerPel);
 }
 
 using SoundsOnExpandingArchives = InDataDir;

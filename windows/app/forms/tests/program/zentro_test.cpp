@@ -8,15 +8,14 @@
 #include <shellapi.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "exe_dir.h"
 #include "game/uhiscore.h"
 #include "remove_tree.h"
+#include "test_folder.h"
 
 namespace zt::win {
 namespace {
@@ -51,14 +50,8 @@ std::wstring class_of(HWND h) {
   return name;
 }
 
-std::string read_all(const std::wstring& path) {
-  std::ifstream in(path.c_str(), std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void write_all(const std::wstring& path, const std::string& bytes) {
-  std::ofstream(path.c_str(), std::ios::binary) << bytes;
-}
+using test::read_all;
+using test::write_all;
 
 bool exists(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
