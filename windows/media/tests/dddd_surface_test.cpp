@@ -10,19 +10,8 @@ namespace {
 using test::pixel;
 using test::row_of;
 
-class Surfaces8 : public ::testing::Test {
+class Surfaces8 : public test::Display8Test {
  protected:
-  void SetUp() override {
-    test::reset_logs();
-    display = std::make_unique<test::Display>(640, 480, 8);
-    ASSERT_EQ(display->dddd->BitDepth, 8);
-  }
-  void TearDown() override {
-    display.reset();
-    EXPECT_EQ(test::halt_count, 0);
-  }
-  TDDDD& dddd() { return *display->dddd; }
-
   // A 24 x 8 cell whose pixel (x, y) is 1 + x + 24 * (y % 2): columns and
   // rows can be told apart.
   std::unique_ptr<TDDDDSurface> cell() {
@@ -31,8 +20,6 @@ class Surfaces8 : public ::testing::Test {
       for (int x = 0; x < 24; ++x) s->SetPixel(x, y, static_cast<std::uint32_t>(1 + x + 24 * (y % 2)));
     return s;
   }
-
-  std::unique_ptr<test::Display> display;
 };
 
 TEST_F(Surfaces8, BltRectClipsAtEveryEdge) {

@@ -75,19 +75,7 @@ TEST(QDArcBounds, AMemberBeyondItsBoundIsRefusedWhateverItClaims) {
   EXPECT_EQ(refusal_of(small, "b", &tight).bound, QdaRefusal::Bound::Archive);
 }
 
-class SheetBounds : public ::testing::Test {
- protected:
-  void SetUp() override {
-    test::reset_logs();
-    display = std::make_unique<test::Display>(640, 480, 8);
-    ASSERT_EQ(display->dddd->BitDepth, 8);
-  }
-  void TearDown() override {
-    display.reset();
-    EXPECT_EQ(test::halt_count, 0);
-  }
-  std::unique_ptr<test::Display> display;
-};
+using SheetBounds = test::Display8Test;
 
 TEST_F(SheetBounds, ABitmapLargerThanASheetMayBeIsNotLoaded) {
   dddd_log().apply(TDDDDDebugOptions{ddoDebugMessage, ddoHaltOnError}.bits());

@@ -15,7 +15,8 @@ namespace zt::test {
 
 struct Display {
   // bits 0: stay windowed on the desktop.
-  Display(int width, int height, int bits, TDDDDDebugOptions options = {ddoHaltOnError, ddoDebugMessage})
+  Display(int width, int height, int bits,
+          TDDDDDebugOptions options = {ddoHaltOnError, ddoDebugMessage})
       : form(L"Zentropolium test", width, height) {
     form.OnCreate = [this, width, height, bits](TForm&) {
       created_mode_available = bits == 0 || dddd->ModeAvailable(width, height, bits, 0);
@@ -67,5 +68,22 @@ inline std::vector<std::uint32_t> row_of(TDDDDGenSurface& s, int y) {
 inline void fill(TDDDDGenSurface& s, std::uint32_t value) {
   s.FillRect(RECT{0, 0, s.Width, s.Height}, value);
 }
+
+// Tests on a display at 640 x 480 in 8 bits, with the halt counted.
+class Display8Test : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    reset_logs();
+    display = std::make_unique<Display>(640, 480, 8);
+    ASSERT_EQ(display->dddd->BitDepth, 8);
+  }
+  void TearDown() override {
+    display.reset();
+    EXPECT_EQ(halt_count, 0);
+  }
+  TDDDD& dddd() { return *display->dddd; }
+
+  std::unique_ptr<Display> display;
+};
 
 }  // namespace zt::test

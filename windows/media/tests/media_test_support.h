@@ -58,4 +58,12 @@ void reset_logs();
 extern int halt_count;
 void counting_halt();
 
+// The desktop's display mode now, to see that a test's end gave it back.
+inline DEVMODEW current_display_mode() {
+  DEVMODEW mode{};
+  mode.dmSize = sizeof mode;
+  EnumDisplaySettingsW(nullptr, ENUM_CURRENT_SETTINGS, &mode);
+  return mode;
+}
+
 }  // namespace zt::test

@@ -86,9 +86,7 @@ TEST_F(SheetsOnExpandingArchives, ASheetBeyondTheBoundsEndsTheProgram) {
 TEST(GameWindowOnExpandingArchives, EndsThroughItsShutdownWithoutAMessage) {
   const std::string settings = SettingsPathBesideExe();
   std::remove(settings.c_str());
-  DEVMODEW before{};
-  before.dmSize = sizeof before;
-  ASSERT_TRUE(EnumDisplaySettingsW(nullptr, ENUM_CURRENT_SETTINGS, &before));
+  const DEVMODEW before = test::current_display_mode();
   test::write_temp("images.qda", expanding_images(20, 4096, 16000));
   SetCurrentDirectoryA(test::temp_dir().c_str());
   {
@@ -97,9 +95,7 @@ TEST(GameWindowOnExpandingArchives, EndsThroughItsShutdownWithoutAMessage) {
   }
   EXPECT_NE(GetFileAttributesA(settings.c_str()), INVALID_FILE_ATTRIBUTES);
   std::remove(settings.c_str());
-  DEVMODEW after{};
-  after.dmSize = sizeof after;
-  ASSERT_TRUE(EnumDisplaySettingsW(nullptr, ENUM_CURRENT_SETTINGS, &after));
+  const DEVMODEW after = test::current_display_mode();
   EXPECT_EQ(after.dmPelsWidth, before.dmPelsWidth);
   EXPECT_EQ(after.dmBitsPerPel, before.dmBitsPerPel);
 }

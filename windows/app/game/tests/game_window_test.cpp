@@ -55,17 +55,13 @@ void run_game_until_a_directx_call_fails() {
 TEST(GameWindowDeathTest, AHaltWritesTheSettingsGivesTheModeBackAndEndsWithStatus1) {
   const std::string settings = SettingsPathBesideExe();
   std::remove(settings.c_str());
-  DEVMODEW before{};
-  before.dmSize = sizeof before;
-  ASSERT_TRUE(EnumDisplaySettingsW(nullptr, ENUM_CURRENT_SETTINGS, &before));
+  const DEVMODEW before = test::current_display_mode();
 
   EXPECT_EXIT(run_game_until_a_directx_call_fails(), ::testing::ExitedWithCode(1), "");
 
   EXPECT_NE(read_text(settings).find("AppearedMaxRank="), std::string::npos);
   std::remove(settings.c_str());
-  DEVMODEW after{};
-  after.dmSize = sizeof after;
-  ASSERT_TRUE(EnumDisplaySettingsW(nullptr, ENUM_CURRENT_SETTINGS, &after));
+  const DEVMODEW after = test::current_display_mode();
   EXPECT_EQ(after.dmPelsWidth, before.dmPelsWidth);
   EXPECT_EQ(after.dmBitsPerPel, before.dmBitsPerPel);
 }

@@ -14,6 +14,7 @@
 
 #include "exe_dir.h"
 #include "game/uhiscore.h"
+#include "media_test_support.h"
 #include "remove_tree.h"
 #include "test_folder.h"
 
@@ -160,11 +161,14 @@ void key(WORD vk) {
   SendInput(2, in, sizeof(INPUT));
 }
 
-DEVMODEW display_mode() {
-  DEVMODEW mode{};
-  mode.dmSize = sizeof mode;
-  EnumDisplaySettingsW(nullptr, ENUM_CURRENT_SETTINGS, &mode);
-  return mode;
+// The launcher once it shows; none when it does not within the wait.
+HWND wait_for_launcher(const Zentro& zentro) {
+  HWND launcher = nullptr;
+  wait_for([&] {
+    launcher = zentro.visible_window(L"ZentroForm", L"Zentropolium");
+    return launcher != nullptr;
+  });
+  return launcher;
 }
 
 class ZentroProgram : public ::testing::Test {
@@ -180,11 +184,8 @@ class ZentroProgram : public ::testing::Test {
 TEST_F(ZentroProgram, EnterStartsTheGameAndTheHiddenLauncherStartsNothingMore) {
   Zentro zentro(data_);
   ASSERT_TRUE(zentro.started());
-  HWND launcher = nullptr;
-  ASSERT_TRUE(wait_for([&] {
-    launcher = zentro.visible_window(L"ZentroForm", L"Zentropolium");
-    return launcher != nullptr;
-  }));
+  const HWND launcher = wait_for_launcher(zentro);
+  ASSERT_NE(launcher, nullptr);
   const HWND game_button = child_with_text(launcher, L"ゲーム起動");
   const HWND editor_button = child_with_text(launcher, L"得点ファイル結合・編集");
   ASSERT_NE(game_button, nullptr);
@@ -219,13 +220,8 @@ TEST_F(ZentroProgram, EnterStartsTheGameAndTheHiddenLauncherStartsNothingMore) {
 
 // The game started with Enter on the launcher's game button; its window.
 HWND start_game(const Zentro& zentro) {
-  HWND launcher = nullptr;
-  if (!wait_for([&] {
-        launcher = zentro.visible_window(L"ZentroForm", L"Zentropolium");
-        return launcher != nullptr;
-      })) {
-    return nullptr;
-  }
+  const HWND launcher = wait_for_launcher(zentro);
+  if (launcher == nullptr) return nullptr;
   const HWND game_button = child_with_text(launcher, L"ゲーム起動");
   if (!wait_for([&] { return zentro.focused() == game_button; })) return nullptr;
   PostMessageW(game_button, WM_KEYDOWN, VK_RETURN, 0x001C0001);
@@ -399,11 +395,8 @@ TEST_F(ZentroProgram, StaleTemporaryFilesGoAtStart) {
   CloseHandle(ended.hThread);
   CloseHandle(ended.hProcess);
   ASSERT_TRUE(zentro.started());
-  HWND launcher = nullptr;
-  ASSERT_TRUE(wait_for([&] {
-    launcher = zentro.visible_window(L"ZentroForm", L"Zentropolium");
-    return launcher != nullptr;
-  }));
+  const HWND launcher = wait_for_launcher(zentro);
+  ASSERT_NE(launcher, nullptr);
   const std::wstring dir = zentro.dir() + L"\\";
   for (const std::wstring& name : gone) {
     EXPECT_FALSE(exists(dir + name)) << std::string(name.begin(), name.end());
@@ -417,14 +410,11 @@ TEST_F(ZentroProgram, StaleTemporaryFilesGoAtStart) {
 }
 
 TEST_F(ZentroProgram, WithoutItsPicturesTheGameEndsSilentlyThroughTheOrderlyShutdown) {
-  const DEVMODEW before = display_mode();
+  const DEVMODEW before = zt::test::current_display_mode();
   Zentro zentro(data_, [](const std::wstring& dir) { DeleteFileW((dir + L"images.qda").c_str()); });
   ASSERT_TRUE(zentro.started());
-  HWND launcher = nullptr;
-  ASSERT_TRUE(wait_for([&] {
-    launcher = zentro.visible_window(L"ZentroForm", L"Zentropolium");
-    return launcher != nullptr;
-  }));
+  const HWND launcher = wait_for_launcher(zentro);
+  ASSERT_NE(launcher, nullptr);
   const HWND game_button = child_with_text(launcher, L"ゲーム起動");
   ASSERT_NE(game_button, nullptr);
   PostMessageW(game_button, BM_CLICK, 0, 0);
@@ -440,7 +430,7 @@ TEST_F(ZentroProgram, WithoutItsPicturesTheGameEndsSilentlyThroughTheOrderlyShut
   ASSERT_TRUE(zentro.ended(code));
   EXPECT_EQ(code, 0u);
   EXPECT_NE(GetFileAttributesW((zentro.dir() + L"\\Zentria.ini").c_str()), INVALID_FILE_ATTRIBUTES);
-  const DEVMODEW after = display_mode();
+  const DEVMODEW after = zt::test::current_display_mode();
   EXPECT_EQ(after.dmPelsWidth, before.dmPelsWidth);
   EXPECT_EQ(after.dmPelsHeight, before.dmPelsHeight);
   EXPECT_EQ(after.dmBitsPerPel, before.dmBitsPerPel);
