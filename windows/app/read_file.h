@@ -13,11 +13,6 @@
 
 namespace zt::win {
 
-// Caps on what a file of each kind may hold. The score file is 320 bytes; a
-// few times more is still read, so that a damaged one can be kept.
-inline constexpr std::uint64_t kScoreFileCap = 64 * 1024;
-inline constexpr std::uint64_t kSettingsFileCap = 1024 * 1024;
-
 struct ReadFailure {
   enum Kind {
     kMissing,     // no such file or folder

@@ -221,10 +221,6 @@ std::optional<WriteError> replace_file(const std::wstring& path, std::string_vie
   return r.commit();
 }
 
-}  // namespace zt::win
-
-namespace zt::win {
-
 std::variant<std::int64_t, WriteError> write_new_file(
     const std::function<std::wstring(std::int64_t)>& name, std::int64_t first, std::int64_t tries,
     std::string_view bytes) {

@@ -1,5 +1,6 @@
 #include "score_file.h"
 
+#include "formats/hiscore.h"
 #include "read_file.h"
 
 namespace zt::win {
@@ -20,7 +21,8 @@ void GameScoreFile::Loaded(HiScoreLoad result) {
 }
 
 std::wstring GameScoreFile::DamagedCopyName(const std::wstring& path, std::int64_t k) {
-  return k <= 1 ? path + L".damaged" : path + L".damaged." + std::to_wstring(k);
+  const std::string suffix = damaged_copy_suffix(k);
+  return path + std::wstring(suffix.begin(), suffix.end());
 }
 
 std::optional<WriteError> GameScoreFile::Write(std::span<const std::uint8_t> image) {

@@ -50,6 +50,13 @@ ReadFailure too_large(std::uint64_t cap) {
   return {"larger than " + std::to_string(cap) + " bytes"};
 }
 
+// Opened without O_NONBLOCK so as never to wait, a descriptor goes back to
+// blocking, which later reads and writes of it expect.
+bool block_again(int fd) {
+  const int flags = ::fcntl(fd, F_GETFL);
+  return flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
+}
+
 // Flushes a directory's entries (a new or renamed file in it) to the disk.
 void sync_directory_of(const std::filesystem::path& file) {
   const std::filesystem::path dir = file.has_parent_path() ? file.parent_path() : ".";
@@ -200,9 +207,7 @@ std::variant<FileReplacement, std::error_code> FileReplacement::begin(
     // there is no file to keep, and renaming over it would replace the device.
     // Without O_NONBLOCK a pipe that nobody reads would wait here for ever.
     UniqueFd fd(::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (!fd) return last_error();
-    const int flags = ::fcntl(fd.get(), F_GETFL);
-    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return last_error();
+    if (!fd || !block_again(fd.get())) return last_error();
     return FileReplacement(std::move(target), {}, std::move(fd));
   }
   const std::filesystem::path dir = target.has_parent_path() ? target.parent_path() : ".";
@@ -349,31 +354,40 @@ bool HostFiles::file_exists(std::string_view name) {
   return ::stat(p.c_str(), &st) == 0;
 }
 
-std::variant<UniqueFd, ReadFailure> open_regular_file(const std::filesystem::path& path,
-                                                      std::uint64_t cap, int flags) {
+namespace {
+
+// A regular file of at most cap bytes, opened without ever blocking, and its
+// size.
+std::variant<std::pair<UniqueFd, std::uint64_t>, ReadFailure> open_regular(
+    const std::filesystem::path& path, std::uint64_t cap, int flags) {
   UniqueFd fd(::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   if (!fd) return failure_from_errno();
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) return failure_from_errno();
   if (!S_ISREG(st.st_mode)) return ReadFailure{"not a regular file"};
-  if (static_cast<std::uint64_t>(st.st_size) > cap) return too_large(cap);
-  // A regular file never waits; blocking again is what later reads and
-  // writes of it expect.
-  const int now = ::fcntl(fd.get(), F_GETFL);
-  if (now < 0 || ::fcntl(fd.get(), F_SETFL, now & ~O_NONBLOCK) != 0) return failure_from_errno();
-  return fd;
+  const auto size = static_cast<std::uint64_t>(st.st_size);
+  if (size > cap) return too_large(cap);
+  // A regular file never waits.
+  if (!block_again(fd.get())) return failure_from_errno();
+  return std::pair{std::move(fd), size};
+}
+
+}  // namespace
+
+std::variant<UniqueFd, ReadFailure> open_regular_file(const std::filesystem::path& path,
+                                                      std::uint64_t cap, int flags) {
+  auto opened = open_regular(path, cap, flags);
+  if (auto* failure = std::get_if<ReadFailure>(&opened)) return std::move(*failure);
+  return std::move(std::get<0>(opened).first);
 }
 
 std::variant<std::vector<std::uint8_t>, ReadFailure> read_file(const std::filesystem::path& path,
                                                                std::uint64_t cap) {
-  auto opened = open_regular_file(path, cap, O_RDONLY);
+  auto opened = open_regular(path, cap, O_RDONLY);
   if (auto* failure = std::get_if<ReadFailure>(&opened)) return std::move(*failure);
-  const UniqueFd fd = std::move(std::get<UniqueFd>(opened));
-  struct stat st {};
+  const auto& [fd, size] = std::get<0>(opened);
   std::vector<std::uint8_t> out;
-  if (::fstat(fd.get(), &st) == 0 && st.st_size > 0) {
-    out.reserve(static_cast<std::size_t>(st.st_size) + 1);
-  }
+  if (size > 0) out.reserve(static_cast<std::size_t>(size) + 1);
   // One byte beyond the cap tells a file that has grown past it (or one whose
   // size the system does not know) from one that fits.
   const std::uint64_t limit = cap < std::numeric_limits<std::uint64_t>::max() ? cap + 1 : cap;
@@ -415,8 +429,7 @@ std::variant<std::filesystem::path, std::error_code> keep_damaged_copy(
   constexpr int kMaxCopies = 1000;
   for (int i = 1; i <= kMaxCopies; ++i) {
     std::filesystem::path copy = path;
-    copy += ".damaged";
-    if (i > 1) copy += "." + std::to_string(i);
+    copy += damaged_copy_suffix(i);
     const std::error_code error = create_new_file(copy, bytes);
     if (!error) return copy;
     if (error != std::errc::file_exists) return error;

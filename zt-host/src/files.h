@@ -15,6 +15,8 @@
 #include <variant>
 #include <vector>
 
+#include "formats/config.h"
+#include "formats/hiscore.h"
 #include "game/glue.h"
 
 namespace zt {
@@ -45,15 +47,12 @@ class UniqueFd {
 
 // The most bytes taken from each kind of file that comes from outside. A file
 // over its cap is refused before anything is read. Each leaves room far
-// beyond what the game's own files need.
-inline constexpr std::uint64_t kSettingsFileCap = 1 << 20;  // "Zentria.ini": about 1 KB
-// "ZTScore.dat" is 320 bytes; a somewhat longer one is still read, so that it
-// counts as damaged (and is kept) rather than as unreadable.
-inline constexpr std::uint64_t kScoreFileCap = 64 << 10;
+// beyond what the game's own files need. The settings and score files' caps
+// (kSettingsFileCap, kScoreFileCap) are the core's, the same in both programs.
 // "images.qda", "sounds.qda": each is held whole while its members are
 // decoded, within what decoding may cost besides.
 inline constexpr std::uint64_t kArchiveFileCap = 32 << 20;
-inline constexpr std::uint64_t kSongFileCap = 16 << 20;     // "title.mid", "stage.mid"
+inline constexpr std::uint64_t kSongFileCap = 16 << 20;  // "title.mid", "stage.mid"
 // The synthesizer keeps a SoundFont's samples in memory; the largest General
 // MIDI sets in use are a few hundred MB.
 inline constexpr std::uint64_t kSoundFontFileCap = std::uint64_t{512} << 20;

@@ -327,6 +327,21 @@ void AudioStream::set_gain(float gain) {
 
 // ---- helpers ----
 
+namespace {
+
+std::size_t frame_bytes(const AudioSpec& spec) {
+  return static_cast<std::size_t>(SDL_AUDIO_BITSIZE(spec.format) / 8) *
+         std::max<std::size_t>(spec.channels, 1);
+}
+
+// Whole frames only: a torn last frame would shift every channel after it.
+std::size_t whole_frame_bytes(const AudioSpec& spec, std::size_t bytes) {
+  const std::size_t frame = frame_bytes(spec);
+  return frame == 0 ? 0 : bytes - bytes % frame;
+}
+
+}  // namespace
+
 std::optional<std::vector<std::uint8_t>> convert_to_mix(const AudioSpec& spec,
                                                         std::span<const std::uint8_t> bytes) {
   SDL_AudioCVT cvt;
@@ -336,10 +351,7 @@ std::optional<std::vector<std::uint8_t>> convert_to_mix(const AudioSpec& spec,
   if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<int>::max() / 16)) {
     return std::nullopt;
   }
-  // Whole frames only: a torn last frame would shift every channel after it.
-  const std::size_t frame = static_cast<std::size_t>(SDL_AUDIO_BITSIZE(spec.format) / 8) *
-                            std::max<std::size_t>(spec.channels, 1);
-  const std::size_t used = bytes.size() - bytes.size() % frame;
+  const std::size_t used = whole_frame_bytes(spec, bytes.size());
   if (built == 0) return std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + used);
   if (std::uint64_t{used} * static_cast<std::uint64_t>(cvt.len_mult) > kConvertMaxBytes) {
     return std::nullopt;
@@ -400,9 +412,8 @@ std::optional<std::string> clip_refusal(const AudioSpec& spec, std::size_t bytes
     return std::to_string(spec.freq) + " Hz is outside " + std::to_string(kClipMinRate) + " to " +
            std::to_string(kClipMaxRate) + " Hz";
   }
-  const std::size_t frame = static_cast<std::size_t>(SDL_AUDIO_BITSIZE(spec.format) / 8) *
-                            std::max<std::size_t>(spec.channels, 1);
-  const std::size_t used = frame == 0 ? 0 : bytes - bytes % frame;
+  const std::size_t frame = frame_bytes(spec);
+  const std::size_t used = whole_frame_bytes(spec, bytes);
   if (frame == 0 || !clip_fits(static_cast<std::uint32_t>(spec.freq), used / frame)) {
     return "lasts more than " + std::to_string(kClipMaxSeconds) + " s";
   }

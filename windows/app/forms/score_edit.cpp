@@ -3,6 +3,7 @@
 #include <shlwapi.h>
 
 #include "date_time.h"
+#include "formats/hiscore.h"
 #include "read_file.h"
 #include "score_export.h"
 #include "text_codec.h"

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "formats/config.h"
 #include "read_file.h"
 #include "replace_file.h"
 #include "text_codec.h"

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "formats/config.h"
+#include "formats/hiscore.h"
 #include "test_folder.h"
 
 namespace zt::win {

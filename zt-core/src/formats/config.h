@@ -22,6 +22,9 @@
 
 namespace zt {
 
+// The most of a settings file either program reads; real ones are about 1 KB.
+inline constexpr std::uint64_t kSettingsFileCap = std::uint64_t{1} << 20;
+
 // Bits of TConfig::flags.
 inline constexpr std::uint8_t kDrawBackground = 1;
 inline constexpr std::uint8_t kPlaySE = 2;

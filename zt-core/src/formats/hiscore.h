@@ -40,6 +40,17 @@ constexpr std::size_t kScoreEntries = 10;
 constexpr std::size_t kScoreFileSize = kScoreEntries * ScoreEntryRaw::kSize;  // 320
 constexpr std::int32_t kScoreKeySeed = 517;
 
+// The most of a score file either program reads. A somewhat longer file
+// than kScoreFileSize is still read, so that it counts as damaged (and is
+// kept) rather than as unreadable.
+inline constexpr std::uint64_t kScoreFileCap = std::uint64_t{64} << 10;
+
+// The suffix of the k-th copy (from 1) kept of a damaged score file before
+// a new table replaces it: ".damaged", ".damaged.2", ".damaged.3" ...
+inline std::string damaged_copy_suffix(std::int64_t k) {
+  return k <= 1 ? ".damaged" : ".damaged." + std::to_string(k);
+}
+
 using ScoreEntries = std::array<ScoreEntryRaw, kScoreEntries>;
 using ScoreFileImage = std::array<std::uint8_t, kScoreFileSize>;
 

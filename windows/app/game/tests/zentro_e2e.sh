@@ -10,22 +10,39 @@ rm -rf "$work"
 cp -r "$data" "$work"
 cp "$exe" "$work/"
 cd "$work"
+
+# Starts Zentro.exe (its output in LOG) and waits for its launcher.
+start_zentro() {
+  wine Zentro.exe </dev/null >"$1" 2>&1 &
+  pid=$!
+  local wid=""
+  for _ in $(seq 1 50); do
+    wid=$(xdotool search --name '^Zentropolium$' 2>/dev/null | head -1 || true)
+    [ -n "$wid" ] && break
+    sleep 0.2
+  done
+  if [ -z "$wid" ]; then
+    echo "the launcher did not open" >&2
+    kill $pid
+    exit 1
+  fi
+  sleep 1
+}
+
+# Waits for Zentro.exe to end; WHY says what it did not end after.
+wait_for_the_end() {
+  for _ in $(seq 1 40); do kill -0 $pid 2>/dev/null || break; sleep 0.25; done
+  if kill -0 $pid 2>/dev/null; then
+    kill $pid
+    echo "Zentro.exe did not end $1" >&2
+    exit 1
+  fi
+  wait $pid
+}
+
 rm -f ZTScore.dat Zentria.ini
-wine Zentro.exe </dev/null >zentro.log 2>&1 &
-pid=$!
 # Zentro starts on its launcher; its first button starts the game.
-wid=""
-for _ in $(seq 1 50); do
-  wid=$(xdotool search --name '^Zentropolium$' 2>/dev/null | head -1 || true)
-  [ -n "$wid" ] && break
-  sleep 0.2
-done
-if [ -z "$wid" ]; then
-  echo "the launcher did not open" >&2
-  kill $pid
-  exit 1
-fi
-sleep 1
+start_zentro zentro.log
 import -window root ../zentro-launcher.png
 # The game button, centred on the 1024x768 virtual desktop.
 xdotool mousemove 514 382
@@ -47,13 +64,7 @@ import -window root ../zentro-title-again.png
 xdotool key Escape
 sleep 0.6
 import -window root ../zentro-exit.png
-for _ in $(seq 1 40); do kill -0 $pid 2>/dev/null || break; sleep 0.25; done
-if kill -0 $pid 2>/dev/null; then
-  kill $pid
-  echo "Zentro.exe did not end after Esc on the title menu" >&2
-  exit 1
-fi
-wait $pid
+wait_for_the_end "after Esc on the title menu"
 test "$(stat -c %s ZTScore.dat)" = 320
 grep -q '^AppearedMaxRank=E' Zentria.ini
 grep -q '^PlaySE=1' Zentria.ini
@@ -70,26 +81,11 @@ done
 # title menu, and leaves both pipes as they were.
 rm -f ZTScore.dat Zentria.ini
 mkfifo ZTScore.dat Zentria.ini
-wine Zentro.exe </dev/null >zentro-pipes.log 2>&1 &
-pid=$!
-wid=""
-for _ in $(seq 1 50); do
-  wid=$(xdotool search --name '^Zentropolium$' 2>/dev/null | head -1 || true)
-  [ -n "$wid" ] && break
-  sleep 0.2
-done
-test -n "$wid"
-sleep 1
+start_zentro zentro-pipes.log
 xdotool mousemove 514 382
 sleep 0.2
 xdotool click 1
 sleep 10.5
 xdotool key Escape
-for _ in $(seq 1 40); do kill -0 $pid 2>/dev/null || break; sleep 0.25; done
-if kill -0 $pid 2>/dev/null; then
-  kill $pid
-  echo "Zentro.exe did not end with pipes as its settings and score file" >&2
-  exit 1
-fi
-wait $pid
+wait_for_the_end "with pipes as its settings and score file"
 test -p ZTScore.dat && test -p Zentria.ini
