@@ -222,6 +222,79 @@ TEST_F(ReplacingFiles, StaleTemporariesOfEndedProcessesAreRemoved) {
   EXPECT_EQ(names(), left);
 }
 
+// The Unix path of a file under Wine; empty elsewhere.
+std::string unix_path(const std::wstring& path) {
+  using ToUnix = char*(CDECL*)(LPCWSTR);
+  const auto to_unix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
+  if (to_unix == nullptr) return {};
+  char* p = to_unix(path.c_str());
+  if (p == nullptr) return {};
+  std::string out = p;
+  HeapFree(GetProcessHeap(), 0, p);
+  return out;
+}
+
+// A Unix symbolic link, made as a player's shell makes one (Wine 8 makes no
+// link of its own); false when none could be made.
+bool unix_symlink(const std::wstring& target, const std::wstring& link) {
+  const std::string to = unix_path(target), at = unix_path(link);
+  if (to.empty() || at.empty()) return false;
+  std::wstring command = L"Z:\\bin\\ln -s \"" + std::wstring(to.begin(), to.end()) + L"\" \"" +
+                         std::wstring(at.begin(), at.end()) + L"\"";
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                      &pi)) {
+    return false;
+  }
+  WaitForSingleObject(pi.hProcess, 10000);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  for (int i = 0; i < 50 && GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) {
+    Sleep(20);
+  }
+  return GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// What only looks like a temporary file of the folder stays, and so does
+// what it leads to: a link (which Wine opens as the file it leads to, with
+// that file's times) and a second name of a file elsewhere.
+TEST_F(ReplacingFiles, WhatIsNoTemporaryFileOfTheFolderStays) {
+  const Processes p;
+  const auto ours = [](std::wstring_view n) {
+    return CompareStringOrdinal(n.data(), static_cast<int>(n.size()), L"ZTScore.dat", -1, TRUE) ==
+           CSTR_EQUAL;
+  };
+  const std::wstring elsewhere = dir_ + L"elsewhere\\";
+  CreateDirectoryW(elsewhere.c_str(), nullptr);
+  CreateDirectoryW((dir_ + L"folder").c_str(), nullptr);
+  const std::wstring folder = dir_ + L"folder\\";
+  const std::wstring linked = L".ZTScore.dat." + p.ended() + L".1.tmp";
+  const std::wstring second_name = L".ZTScore.dat." + p.ended() + L".2.tmp";
+  write_all(elsewhere + L"scores", "the player's");
+  write_all(elsewhere + L"more", "the player's");
+  test::age_file(elsewhere + L"scores", 3600);
+  test::age_file(elsewhere + L"more", 3600);
+  if (!unix_symlink(elsewhere + L"scores", folder + linked)) GTEST_SKIP() << "no Unix links here";
+  ASSERT_TRUE(
+      CreateHardLinkW((folder + second_name).c_str(), (elsewhere + L"more").c_str(), nullptr));
+
+  remove_stale_temporaries(folder, ours);
+
+  EXPECT_EQ(names(L"folder\\"), (std::vector<std::wstring>{linked, second_name}));
+  EXPECT_EQ(read_all(elsewhere + L"scores"), "the player's");
+  EXPECT_EQ(read_all(elsewhere + L"more"), "the player's");
+  EXPECT_EQ(names(L"elsewhere\\"), (std::vector<std::wstring>{L"more", L"scores"}));
+  // Once the link is gone, a stale file under that name goes.
+  DeleteFileW((folder + linked).c_str());
+  write_all(folder + linked, "temp");
+  test::age_file(folder + linked, 120);
+  remove_stale_temporaries(folder, ours);
+  EXPECT_EQ(GetFileAttributesW((folder + linked).c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
 // Run by a test of its own in a process whose files cannot grow past
 // ZT_FILE_SIZE_LIMIT bytes (ulimit -f), as on a disk that fills up: the
 // writes fail part-way, the old files stay byte for byte and no new file is

@@ -242,8 +242,19 @@ TEST_F(WinHostTest, ReplayFilesNeedTheirDirectory) {
   EXPECT_FALSE(host->write({7}));
   host->close();
   ASSERT_FALSE(host->open_for_read(3));
+  EXPECT_FALSE(host->read_only());
   EXPECT_EQ(host->read(10), (std::vector<std::uint8_t>{42, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
   host->close();
+
+  // A read-only replay opens for reading only, and says so.
+  ASSERT_TRUE(SetFileAttributesA("Rec\\Rec3.dat", FILE_ATTRIBUTE_READONLY));
+  ASSERT_FALSE(host->open_for_read(3));
+  EXPECT_TRUE(host->read_only());
+  EXPECT_EQ(host->read(2), (std::vector<std::uint8_t>{42, 2}));
+  EXPECT_TRUE(host->write({1}));
+  host->close();
+  EXPECT_FALSE(host->read_only());
+  SetFileAttributesA("Rec\\Rec3.dat", FILE_ATTRIBUTE_NORMAL);
   std::remove("Rec\\Rec3.dat");
   RemoveDirectoryA("Rec");
 }
