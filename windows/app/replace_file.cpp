@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "formats/temp_file.h"
+
 namespace zt::win {
 namespace {
 
@@ -13,13 +15,8 @@ WriteError last_error() {
   return WriteError{GetLastError()};
 }
 
-// The file a path leads to through any links, when it exists; the path as
-// given otherwise.
-std::wstring final_path(const std::wstring& path) {
-  HANDLE h = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return path;
+// The path the handle's file has, through every link; empty when unknown.
+std::wstring handle_path(HANDLE h) {
   std::wstring out(MAX_PATH, L'\0');
   DWORD n = GetFinalPathNameByHandleW(h, out.data(), static_cast<DWORD>(out.size()),
                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
@@ -28,11 +25,23 @@ std::wstring final_path(const std::wstring& path) {
     n = GetFinalPathNameByHandleW(h, out.data(), static_cast<DWORD>(out.size()),
                                   FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
   }
-  CloseHandle(h);
-  if (n == 0 || n >= out.size()) return path;
+  if (n == 0 || n >= out.size()) return {};
   out.resize(n);
+  return out;
+}
+
+// The file a path leads to through any links, when it exists; the path as
+// given otherwise.
+std::wstring final_path(const std::wstring& path) {
+  HANDLE h = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return path;
+  std::wstring out = handle_path(h);
+  CloseHandle(h);
+  if (out.empty()) return path;
   // A short path loses its \\?\ prefix, which the ANSI functions do not take.
-  if (out.rfind(L"\\\\?\\", 0) == 0 && out.size() >= 7 && out[5] == L':' && n < MAX_PATH) {
+  if (out.rfind(L"\\\\?\\", 0) == 0 && out.size() >= 7 && out[5] == L':' && out.size() < MAX_PATH) {
     out.erase(0, 4);
   }
   return out;
@@ -51,6 +60,47 @@ std::variant<std::pair<std::wstring, std::wstring>, WriteError> plan(const std::
   const std::wstring name = slash == std::wstring::npos ? target : target.substr(slash + 1);
   return std::pair{std::move(target),
                    dir + L"." + name + L"." + std::to_wstring(GetCurrentProcessId()) + L"."};
+}
+
+// The lock on the one byte of formats/temp_file.h: exclusive for the writer
+// of a temporary file, shared for a clean-up that only asks whether anyone
+// holds it. Under Wine it is the system's record lock, which the Linux
+// program sees too.
+bool lock_temp_file(HANDLE h, bool exclusive) {
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(kTempFileLockOffset);
+  at.OffsetHigh = static_cast<DWORD>(kTempFileLockOffset >> 32);
+  return LockFileEx(h, LOCKFILE_FAIL_IMMEDIATELY | (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0), 0, 1,
+                    0, &at) != 0;
+}
+
+std::uint64_t ticks(const FILETIME& t) {
+  return (std::uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime;
+}
+
+// Whether the opened file is a temporary file that nobody may still write: a
+// file on a disk, under exactly the expected path (a link, which Wine opens
+// as the file it leads to, has another), with no second name, that no
+// process holds locked and that was last written long enough ago.
+bool stale_temporary(HANDLE h, const std::wstring& expected_path, std::uint64_t now) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+      info.nNumberOfLinks != 1) {
+    return false;
+  }
+  const std::wstring path = handle_path(h);
+  if (path.empty() ||
+      CompareStringOrdinal(path.c_str(), -1, expected_path.c_str(), -1, TRUE) != CSTR_EQUAL) {
+    return false;
+  }
+  if (!lock_temp_file(h, false)) return false;
+  // Timed after the lock: a file a writer has only just created is new.
+  constexpr std::uint64_t kTicksPerSecond = 10000000;  // 100 ns units
+  return GetFileInformationByHandle(h, &info) &&
+         ticks(info.ftLastWriteTime) +
+                 static_cast<std::uint64_t>(kStaleTempFileSeconds) * kTicksPerSecond <=
+             now;
 }
 
 // A decimal number as the scheme writes it: digits, no leading zero.
@@ -109,7 +159,12 @@ std::variant<FileReplacement, WriteError> FileReplacement::begin(const std::wstr
     std::wstring temp = stem + std::to_wstring(++serial) + L".tmp";
     HANDLE h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h != INVALID_HANDLE_VALUE) return FileReplacement(std::move(target), std::move(temp), h);
+    if (h != INVALID_HANDLE_VALUE) {
+      // Held until the handle closes. Where the file system keeps no locks
+      // the file is still written, and no clean-up will take it.
+      lock_temp_file(h, true);
+      return FileReplacement(std::move(target), std::move(temp), h);
+    }
     if (GetLastError() != ERROR_FILE_EXISTS) return last_error();
   }
   return WriteError{ERROR_FILE_EXISTS};
@@ -263,26 +318,40 @@ std::variant<std::int64_t, WriteError> write_new_file(
 
 void remove_stale_temporaries(const std::wstring& folder,
                               const std::function<bool(std::wstring_view)>& ours) {
+  // The folder's own path, through any links, which every file removed from
+  // it must have.
+  HANDLE dir = CreateFileW(folder.empty() ? L"." : folder.c_str(), FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (dir == INVALID_HANDLE_VALUE) return;
+  std::wstring dir_path = handle_path(dir);
+  CloseHandle(dir);
+  if (dir_path.empty()) return;
+  if (dir_path.back() != L'\\') dir_path.push_back(L'\\');
+
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW((folder + L".*.tmp").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return;
   FILETIME now_ft;
   GetSystemTimeAsFileTime(&now_ft);
-  const auto ticks = [](const FILETIME& t) {
-    return (std::uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime;
-  };
-  constexpr std::uint64_t kMinute = 60ull * 10000000ull;  // in 100 ns units
+  const std::uint64_t now = ticks(now_ft);
   do {
     if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
     const std::optional<DWORD> pid = temporary_owner(found.cFileName, ours);
-    if (!pid || ticks(found.ftLastWriteTime) + kMinute > ticks(now_ft) || !process_gone(*pid)) {
-      continue;
-    }
-    // Opened with no sharing, so a file still held open by anyone stays.
+    if (!pid || !process_gone(*pid)) continue;
+    // Opened with no sharing, so a file that a process here holds open stays;
+    // the lock tells of the Linux program's. Deleted through this very handle
+    // once it is known to be the temporary file itself.
     const std::wstring path = folder + found.cFileName;
-    HANDLE h = CreateFileW(path.c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | DELETE, 0, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) continue;
+    if (stale_temporary(h, dir_path + found.cFileName, now)) {
+      FILE_DISPOSITION_INFO remove{};
+      remove.DeleteFile = TRUE;
+      SetFileInformationByHandle(h, FileDispositionInfo, &remove, sizeof remove);
+    }
+    CloseHandle(h);
   } while (FindNextFileW(search, &found));
   FindClose(search);
 }

@@ -4,6 +4,9 @@
 // crash at any point leaves the old file or the new one, never a part of
 // either.
 //
+// While it is open the temporary file is held under the lock that start-up
+// clean-ups of both programs respect (formats/temp_file.h).
+//
 // A link (a symbolic link or a junction) stays a link: the file it leads to
 // is the one replaced. A replaced file keeps its attributes and its security
 // (ReplaceFileW); a read-only one is refused as writing into it would be. A
@@ -75,10 +78,13 @@ std::variant<std::int64_t, WriteError> write_new_file(
 // Removes from the folder (empty: the current one; else ending in "\") the
 // temporary files that replacements of files named as `ours` accepts were
 // left with by a process that was ended before it could clean up. Only exact
-// names of the scheme count, only of processes that no longer run, only files
-// nobody holds open and that were last written more than a minute ago: a
-// program whose processes this one cannot see (the Linux program on the same
-// folder) uses the same names.
+// names of the scheme count, only of processes that no longer run here, only
+// files in the folder itself (the opened file's final path is the name in
+// the folder: a link, which Wine opens as what it leads to, stays, and so
+// does a file with a second name), that nobody here holds open, that no
+// process holds locked (formats/temp_file.h) and that were last written more
+// than a minute ago: a program whose processes this one cannot see (the
+// Linux program on the same folder) uses the same names and the same lock.
 void remove_stale_temporaries(const std::wstring& folder,
                               const std::function<bool(std::wstring_view)>& ours);
 

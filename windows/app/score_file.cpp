@@ -25,13 +25,26 @@ std::wstring GameScoreFile::DamagedCopyName(const std::wstring& path, std::int64
   return path + std::wstring(suffix.begin(), suffix.end());
 }
 
+std::optional<WriteError> GameScoreFile::KeepDamaged() {
+  const std::string_view bytes(reinterpret_cast<const char*>(damaged_->data()), damaged_->size());
+  const auto name = [this](std::int64_t k) { return DamagedCopyName(path_, k); };
+  for (std::int64_t k = 1; k <= copy_tries_; ++k) {
+    const auto kept = write_new_file(name, k, 1, bytes);
+    const WriteError* e = std::get_if<WriteError>(&kept);
+    if (e == nullptr) return std::nullopt;
+    if (e->code != ERROR_FILE_EXISTS) return *e;
+    // A file that keeps failing to be replaced is copied once, not at every run.
+    const ReadResult earlier = read_whole_file(name(k), damaged_->size());
+    const auto* held = std::get_if<std::vector<std::uint8_t>>(&earlier);
+    if (held != nullptr && *held == *damaged_) return std::nullopt;
+  }
+  return WriteError{ERROR_FILE_EXISTS};
+}
+
 std::optional<WriteError> GameScoreFile::Write(std::span<const std::uint8_t> image) {
   if (unreadable_) return std::nullopt;
   if (damaged_) {
-    const auto kept = write_new_file(
-        [this](std::int64_t k) { return DamagedCopyName(path_, k); }, 1, copy_tries_,
-        std::string_view(reinterpret_cast<const char*>(damaged_->data()), damaged_->size()));
-    if (const WriteError* e = std::get_if<WriteError>(&kept)) return *e;
+    if (const std::optional<WriteError> e = KeepDamaged()) return e;
     damaged_.reset();
   }
   return replace_file(path_,

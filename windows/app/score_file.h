@@ -2,7 +2,8 @@
 // the end. A file that is there but could not be read is never written over;
 // a damaged one (read, but holding no valid table) is first kept beside it,
 // under the first free name of NAME.damaged, NAME.damaged.2, NAME.damaged.3,
-// ..., so that its bytes are not lost with it.
+// ..., so that its bytes are not lost with it; once only, when an earlier
+// copy before that name already holds the same bytes.
 #pragma once
 
 #include <cstdint>
@@ -39,6 +40,9 @@ class GameScoreFile {
 
  private:
   std::wstring path_;
+  // Keeps the damaged bytes beside the file, or finds them kept already.
+  std::optional<WriteError> KeepDamaged();
+
   std::int64_t copy_tries_;
   bool unreadable_ = false;
   std::vector<std::uint8_t> read_;

@@ -24,6 +24,7 @@ class OneFile : public zt::RecorderIo {
     pos_ = 0;
     return false;
   }
+  bool read_only() const override { return false; }
   bool seek_from_end(std::int64_t offset) override {
     const std::int64_t to = static_cast<std::int64_t>(file.size()) + offset;
     if (!open_ || to < 0) return true;

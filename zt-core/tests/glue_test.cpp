@@ -57,6 +57,7 @@ class FillRecordingHost : public Host {
   BgmBackend& bgm() override { std::abort(); }
   bool file_exists(std::int32_t) override { return false; }
   bool open_for_read(std::int32_t) override { return true; }
+  bool read_only() const override { return false; }
   bool seek_from_end(std::int64_t) override { return true; }
   bool open_for_write(std::int32_t) override { return true; }
   bool seek_from_start(std::int64_t) override { return true; }

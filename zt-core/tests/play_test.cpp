@@ -397,6 +397,32 @@ TEST_F(PlayTest, AReplayWritesItsScoreBackAndKeepsTheRest) {
   EXPECT_EQ(game.settings().highest_rank, 0);
 }
 
+// A replay the player may read but not write (a demonstration shipped
+// read-only) plays like any other and ends without an error; its file stays
+// byte for byte. One that is writable but whose write fails is still an error.
+TEST_F(PlayTest, AReadOnlyReplayPlaysAndKeepsItsHeader) {
+  RecHeaderRaw h;
+  h.score = 999;
+  h.format_mark = 3;
+  const std::vector<std::uint8_t> original = replay_file(h, 5, {{10, 10}, {20, 20}});
+  for (const bool read_only : {true, false}) {
+    SCOPED_TRACE(read_only ? "read-only" : "write fails");
+    host.files.files[0] = original;
+    host.files.read_only_slots.clear();
+    if (read_only) host.files.read_only_slots.insert(0);
+    begin(TGame::kModeReplay, 0);
+    frames(2);
+    EXPECT_EQ(game.pend().hand(), (Point{20, 20}));
+    EXPECT_FALSE(game.recorder().failed());
+    game.play().score = 4242;
+    game.set_state(kStateResult, host);
+    if (!read_only) host.files.fail_next(FakeRecorderIo::Op::Write);
+    EXPECT_EQ(game.step_frame(host),
+              read_only ? std::nullopt : std::optional(GameError::Recording));
+    EXPECT_EQ(host.files.files.at(0), original);
+  }
+}
+
 TEST_F(PlayTest, AReplayWhoseHeaderCannotBeReadIsAnError) {
   host.files.files[3] = replay_file(RecHeaderRaw{}, 5, {{10, 10}});
   begin(TGame::kModeReplay, 3);

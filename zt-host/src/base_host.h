@@ -93,6 +93,7 @@ class BaseHost final : public RecorderIo, public KbgmSink {
   // RecorderIo and KbgmSink, over the files of the data directory.
   bool file_exists(std::int32_t slot) override { return files_.file_exists(slot); }
   bool open_for_read(std::int32_t slot) override { return files_.open_for_read(slot); }
+  bool read_only() const override { return files_.read_only(); }
   bool seek_from_end(std::int64_t offset) override { return files_.seek_from_end(offset); }
   bool open_for_write(std::int32_t slot) override { return files_.open_for_write(slot); }
   bool seek_from_start(std::int64_t offset) override { return files_.seek_from_start(offset); }

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "formats/config.h"
+#include "formats/temp_file.h"
 
 namespace zt {
 namespace {
@@ -104,8 +105,41 @@ pid_t temp_file_pid(std::string_view file, bool (*replaced)(std::string_view)) {
   return static_cast<pid_t>(std::stol(std::string(pid)));
 }
 
-// How old a temporary file of a process that is gone must be to be removed.
-constexpr std::time_t kStaleTempSeconds = 60;
+// The lock a replacement holds on its temporary file while it is open; a
+// clean-up asks for a shared one to learn that nobody holds it.
+bool lock_temp_file(int fd, short type) {
+  struct flock lock {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = static_cast<off_t>(kTempFileLockOffset);
+  lock.l_len = 1;
+  // An open file description's lock: other descriptors of this process do
+  // not share it, and closing one of them does not drop it.
+  return ::fcntl(fd, F_OFD_SETLK, &lock) == 0;
+}
+
+// Whether the file is a temporary file that nobody may still write: a
+// regular file under this very name (no link, no second name), that no
+// process holds locked, last written over a minute ago. Removed while the
+// lock is held, so that no writer can take it in between.
+bool remove_if_stale(const std::filesystem::path& p) {
+  struct stat named {};
+  if (::lstat(p.c_str(), &named) != 0 || !S_ISREG(named.st_mode) || named.st_nlink != 1) {
+    return false;
+  }
+  UniqueFd fd(::open(p.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  struct stat st {};
+  if (!fd || ::fstat(fd.get(), &st) != 0 || st.st_dev != named.st_dev ||
+      st.st_ino != named.st_ino || !lock_temp_file(fd.get(), F_RDLCK)) {
+    return false;
+  }
+  // Timed after the lock: a file a writer has only just created is new.
+  if (::fstat(fd.get(), &st) != 0 || st.st_nlink != 1 ||
+      st.st_mtime > std::time(nullptr) - kStaleTempFileSeconds) {
+    return false;
+  }
+  return ::unlink(p.c_str()) == 0;
+}
 
 void remove_stale_in(const std::filesystem::path& dir, bool (*replaced)(std::string_view),
                      std::vector<std::filesystem::path>& removed) {
@@ -117,16 +151,11 @@ void remove_stale_in(const std::filesystem::path& dir, bool (*replaced)(std::str
     const std::filesystem::path& p = it->path();
     const pid_t pid = temp_file_pid(p.filename().native(), replaced);
     if (pid <= 0) continue;
-    // Only a process that is gone: one that runs, under any owner, may still
-    // be about to commit its file.
+    // A process of this system that runs, under any owner, keeps its files.
+    // The Windows program under Wine numbers its files with ids this system
+    // does not know: its lock is what keeps them.
     if (::kill(pid, 0) == 0 || errno != ESRCH) continue;
-    struct stat st {};
-    if (::lstat(p.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-    // The Windows program, run under Wine on the same folder, numbers its
-    // files with process ids this system does not know: a file written in
-    // the last minute may still be on its way to its rename.
-    if (st.st_mtime > std::time(nullptr) - kStaleTempSeconds) continue;
-    if (::unlink(p.c_str()) == 0) removed.push_back(p);
+    if (remove_if_stale(p)) removed.push_back(p);
   }
 }
 
@@ -220,6 +249,9 @@ std::variant<FileReplacement, std::error_code> FileReplacement::begin(
       if (errno == EEXIST) continue;
       return last_error();
     }
+    // Held until the file is renamed or removed. A file system without locks
+    // refuses it: the file is still written, and no clean-up will take it.
+    lock_temp_file(fd.get(), F_WRLCK);
     FileReplacement r(std::move(target), std::move(temp), std::move(fd));
     if (replacing && ::fchmod(r.fd(), old.st_mode & 07777) != 0) return last_error();
     return r;
@@ -290,7 +322,17 @@ bool HostFiles::file_exists(std::int32_t slot) {
 bool HostFiles::open_for_read(std::int32_t slot) {
   // A replay is read frame by frame, never whole: no cap on its size.
   const std::filesystem::path path = rec_path(data_dir_, slot);
-  auto opened = open_regular_file(path, std::numeric_limits<std::uint64_t>::max(), O_RDWR);
+  constexpr std::uint64_t kUncapped = std::numeric_limits<std::uint64_t>::max();
+  auto opened = open_regular_file(path, kUncapped, O_RDWR);
+  bool read_only = false;
+  if (const auto* failure = std::get_if<ReadFailure>(&opened); failure && !failure->missing) {
+    // One the player may only read still replays; its header stays as it is.
+    auto for_reading = open_regular_file(path, kUncapped, O_RDONLY);
+    if (std::holds_alternative<UniqueFd>(for_reading)) {
+      opened = std::move(for_reading);
+      read_only = true;
+    }
+  }
   if (const auto* failure = std::get_if<ReadFailure>(&opened)) {
     // The slot screen asks again each time it opens: one line is enough.
     if (!failure->missing && reported_.insert(path).second) {
@@ -301,6 +343,7 @@ bool HostFiles::open_for_read(std::int32_t slot) {
   }
   recording_.reset();
   replay_ = std::move(std::get<UniqueFd>(opened));
+  replay_read_only_ = read_only;
   return false;
 }
 
@@ -424,15 +467,32 @@ std::error_code create_new_file(const std::filesystem::path& path,
   return {};
 }
 
-std::variant<std::filesystem::path, std::error_code> keep_damaged_copy(
-    const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {
+namespace {
+
+// Whether the regular file (not a link) holds exactly these bytes.
+bool holds_exactly(const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {
+  auto opened = open_regular_file(path, bytes.size(), O_RDONLY | O_NOFOLLOW);
+  const UniqueFd* fd = std::get_if<UniqueFd>(&opened);
+  if (fd == nullptr) return false;
+  const auto in = read_exactly(fd->get(), bytes.size());
+  std::uint8_t more = 0;
+  return in && std::equal(in->begin(), in->end(), bytes.begin(), bytes.end()) &&
+         ::read(fd->get(), &more, 1) == 0;
+}
+
+}  // namespace
+
+std::variant<DamagedCopy, std::error_code> keep_damaged_copy(const std::filesystem::path& path,
+                                                             std::span<const std::uint8_t> bytes) {
   constexpr int kMaxCopies = 1000;
   for (int i = 1; i <= kMaxCopies; ++i) {
     std::filesystem::path copy = path;
     copy += damaged_copy_suffix(i);
     const std::error_code error = create_new_file(copy, bytes);
-    if (!error) return copy;
+    if (!error) return DamagedCopy{std::move(copy), false};
     if (error != std::errc::file_exists) return error;
+    // A file that keeps failing to be replaced is copied once, not at every run.
+    if (holds_exactly(copy, bytes)) return DamagedCopy{std::move(copy), true};
   }
   return std::make_error_code(std::errc::file_exists);
 }

@@ -82,23 +82,35 @@ std::variant<std::vector<std::uint8_t>, ReadFailure> read_file(const std::filesy
 std::error_code create_new_file(const std::filesystem::path& path,
                                 std::span<const std::uint8_t> bytes);
 
+// A kept copy of a damaged file.
+struct DamagedCopy {
+  std::filesystem::path path;
+  bool earlier = false;  // an earlier copy of the same bytes, none made now
+};
+
 // Keeps a copy of the bytes of a damaged file beside it, under the first
 // free name of PATH.damaged, PATH.damaged.2, PATH.damaged.3 ... (an earlier
-// copy is never replaced); the copy's path, or the error.
-std::variant<std::filesystem::path, std::error_code> keep_damaged_copy(
-    const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
+// copy is never replaced), unless an earlier copy before that name already
+// holds the same bytes; the copy, or the error.
+std::variant<DamagedCopy, std::error_code> keep_damaged_copy(const std::filesystem::path& path,
+                                                             std::span<const std::uint8_t> bytes);
 
 // Removes what FileReplacement leaves behind when its process is killed: the
 // temporary files ".NAME.PID.N.tmp" of the files the game replaces (the
 // score, settings and screenshot files in the data directory, the replays in
-// its "Rec"), but only those whose process PID no longer runs and that were
-// last written over a minute ago. The paths removed.
+// its "Rec"), but only regular files under that very name (a link stays, and
+// what it leads to is never touched) whose process PID does not run here,
+// that no process holds locked (formats/temp_file.h) and that were last
+// written over a minute ago. The paths removed.
 std::vector<std::filesystem::path> remove_stale_temp_files(const std::filesystem::path& data_dir);
 
 // A new version of a file that the player owns, written beside it under a
 // temporary name and renamed over it by commit: a failure or a crash at any
 // point leaves the old file or the new one, never a part of either. Dropped
 // without a commit, it removes the temporary file and the old file stands.
+//
+// While it is open the temporary file is held under the lock that start-up
+// clean-ups of both programs respect (formats/temp_file.h).
 //
 // A symbolic link stays a link: the file it leads to is the one replaced. A
 // new file gets the permission bits 0666 before the process's mask; a
@@ -140,7 +152,8 @@ std::error_code replace_file(const std::filesystem::path& path,
 // Replay files and song checks in one data directory. At most one replay
 // file is open at a time; opening another closes the first, but only once
 // the new one has opened. A recording goes into a FileReplacement of the
-// slot's file, which takes the slot's place only at commit. A replay that
+// slot's file, which takes the slot's place only at commit. A replay the
+// player may read but not write is opened for reading only. A replay that
 // exists but cannot be opened is named on `err` (standard error when null)
 // with the reason, once per file.
 class HostFiles final : public RecorderIo, public KbgmSink {
@@ -156,6 +169,7 @@ class HostFiles final : public RecorderIo, public KbgmSink {
 
   bool file_exists(std::int32_t slot) override;
   bool open_for_read(std::int32_t slot) override;
+  bool read_only() const override { return replay_ && replay_read_only_; }
   bool seek_from_end(std::int64_t offset) override;
   bool open_for_write(std::int32_t slot) override;
   bool seek_from_start(std::int64_t offset) override;
@@ -174,6 +188,7 @@ class HostFiles final : public RecorderIo, public KbgmSink {
   std::ostream* err_;
   std::set<std::filesystem::path> reported_;  // replays already named on err_
   UniqueFd replay_;                           // a replay, opened to read
+  bool replay_read_only_ = false;             // ... and only to read
   std::optional<FileReplacement> recording_;  // a recording, until its commit
 };
 

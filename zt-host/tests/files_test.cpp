@@ -1,5 +1,7 @@
 #include "files.h"
 
+#include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -11,6 +13,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <sstream>
 
@@ -133,13 +136,61 @@ TEST_F(RecorderFiles, OpeningForReadNeverCreates) {
   EXPECT_TRUE(files.open_for_read(3));
 }
 
-TEST_F(RecorderFiles, FileWithoutWritePermissionCannotBeOpenedForRead) {
-  if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+// Runs the check in a child process as a user who owns nothing here (root
+// reads and writes every file whatever its mode); its exit status, 0 when
+// every part of the check held.
+int as_another_user(const std::function<int()>& check) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::geteuid() == 0 &&
+        (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
+         ::setresuid(65534, 65534, 65534) != 0)) {
+      std::_Exit(100);
+    }
+    std::_Exit(check());
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 101;
+}
+
+// A replay the player may read but not write (a demonstration shipped
+// read-only) opens for reading only: it replays, and says it is read-only so
+// that its header is left as it is.
+TEST_F(RecorderFiles, AReplayThePlayerMayOnlyReadOpensForReadingOnly) {
   fs::create_directory(dir_ / "Rec");
-  spit(dir_ / "Rec" / "Rec4.dat", Bytes(64, 1));
-  fs::permissions(dir_ / "Rec" / "Rec4.dat", fs::perms::owner_read);
+  spit(dir_ / "Rec" / "Rec4.dat", Bytes{1, 2, 3, 4, 5, 6, 7, 8});
+  spit(dir_ / "Rec" / "Rec5.dat", Bytes{9});
+  fs::permissions(dir_, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+  fs::permissions(dir_ / "Rec",
+                  fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+  fs::permissions(dir_ / "Rec" / "Rec4.dat", fs::perms::owner_read | fs::perms::others_read);
+  fs::permissions(dir_ / "Rec" / "Rec5.dat", fs::perms::none);
+  const int failed = as_another_user([this] {
+    std::ostringstream err;
+    HostFiles files(dir_, &err);
+    int failures = 0;
+    if (files.open_for_read(4) || !files.read_only()) failures |= 1;
+    if (files.seek_from_end(-4) || files.read(4) != Bytes({5, 6, 7, 8})) failures |= 2;
+    if (!files.seek_from_start(0) && !files.write(Bytes{0})) failures |= 4;  // a write fails
+    files.close();
+    if (files.read_only()) failures |= 8;
+    // One it may not even read is not opened, and named.
+    if (!files.open_for_read(5) || files.read_only()) failures |= 16;
+    if (err.str() !=
+        "could not open " + (dir_ / "Rec" / "Rec5.dat").string() + " (Permission denied)\n") {
+      failures |= 32;
+    }
+    return failures;
+  });
+  EXPECT_EQ(failed, 0);
+  EXPECT_EQ(slurp(dir_ / "Rec" / "Rec4.dat"), (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
+
+  // A replay it may write is opened for both.
+  fs::permissions(dir_ / "Rec" / "Rec4.dat", fs::perms::owner_read | fs::perms::owner_write);
   HostFiles files(dir_);
-  EXPECT_TRUE(files.open_for_read(4));
+  ASSERT_FALSE(files.open_for_read(4));
+  EXPECT_FALSE(files.read_only());
 }
 
 // A pipe, a device or a folder under a replay's name exists, but is no
@@ -435,20 +486,32 @@ TEST_F(WholeFiles, ANewFileIsCreatedOnlyWhereNothingIs) {
 }
 
 // Copies of a damaged file pile up under new names; an earlier one is never
-// touched.
-TEST_F(WholeFiles, DamagedCopiesTakeTheFirstFreeName) {
+// touched, and the same bytes are kept once however often they come.
+TEST_F(WholeFiles, DamagedCopiesTakeTheFirstFreeNameOncePerContent) {
   const fs::path score = dir_ / "ZTScore.dat";
-  for (std::uint8_t i = 1; i <= 3; ++i) {
-    auto kept = keep_damaged_copy(score, Bytes(321, i));
-    ASSERT_TRUE(std::holds_alternative<fs::path>(kept));
-    const std::string expected =
-        i == 1 ? "ZTScore.dat.damaged" : "ZTScore.dat.damaged." + std::to_string(i);
-    EXPECT_EQ(std::get<fs::path>(kept), dir_ / expected);
-  }
+  const auto kept_as = [&](const Bytes& bytes) {
+    auto kept = keep_damaged_copy(score, bytes);
+    EXPECT_TRUE(std::holds_alternative<DamagedCopy>(kept));
+    const DamagedCopy copy = std::get<DamagedCopy>(kept);
+    return copy.path.filename().string() + (copy.earlier ? " (earlier)" : "");
+  };
+  EXPECT_EQ(kept_as(Bytes(321, 1)), "ZTScore.dat.damaged");
+  EXPECT_EQ(kept_as(Bytes(321, 2)), "ZTScore.dat.damaged.2");
+  EXPECT_EQ(kept_as(Bytes(321, 3)), "ZTScore.dat.damaged.3");
+  // The same bytes again, as when the replacement keeps failing run after run.
+  EXPECT_EQ(kept_as(Bytes(321, 2)), "ZTScore.dat.damaged.2 (earlier)");
+  // A longer or shorter file that begins with them is another content.
+  EXPECT_EQ(kept_as(Bytes(320, 1)), "ZTScore.dat.damaged.4");
+  EXPECT_EQ(kept_as(Bytes(322, 3)), "ZTScore.dat.damaged.5");
   fs::remove(dir_ / "ZTScore.dat.damaged.2");
-  EXPECT_EQ(std::get<fs::path>(keep_damaged_copy(score, Bytes{9})), dir_ / "ZTScore.dat.damaged.2");
+  EXPECT_EQ(kept_as(Bytes{9}), "ZTScore.dat.damaged.2");
+  // A link leading to the same bytes elsewhere is no copy kept here.
+  spit(dir_ / "elsewhere", Bytes(321, 7));
+  fs::create_symlink(dir_ / "elsewhere", dir_ / "ZTScore.dat.damaged.6");
+  EXPECT_EQ(kept_as(Bytes(321, 7)), "ZTScore.dat.damaged.7");
   EXPECT_EQ(slurp(dir_ / "ZTScore.dat.damaged"), Bytes(321, 1));
   EXPECT_EQ(slurp(dir_ / "ZTScore.dat.damaged.3"), Bytes(321, 3));
+  EXPECT_EQ(slurp(dir_ / "ZTScore.dat.damaged.7"), Bytes(321, 7));
   EXPECT_EQ(std::get<std::error_code>(keep_damaged_copy(dir_ / "no" / "ZTScore.dat", Bytes{1})),
             std::errc::no_such_file_or_directory);
 }
@@ -642,6 +705,61 @@ TEST_F(StaleTempFiles, AnythingElseIsLeftAlone) {
   EXPECT_TRUE(fs::is_directory(dir_ / (".Zentria.ini." + dead + ".5.tmp")));
   EXPECT_TRUE(fs::is_symlink(dir_ / (".ZTScore.dat." + dead + ".6.tmp")));
   EXPECT_TRUE(remove_stale_temp_files(dir_ / "missing").empty());
+}
+
+// Sets a link's own times an hour back, as an old link would have them.
+void age_link(const fs::path& link) {
+  const timespec hour_ago{std::time(nullptr) - 3600, 0};
+  const timespec times[2] = {hour_ago, hour_ago};
+  ASSERT_EQ(::utimensat(AT_FDCWD, link.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << link;
+}
+
+// A recording paused for minutes, named as by a process this system cannot
+// see (the Windows program under Wine), stays while its writer holds it; so
+// does anything named like a temporary file that is not one in the folder
+// itself: links (and what they lead to), a second name of a file elsewhere,
+// a pipe. Once its writer lets go, the old recording goes like any other.
+TEST_F(StaleTempFiles, AFileStillHeldAndWhatIsNoTemporaryFileStay) {
+  const std::string dead = std::to_string(dead_pid());
+  HostFiles files(dir_);
+  ASSERT_FALSE(files.open_for_write(1));
+  ASSERT_FALSE(files.write(Bytes(56, 0)));
+  const std::vector<std::string> temp = names(dir_ / "Rec");
+  ASSERT_EQ(temp.size(), 1u);
+  const fs::path held = dir_ / "Rec" / (".Rec1.dat." + dead + ".1.tmp");
+  fs::rename(dir_ / "Rec" / temp[0], held);
+
+  fs::create_directories(dir_ / "elsewhere");
+  const std::vector<std::pair<std::string, std::string>> links = {
+      {".ZTScore.dat." + dead + ".1.tmp", "elsewhere/scores"},
+      {"Rec/.Rec2.dat." + dead + ".1.tmp", "elsewhere/replay"},
+      {".ScrSht3.bmp." + dead + ".2.tmp", "elsewhere/picture"},
+      {".Zentria.ini." + dead + ".3.tmp", "../" + dir_.filename().string() + "/elsewhere/settings"},
+  };
+  for (const auto& [link, target] : links) {
+    spit(dir_ / "elsewhere" / fs::path(target).filename(), Bytes(10, 'p'));
+    fs::create_symlink(target.starts_with("..") ? target : (dir_ / target).string(), dir_ / link);
+  }
+  fs::create_hard_link(dir_ / "elsewhere/scores", dir_ / (".ZTScore.dat." + dead + ".4.tmp"));
+  ASSERT_EQ(::mkfifo((dir_ / (".ZTScore.dat." + dead + ".5.tmp")).c_str(), 0600), 0);
+  age_files(dir_);
+  for (const auto& [link, target] : links) age_link(dir_ / link);
+
+  EXPECT_TRUE(remove_stale_temp_files(dir_).empty());
+  EXPECT_TRUE(fs::exists(held));
+  for (const auto& [link, target] : links) {
+    EXPECT_TRUE(fs::is_symlink(dir_ / link)) << link;
+    EXPECT_EQ(slurp(dir_ / "elsewhere" / fs::path(target).filename()), Bytes(10, 'p')) << target;
+  }
+  EXPECT_TRUE(fs::exists(dir_ / (".ZTScore.dat." + dead + ".4.tmp")));
+  EXPECT_TRUE(fs::is_fifo(dir_ / (".ZTScore.dat." + dead + ".5.tmp")));
+
+  // The recording still works: it is the writer's own file.
+  EXPECT_FALSE(files.write(frame(5, 0)));
+  EXPECT_EQ(fs::file_size(held), 64u);
+  files.close();
+  age_files(dir_ / "Rec");
+  EXPECT_EQ(remove_stale_temp_files(dir_), std::vector<fs::path>{held});
 }
 
 }  // namespace

@@ -407,7 +407,9 @@ std::variant<std::unique_ptr<App>, std::string> create_app(
   if (std::string* error = std::get_if<std::string>(&images)) return *error;
 
   // What a run killed while saving left behind.
-  remove_stale_temp_files(data_dir);
+  for (const fs::path& removed : remove_stale_temp_files(data_dir)) {
+    std::cerr << "removed the stale temporary file " << removed.string() << std::endl;
+  }
 
   options::SaveFilesAtStart found;
   const std::optional<std::vector<std::uint8_t>> ini =

@@ -158,9 +158,34 @@ std::optional<std::vector<std::uint8_t>> read_save_file(const fs::path& path, st
 
 namespace {
 
+// The failure to keep a copy of a damaged file, which is why it is not saved:
+// the system's error, told as such.
+class DamagedCopyCategory final : public std::error_category {
+ public:
+  const char* name() const noexcept override { return "damaged copy"; }
+  std::string message(int ev) const override {
+    return "could not keep a copy of the damaged file (" + std::generic_category().message(ev) +
+           ")";
+  }
+  std::error_condition default_error_condition(int ev) const noexcept override {
+    return std::generic_category().default_error_condition(ev);
+  }
+};
+
+}  // namespace
+
+std::error_code damaged_copy_error(const std::error_code& error) {
+  static const DamagedCopyCategory category;
+  return {error.value(), category};
+}
+
+namespace {
+
 // Whether the file may be written: not when it could not be read at start,
-// nor when it is damaged and no copy of it could be kept.
-bool may_replace(const fs::path& path, const SaveFileAtStart& found, std::ostream& err) {
+// nor when it is damaged and no copy of it could be kept (reported as a
+// failure to save it).
+bool may_replace(const fs::path& path, const SaveFileAtStart& found,
+                 const SaveErrorReporter& report, std::ostream& err) {
   using State = SaveFileAtStart::State;
   if (found.state == State::Unreadable) {
     err << "did not save " << path.string() << ": it could not be read at start (" << found.reason
@@ -170,19 +195,19 @@ bool may_replace(const fs::path& path, const SaveFileAtStart& found, std::ostrea
   if (found.state == State::Damaged) {
     auto kept = keep_damaged_copy(path, found.bytes);
     if (const auto* error = std::get_if<std::error_code>(&kept)) {
-      err << "did not save " << path.string() << ": could not keep a copy of the damaged file ("
-          << error->message() << ")" << std::endl;
+      report(path, damaged_copy_error(*error));
       return false;
     }
-    err << "kept the damaged " << path.string() << " as " << std::get<fs::path>(kept).string()
-        << std::endl;
+    const DamagedCopy& copy = std::get<DamagedCopy>(kept);
+    err << (copy.earlier ? "the damaged " : "kept the damaged ") << path.string()
+        << (copy.earlier ? " is already kept as " : " as ") << copy.path.string() << std::endl;
   }
   return true;
 }
 
 void save_one(const fs::path& path, std::span<const std::uint8_t> bytes,
               const SaveFileAtStart& found, const SaveErrorReporter& report, std::ostream& err) {
-  if (!may_replace(path, found, err)) return;
+  if (!may_replace(path, found, report, err)) return;
   if (const std::error_code e = replace_file(path, bytes)) report(path, e);
 }
 

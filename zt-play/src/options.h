@@ -62,6 +62,11 @@ void report_save_error(const std::filesystem::path& path, const std::error_code&
 
 using SaveErrorReporter = std::function<void(const std::filesystem::path&, const std::error_code&)>;
 
+// The error of a file not saved because no copy of its damaged bytes could be
+// kept: the same value as `error`, described as "could not keep a copy of the
+// damaged file (" + the system's description + ")".
+std::error_code damaged_copy_error(const std::error_code& error);
+
 // How start-up found a save file. One that exists but could not be read is
 // never written over: the player's file stays as it is. A damaged score file
 // is kept beside it before the game's table replaces it.
@@ -88,8 +93,10 @@ std::optional<std::vector<std::uint8_t>> read_save_file(const std::filesystem::p
 // Writes "ZTScore.dat" when score bytes are given and "Zentria.ini" only when
 // the snapshots differ. Each failure is reported and the next file is still
 // written. A file found unreadable at start is not written ("did not save"
-// on err, with the reason); a damaged score file is copied aside first, and
-// stays as it is when that copy cannot be made.
+// on err, with the reason); a damaged score file is copied aside first (once
+// for the same bytes: an earlier copy of them is named on err instead), and
+// stays as it is when that copy cannot be made, reported as a failure to save
+// it (damaged_copy_error).
 void write_save_files(const std::filesystem::path& dir, const std::string& settings_text,
                       const std::optional<std::vector<std::uint8_t>>& score_bytes,
                       const SettingsSnapshot& at_start, const SettingsSnapshot& now,

@@ -66,6 +66,7 @@ class PlayHost final : public Host {
 
   bool file_exists(std::int32_t slot) override { return base.file_exists(slot); }
   bool open_for_read(std::int32_t slot) override { return base.open_for_read(slot); }
+  bool read_only() const override { return base.read_only(); }
   bool seek_from_end(std::int64_t offset) override { return base.seek_from_end(offset); }
   bool open_for_write(std::int32_t slot) override { return base.open_for_write(slot); }
   bool seek_from_start(std::int64_t offset) override { return base.seek_from_start(offset); }

@@ -382,6 +382,49 @@ else
 fi
 pid=
 
+# A damaged score file in a data folder the player may not write: the copy
+# that must come before the default table replaces it cannot be made, so the
+# file is not saved, which is said on standard error and in a box, once.
+if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null && [ -r "${XAUTHORITY:-/nonexistent}" ] \
+  && setpriv --reuid=65534 --regid=65534 --clear-groups test -x "$exe"; then
+  ro=$work/read-only
+  cp -r "$data" "$ro"
+  head -c 321 /dev/urandom >"$ro/ZTScore.dat"
+  cp "$ro/ZTScore.dat" "$work/damaged"
+  chmod -R a-w "$ro"
+  chmod 755 "$work"
+  cp "$XAUTHORITY" "$work/xauth"
+  chmod 644 "$work/xauth"
+  setpriv --reuid=65534 --regid=65534 --clear-groups env XAUTHORITY="$work/xauth" HOME=/tmp \
+    "$exe" --data-dir="$ro" --window=1 >"$work/out9" 2>"$work/err9" &
+  pid=$!
+  wid=$(timeout 15 xdotool search --sync --name '^Zentropolium$' | head -1)
+  xdotool windowfocus --sync "$wid" 2>/dev/null
+  sleep 0.5
+  press_key Escape
+  box=
+  for _ in $(seq 100); do
+    box=$(xwininfo -root -tree | awk -v w="$(printf '0x%x' "$wid")" '/"Zentropolium"/ && $1 != w {print $1; exit}')
+    [ -n "$box" ] && break
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  [ -n "$box" ] && xdotool key --window "$box" Return
+  if ended_within 30; then
+    wait "$pid"
+    rc=$?
+    saved="could not save $ro/ZTScore.dat: could not keep a copy of the damaged file (Permission denied)"
+    [ -n "$box" ] && [ $rc -eq 0 ] && grep -qxF "$saved" "$work/err9" \
+      && [ "$(grep -c 'ZTScore.dat' "$work/err9")" = 1 ] && cmp -s "$ro/ZTScore.dat" "$work/damaged" \
+      && pass "a damaged score file that cannot be kept: one line, one box, the file as it was" \
+      || fail "read-only damaged file: box '${box}', status $rc, $(cat "$work/err9")"
+  else
+    fail "still running after the save error's box"
+  fi
+  pid=
+  chmod -R u+w "$ro"
+fi
+
 # A start without a chosen audio driver: whatever SDL finds or does not find,
 # only the program's own one-line messages reach standard error.
 env -u SDL_AUDIODRIVER "$exe" --data-dir="$work/data" --window=1 >"$work/out6" 2>"$work/err6" &

@@ -18,7 +18,7 @@ soundfont=${4:-}
 work=$(mktemp -d)
 chmod 755 "$work"
 cleanup() {
-  for f in "$work"/*/pid; do
+  for f in "$work"/*/pid "$work"/*/holder.pid; do
     [ -f "$f" ] && kill -9 "$(cat "$f")" 2>/dev/null
   done
   rm -rf "$work"
@@ -158,6 +158,26 @@ if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null \
   chown 0:0 "$d/Zentria.ini" "$d/ZTScore.dat"
   chmod 600 "$d/Zentria.ini" "$d/ZTScore.dat"
   launch unreadable as-nobody
+
+  # A damaged score file in a folder the player may not write: no copy can be
+  # kept, so the file is not saved, which is said once as any failed save.
+  prepare damaged-read-only
+  d=$work/damaged-read-only/data
+  head -c 321 /dev/urandom >"$d/ZTScore.dat"
+  cp "$d/ZTScore.dat" "$work/damaged-read-only/original"
+  chmod -R a-w "$d"
+  launch damaged-read-only as-nobody
+
+  # A damaged score file that can never be replaced (a shared folder whose
+  # sticky bit keeps another's file): an earlier run kept its bytes, and
+  # this run keeps no second copy of them.
+  prepare damaged-kept
+  d=$work/damaged-kept/data
+  head -c 319 /dev/urandom >"$d/ZTScore.dat"
+  cp "$d/ZTScore.dat" "$d/ZTScore.dat.damaged"
+  cp "$d/ZTScore.dat" "$work/damaged-kept/original"
+  chmod 1777 "$d"
+  launch damaged-kept as-nobody
 else
   echo "skipped: the unreadable files need root and setpriv"
 fi
@@ -187,6 +207,36 @@ for f in "${stale[@]}" "${kept[@]}"; do printf 'x' >"$d/$f"; touch -d '2 minutes
 kept+=(".Zentria.ini.$dead.7.tmp")
 printf 'x' >"$d/.Zentria.ini.$dead.7.tmp"
 launch stale
+
+# ---- A recording held by a live process whose id this system cannot see ----
+# The host's own recording, paused for two minutes, under the name the
+# Windows program under Wine gives it (a process id unknown here); links
+# named like temporary files, an hour old, to the player's files elsewhere.
+held=
+if [ -n "${ZT_HOLD_RECORDING:-}" ] && [ -x "$ZT_HOLD_RECORDING" ]; then
+  held=1
+  prepare held
+  d=$work/held/data
+  "$ZT_HOLD_RECORDING" "$d" 1 120 >"$work/held/holder" &
+  echo $! >"$work/held/holder.pid"
+  for _ in $(seq 100); do [ -s "$work/held/holder" ] && break; sleep 0.1; done
+  held_temp=$d/Rec/.Rec1.dat.$dead.1.tmp
+  mv "$(head -1 "$work/held/holder")" "$held_temp"
+  touch -d '2 minutes ago' "$held_temp"
+  held_inode=$(stat -c %i "$held_temp")
+  mkdir "$work/held/elsewhere"
+  links=(".ZTScore.dat.$dead.1.tmp" "Rec/.Rec2.dat.$dead.1.tmp" ".ScrSht3.bmp.$dead.2.tmp")
+  for link in "${links[@]}"; do
+    target=$work/held/elsewhere/$(basename "$link")
+    printf 'mine' >"$target"
+    ln -s "$target" "$d/$link"
+    touch -d '1 hour ago' "$target"
+    touch -h -d '1 hour ago' "$d/$link"
+  done
+  launch held
+else
+  echo "skipped: no recording holder (ZT_HOLD_RECORDING)"
+fi
 
 # ---- What each run shows ----
 for f in "${fifo_cases[@]}"; do
@@ -232,6 +282,21 @@ if [ -n "$unreadable" ]; then
     "did not save $d/ZTScore.dat: it could not be read at start (Permission denied)"
   cmp -s "$d/Zentria.ini" "$work/unreadable/Zentria.ini" && cmp -s "$d/ZTScore.dat" "$work/unreadable/ZTScore.dat" \
     && pass "the unreadable files are unchanged after the exit" || fail "an unreadable file was written over"
+
+  d=$work/damaged-read-only/data
+  line="could not save $d/ZTScore.dat: could not keep a copy of the damaged file (Permission denied)"
+  title_run damaged-read-only "a damaged score file in a read-only folder" "$line"
+  [ "$(grep -c 'ZTScore.dat' "$work/damaged-read-only/err")" = 1 ] \
+    && cmp -s "$d/ZTScore.dat" "$work/damaged-read-only/original" && ! [ -e "$d/ZTScore.dat.damaged" ] \
+    && pass "it is reported once as not saved, and stays as it was" \
+    || fail "the read-only damaged file: $(cat "$work/damaged-read-only/err")"
+
+  d=$work/damaged-kept/data
+  title_run damaged-kept "a damaged score file kept by an earlier run" \
+    "the damaged $d/ZTScore.dat is already kept as $d/ZTScore.dat.damaged" \
+    "could not save $d/ZTScore.dat: Operation not permitted"
+  cmp -s "$d/ZTScore.dat.damaged" "$work/damaged-kept/original" && ! [ -e "$d/ZTScore.dat.damaged.2" ] \
+    && pass "no second copy of the same bytes" || fail "the copies: $(ls "$d" | grep damaged)"
 fi
 
 d=$work/damaged/data
@@ -246,11 +311,30 @@ cmp -s "$d/ZTScore.dat.damaged.2" "$work/damaged-again/original" \
   && pass "an earlier copy is never overwritten" || fail "the copies: $(ls "$d")"
 
 d=$work/stale/data
-title_run stale "temporary files of a killed run"
+removed_lines=()
+for f in "${stale[@]}"; do removed_lines+=("removed the stale temporary file $d/$f"); done
+title_run stale "temporary files of a killed run, each named" "${removed_lines[@]}"
+[ "$(grep -c '^removed the stale temporary file' "$work/stale/err")" = ${#stale[@]} ] \
+  || fail "named $(grep -c '^removed the stale' "$work/stale/err") files, not ${#stale[@]}"
 gone=0
 for f in "${stale[@]}"; do [ -e "$d/$f" ] && fail "left: $f" || gone=$((gone + 1)); done
 for f in "${kept[@]}"; do [ -e "$d/$f" ] || fail "removed: $f"; done
 [ $gone -eq ${#stale[@]} ] && pass "the $gone stale temporary files are removed, a live process's are kept"
+
+if [ -n "$held" ]; then
+  d=$work/held/data
+  title_run held "a held recording and links named like temporary files"
+  [ "$(stat -c %i "$held_temp" 2>/dev/null)" = "$held_inode" ] \
+    && pass "the recording of a process this system cannot see stays while it is held" \
+    || fail "the held recording was removed"
+  ok=1
+  for link in "${links[@]}"; do
+    [ -L "$d/$link" ] && [ "$(cat "$work/held/elsewhere/$(basename "$link")")" = mine ] || ok=
+  done
+  [ -n "$ok" ] && pass "the links stay, and the files they lead to" || fail "a link or its file is gone"
+  grep -q '^removed' "$work/held/err" && fail "removed: $(cat "$work/held/err")"
+  kill "$(cat "$work/held/holder.pid")" 2>/dev/null
+fi
 
 # ---- Huge files and devices, one run after the other ----
 prepare huge

@@ -406,6 +406,17 @@ TEST_F(SaveFiles, ADamagedScoreFileIsKeptBesideItBeforeItIsReplaced) {
   EXPECT_EQ(err.str(), "kept the damaged " + (dir / "ZTScore.dat").string() + " as " +
                            (dir / "ZTScore.dat.damaged.2").string() + "\n");
   EXPECT_TRUE(reported.empty());
+
+  // The same damaged bytes at a later run (the file could not be replaced):
+  // no second copy.
+  test::write_bytes(dir / "ZTScore.dat", damaged);
+  err.str("");
+  write_save_files(dir.path(), "", std::vector<std::uint8_t>(320, 1), start, start, reporter(),
+                   found, err);
+  EXPECT_EQ(err.str(), "the damaged " + (dir / "ZTScore.dat").string() + " is already kept as " +
+                           (dir / "ZTScore.dat.damaged.2").string() + "\n");
+  EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"ZTScore.dat", "ZTScore.dat.damaged",
+                                                            "ZTScore.dat.damaged.2"}));
 }
 
 // A disk with room for the new table but not for the copy: the damaged file
@@ -423,8 +434,13 @@ TEST_F(SaveFiles, ADamagedScoreFileWhoseCopyFailsIsNotReplaced) {
   }
   EXPECT_EQ(read_text(dir / "ZTScore.dat"), std::string(5000, 'd'));
   EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"ZTScore.dat"});
-  EXPECT_EQ(err.str(), "did not save " + (dir / "ZTScore.dat").string() +
-                           ": could not keep a copy of the damaged file (File too large)\n");
+  // A failure to save it, reported as every other (printed and shown once).
+  EXPECT_EQ(err.str(), "");
+  ASSERT_EQ(reported.size(), 1u);
+  EXPECT_EQ(reported[0].path, dir / "ZTScore.dat");
+  EXPECT_EQ(reported[0].error, std::errc::file_too_large);
+  EXPECT_EQ(reported[0].error.message(),
+            "could not keep a copy of the damaged file (File too large)");
 }
 
 TEST(ReportSaveError, PrintsPathAndReason) {
@@ -433,7 +449,12 @@ TEST(ReportSaveError, PrintsPathAndReason) {
   ::unsetenv("WAYLAND_DISPLAY");
   test::StderrCapture capture;
   report_save_error("/x/ZTScore.dat", std::make_error_code(std::errc::permission_denied));
-  EXPECT_EQ(capture.text(), "could not save /x/ZTScore.dat: Permission denied\n");
+  report_save_error("/x/ZTScore.dat",
+                    damaged_copy_error(std::make_error_code(std::errc::permission_denied)));
+  EXPECT_EQ(capture.text(),
+            "could not save /x/ZTScore.dat: Permission denied\n"
+            "could not save /x/ZTScore.dat: could not keep a copy of the damaged file "
+            "(Permission denied)\n");
 }
 
 }  // namespace

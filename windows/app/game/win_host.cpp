@@ -287,9 +287,10 @@ bool WinHost::open_for_read(std::int32_t slot) {
   file_ = CreateFileA(ReplayPath(slot).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file_ == INVALID_HANDLE_VALUE) {
-    // A read-only file can still be replayed.
+    // A read-only file can still be replayed; its header stays as it is.
     file_ = CreateFileA(ReplayPath(slot).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    file_read_only_ = file_ != INVALID_HANDLE_VALUE;
   }
   // Only a file on a disk is a replay: a pipe or a device would hold the
   // game on its first read.
@@ -333,6 +334,7 @@ std::optional<std::vector<std::uint8_t>> WinHost::read(std::size_t length) {
 void WinHost::close() {
   if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
   file_ = INVALID_HANDLE_VALUE;
+  file_read_only_ = false;
   recording_.reset();
 }
 

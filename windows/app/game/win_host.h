@@ -84,9 +84,11 @@ class WinHost final : public Host {
 
   // RecorderIo: "Rec\Rec" + slot + ".dat" from the current directory; the
   // directory is never created. A recording goes into a FileReplacement of
-  // the slot's file, which takes the slot's place only at commit.
+  // the slot's file, which takes the slot's place only at commit. A replay
+  // the player may read but not write is opened for reading only.
   bool file_exists(std::int32_t slot) override;
   bool open_for_read(std::int32_t slot) override;
+  bool read_only() const override { return file_ != INVALID_HANDLE_VALUE && file_read_only_; }
   bool seek_from_end(std::int64_t offset) override;
   bool open_for_write(std::int32_t slot) override;
   bool seek_from_start(std::int64_t offset) override;
@@ -115,6 +117,7 @@ class WinHost final : public Host {
   HANDLE open_file() const { return recording_ ? recording_->handle() : file_; }
 
   HANDLE file_ = INVALID_HANDLE_VALUE;        // a replay, opened to read
+  bool file_read_only_ = false;               // ... and only to read
   std::optional<FileReplacement> recording_;  // a recording, until its commit
 };
 

@@ -222,6 +222,102 @@ TEST_F(ReplacingFiles, StaleTemporariesOfEndedProcessesAreRemoved) {
   EXPECT_EQ(names(), left);
 }
 
+// The Unix path of a file under Wine; empty elsewhere.
+std::string unix_path(const std::wstring& path) {
+  using ToUnix = char*(CDECL*)(LPCWSTR);
+  const auto to_unix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
+  if (to_unix == nullptr) return {};
+  char* p = to_unix(path.c_str());
+  if (p == nullptr) return {};
+  std::string out = p;
+  HeapFree(GetProcessHeap(), 0, p);
+  return out;
+}
+
+// Starts a Unix program under Wine with Unix paths as its arguments; whether
+// it started. Wine gives no handle to wait on for a Unix program: callers
+// look for what it does.
+bool run_unix(const std::wstring& program, const std::vector<std::wstring>& paths) {
+  std::wstring command = L"Z:\\bin\\" + program;
+  for (const std::wstring& p : paths) {
+    const std::string u = unix_path(p);
+    if (u.empty()) return false;
+    command += L" \"" + std::wstring(u.begin(), u.end()) + L"\"";
+  }
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  return CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                        &pi) != 0;
+}
+
+// A Unix symbolic link, made as a player's shell makes one (Wine 8 makes no
+// link of its own), and removed the same way: Wine would delete what it
+// leads to instead.
+class UnixLink {
+ public:
+  UnixLink(const std::wstring& target, const std::wstring& link) : link_(link) {
+    run_unix(L"ln -s", {target, link});
+    for (int i = 0; i < 50 && !made(); ++i) Sleep(20);
+  }
+  ~UnixLink() {
+    if (run_unix(L"rm -f", {link_})) {
+      for (int i = 0; i < 50 && linked(); ++i) Sleep(20);
+    }
+  }
+  UnixLink(const UnixLink&) = delete;
+  UnixLink& operator=(const UnixLink&) = delete;
+  bool made() const { return GetFileAttributesW(link_.c_str()) != INVALID_FILE_ATTRIBUTES; }
+  // The link is there as a name, whether or not what it leads to is.
+  bool linked() const {
+    WIN32_FIND_DATAW found;
+    const HANDLE h = FindFirstFileW(link_.c_str(), &found);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    FindClose(h);
+    return true;
+  }
+
+ private:
+  std::wstring link_;
+};
+
+// What only looks like a temporary file of the folder stays, and so does
+// what it leads to: a link (which Wine opens as the file it leads to, with
+// that file's times) and a second name of a file elsewhere.
+TEST_F(ReplacingFiles, WhatIsNoTemporaryFileOfTheFolderStays) {
+  const Processes p;
+  const auto ours = [](std::wstring_view n) {
+    return CompareStringOrdinal(n.data(), static_cast<int>(n.size()), L"ZTScore.dat", -1, TRUE) ==
+           CSTR_EQUAL;
+  };
+  const std::wstring elsewhere = dir_ + L"elsewhere\\";
+  CreateDirectoryW(elsewhere.c_str(), nullptr);
+  CreateDirectoryW((dir_ + L"folder").c_str(), nullptr);
+  const std::wstring folder = dir_ + L"folder\\";
+  const std::wstring linked = L".ZTScore.dat." + p.ended() + L".1.tmp";
+  const std::wstring second_name = L".ZTScore.dat." + p.ended() + L".2.tmp";
+  const std::wstring stale = L".ZTScore.dat." + p.ended() + L".3.tmp";
+  write_all(elsewhere + L"scores", "the player's");
+  write_all(elsewhere + L"more", "the player's");
+  test::age_file(elsewhere + L"scores", 3600);
+  test::age_file(elsewhere + L"more", 3600);
+  const UnixLink link(elsewhere + L"scores", folder + linked);
+  if (!link.made()) GTEST_SKIP() << "no Unix links here";
+  ASSERT_TRUE(
+      CreateHardLinkW((folder + second_name).c_str(), (elsewhere + L"more").c_str(), nullptr));
+  // Beside them, one that is what it looks like.
+  write_all(folder + stale, "temp");
+  test::age_file(folder + stale, 120);
+
+  remove_stale_temporaries(folder, ours);
+
+  EXPECT_EQ(names(L"folder\\"), (std::vector<std::wstring>{linked, second_name}));
+  EXPECT_EQ(read_all(elsewhere + L"scores"), "the player's");
+  EXPECT_EQ(read_all(elsewhere + L"more"), "the player's");
+  EXPECT_EQ(names(L"elsewhere\\"), (std::vector<std::wstring>{L"more", L"scores"}));
+}
+
 // Run by a test of its own in a process whose files cannot grow past
 // ZT_FILE_SIZE_LIMIT bytes (ulimit -f), as on a disk that fills up: the
 // writes fail part-way, the old files stay byte for byte and no new file is

@@ -96,6 +96,32 @@ TEST_F(GameScoreFileTest, EarlierCopiesStayAndAFileThatCannotBeKeptIsNotReplaced
   EXPECT_EQ(names().size(), 4u);
 }
 
+// A damaged file that is never replaced (here: read-only) is met again at
+// every run: its bytes are kept once, and other bytes under the next name.
+TEST_F(GameScoreFileTest, TheSameDamagedBytesAreKeptOnceRunAfterRun) {
+  write_all(path(), "damaged");
+  SetFileAttributesW(path().c_str(), FILE_ATTRIBUTE_READONLY);
+  for (int run = 0; run < 3; ++run) {
+    GameScoreFile file(path());
+    const std::optional<WriteError> e = play(file);
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->code, static_cast<std::uint32_t>(ERROR_ACCESS_DENIED));
+  }
+  EXPECT_EQ(names(), (std::vector<std::wstring>{L"ZTScore.dat", L"ZTScore.dat.damaged"}));
+  // Bytes that only begin like the kept ones are other bytes.
+  SetFileAttributesW(path().c_str(), FILE_ATTRIBUTE_NORMAL);
+  write_all(path(), "damaged!");
+  SetFileAttributesW(path().c_str(), FILE_ATTRIBUTE_READONLY);
+  for (int run = 0; run < 2; ++run) {
+    GameScoreFile file(path());
+    EXPECT_TRUE(play(file));
+  }
+  SetFileAttributesW(path().c_str(), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(read_all(copy(1)), "damaged");
+  EXPECT_EQ(read_all(copy(2)), "damaged!");
+  EXPECT_EQ(names().size(), 3u);
+}
+
 TEST_F(GameScoreFileTest, AFileThatCouldNotBeReadIsNeverWrittenOver) {
   // Held open by another program that lets nobody read it while the game
   // starts, then let go.

@@ -112,8 +112,11 @@ class RecorderIo {
  public:
   virtual ~RecorderIo() = default;
   virtual bool file_exists(std::int32_t slot) = 0;
-  // Opens the existing file for reading and writing at position 0; never creates.
+  // Opens the existing file for reading and writing at position 0, or for
+  // reading only when it may be read but not written; never creates.
   virtual bool open_for_read(std::int32_t slot) = 0;
+  // Whether the file that open_for_read opened may only be read.
+  virtual bool read_only() const = 0;
   virtual bool seek_from_end(std::int64_t offset) = 0;
   // Creates the directory if needed and opens a new, empty file for the slot;
   // the slot's old file stays in place until commit.

@@ -113,6 +113,11 @@ HeaderRead TRecorder::read_header(std::int32_t n, RecHeaderRaw& header, Recorder
 bool TRecorder::write_header(std::int32_t n, const RecHeaderRaw& header, RecorderIo& io) {
   if (state_ != RecState::Idle) return false;
   if (io.open_for_read(n)) return true;
+  // A replay the player may read but not write keeps its header: nothing failed.
+  if (io.read_only()) {
+    io.close();
+    return false;
+  }
   open_ = true;
   const auto raw = header.encode();
   const bool failed = io.write(std::vector<std::uint8_t>(raw.begin(), raw.end()));

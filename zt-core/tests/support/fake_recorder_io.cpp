@@ -38,6 +38,7 @@ bool FakeRecorderIo::open_for_read(std::int32_t slot) {
   pending_.reset();
   open_slot_ = slot;
   readable_ = true;
+  read_only_ = read_only_slots.contains(slot);
   position_ = 0;
   return logged(line, false);
 }
@@ -98,7 +99,7 @@ void FakeRecorderIo::close() {
 
 bool FakeRecorderIo::write(const std::vector<std::uint8_t>& bytes) {
   const std::string line = "write " + std::to_string(bytes.size());
-  if (injected(Op::Write) || !open_slot_) return logged(line, true);
+  if (injected(Op::Write) || !open_slot_ || read_only()) return logged(line, true);
   if (bytes.empty()) return logged(line, false);
   std::vector<std::uint8_t>& file = open_file();
   const std::size_t end = static_cast<std::size_t>(position_) + bytes.size();

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,9 @@ class FakeRecorderIo : public RecorderIo {
 
   // The files, by slot. Tests may fill and inspect them directly.
   std::map<std::int32_t, std::vector<std::uint8_t>> files;
+  // Slots whose files may be read but not written: open_for_read opens them
+  // for reading only, and a write to them fails.
+  std::set<std::int32_t> read_only_slots;
 
   // The nth call of op from now (1 = the next one) fails: it answers failed
   // or nothing (file_exists: false) and changes nothing, like a refused
@@ -46,6 +50,7 @@ class FakeRecorderIo : public RecorderIo {
 
   bool file_exists(std::int32_t slot) override;
   bool open_for_read(std::int32_t slot) override;
+  bool read_only() const override { return open_slot_ && !pending_ && read_only_; }
   bool seek_from_end(std::int64_t offset) override;
   bool open_for_write(std::int32_t slot) override;
   bool seek_from_start(std::int64_t offset) override;
@@ -69,6 +74,7 @@ class FakeRecorderIo : public RecorderIo {
   std::optional<std::int32_t> open_slot_;
   std::optional<std::vector<std::uint8_t>> pending_;
   bool readable_ = false;  // a file opened by open_for_write is write-only
+  bool read_only_ = false;  // a file of read_only_slots, opened by open_for_read
   std::int64_t position_ = 0;
 };
 

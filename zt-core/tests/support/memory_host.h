@@ -149,6 +149,7 @@ class MemoryHost : public Host {
   // RecorderIo
   bool file_exists(std::int32_t slot) override { return files.file_exists(slot); }
   bool open_for_read(std::int32_t slot) override { return files.open_for_read(slot); }
+  bool read_only() const override { return files.read_only(); }
   bool seek_from_end(std::int64_t offset) override { return files.seek_from_end(offset); }
   bool open_for_write(std::int32_t slot) override { return files.open_for_write(slot); }
   bool seek_from_start(std::int64_t offset) override { return files.seek_from_start(offset); }

@@ -14,6 +14,7 @@ class MockHost : public Host {
   // RecorderIo
   MOCK_METHOD(bool, file_exists, (std::int32_t slot), (override));
   MOCK_METHOD(bool, open_for_read, (std::int32_t slot), (override));
+  MOCK_METHOD(bool, read_only, (), (const, override));
   MOCK_METHOD(bool, seek_from_end, (std::int64_t offset), (override));
   MOCK_METHOD(bool, open_for_write, (std::int32_t slot), (override));
   MOCK_METHOD(bool, seek_from_start, (std::int64_t offset), (override));

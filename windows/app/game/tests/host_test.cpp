@@ -242,8 +242,22 @@ TEST_F(WinHostTest, ReplayFilesNeedTheirDirectory) {
   EXPECT_FALSE(host->write({7}));
   host->close();
   ASSERT_FALSE(host->open_for_read(3));
+  EXPECT_FALSE(host->read_only());
   EXPECT_EQ(host->read(10), (std::vector<std::uint8_t>{42, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
   host->close();
+
+  // A replay the player may read but not write (here another program lets
+  // nobody write it) opens for reading only, and says so.
+  const HANDLE reader = CreateFileA("Rec\\Rec3.dat", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+  ASSERT_FALSE(host->open_for_read(3));
+  EXPECT_TRUE(host->read_only());
+  EXPECT_EQ(host->read(2), (std::vector<std::uint8_t>{42, 2}));
+  EXPECT_TRUE(host->write({1}));
+  host->close();
+  EXPECT_FALSE(host->read_only());
+  CloseHandle(reader);
   std::remove("Rec\\Rec3.dat");
   RemoveDirectoryA("Rec");
 }
