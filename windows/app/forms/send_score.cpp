@@ -183,6 +183,7 @@ void TfrmSendScore::btnSendClick() {
                                                       to_code_page(net.ranking_script, CP_ACP),
                                                       std::move(body), main_thread_sync());
   thread->Port = ServerPort;
+  thread->DeadlineMs = RequestDeadlineMs;
   thread->OnComplete = [this](THTTPDownloadThread& s) { RequestDone(s); };
   thread->OnError = [this](THTTPDownloadThread& s) { RequestFailed(s); };
   request_thread_ = thread.get();
