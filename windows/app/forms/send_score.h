@@ -30,9 +30,10 @@ class TfrmSendScore : public TForm {
   TMemo memSendNote;
   TButton btnSend;
   TMemo memLog;
+  // Made from left to right, the order Tab follows.
+  TButton btnCancel;
   TButton btnPrevious;
   TButton btnProceed;
-  TButton btnCancel;
 
   // Loads "ZTScore.dat" from the current directory and shows the wizard
   // modally; a missing or invalid file raises before anything is shown.

@@ -100,6 +100,20 @@ TEST(Sender, BottomButtonsFromRightToLeftProceedBackCancel) {
   }
   EXPECT_EQ(form.DefaultButton, &form.btnProceed);
   EXPECT_EQ(form.CancelButton, &form.btnCancel);
+
+  // Tab follows the buttons from left to right, and from Proceed goes on to
+  // the page; on the second page every button takes the focus.
+  form.btnProceedClick();
+  std::vector<HWND> cycle;
+  HWND h = form.btnProceed.Handle();
+  do {
+    h = GetNextDlgTabItem(form.Handle(), h, FALSE);
+    cycle.push_back(h);
+  } while (h != form.btnProceed.Handle() && cycle.size() < 20);
+  ASSERT_GE(cycle.size(), 4u);
+  EXPECT_THAT(
+      std::vector<HWND>(cycle.end() - 3, cycle.end()),
+      ElementsAre(form.btnCancel.Handle(), form.btnPrevious.Handle(), form.btnProceed.Handle()));
 }
 
 TEST_F(SenderFixture, RepliesAndFailuresReachTheMessageAndTheLog) {
