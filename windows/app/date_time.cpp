@@ -3,13 +3,15 @@
 #include <cmath>
 #include <cstdio>
 
+#include "formats/date_time.h"
+
 namespace zt::win {
 
 namespace {
 
 constexpr double kMsPerDay = 86'400'000.0;
-constexpr double kFirstDay = -693593.0;                              // 0001-01-01
-constexpr double kLastMs = 2958465.0 * kMsPerDay + (kMsPerDay - 1);  // 9999-12-31 23:59:59.999
+constexpr double kFirstMs = kFirstShownDay * kMsPerDay;                  // 0001-01-01
+constexpr double kLastMs = kLastShownDay * kMsPerDay + (kMsPerDay - 1);  // 9999-12-31 23:59:59.999
 
 // Days since 1970-01-01 to a civil date (proleptic Gregorian).
 void civil_from_days(std::int64_t z, std::int32_t& y, std::int32_t& m, std::int32_t& d) {
@@ -26,9 +28,11 @@ void civil_from_days(std::int64_t z, std::int32_t& y, std::int32_t& m, std::int3
 
 }  // namespace
 
-DateTimeFields decode_date_time(double days) {
-  double ms = std::isnan(days) ? 0.0 : std::nearbyint(days * kMsPerDay);
-  if (!(ms >= kFirstDay * kMsPerDay)) ms = kFirstDay * kMsPerDay;
+std::optional<DateTimeFields> decode_date_time(double days) {
+  if (!date_shown(days)) return std::nullopt;
+  // Rounding may still carry a value at either end of the range past it.
+  double ms = std::nearbyint(days * kMsPerDay);
+  if (ms < kFirstMs) ms = kFirstMs;
   if (ms > kLastMs) ms = kLastMs;
   const auto total = static_cast<std::int64_t>(ms);
   const std::int64_t per_day = static_cast<std::int64_t>(kMsPerDay);
@@ -46,17 +50,19 @@ DateTimeFields decode_date_time(double days) {
 }
 
 std::string format_date(double days) {
-  const DateTimeFields f = decode_date_time(days);
+  const std::optional<DateTimeFields> f = decode_date_time(days);
+  if (!f) return std::string(kNoDateText);
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%04d/%02d/%02d", f.year, f.month, f.day);
+  std::snprintf(buf, sizeof buf, "%04d/%02d/%02d", f->year, f->month, f->day);
   return buf;
 }
 
 std::string format_date_time(double days) {
-  const DateTimeFields f = decode_date_time(days);
+  const std::optional<DateTimeFields> f = decode_date_time(days);
+  if (!f) return std::string(kNoDateText) + " " + std::string(kNoTimeText);
   char buf[48];
-  std::snprintf(buf, sizeof buf, "%04d/%02d/%02d %02d:%02d:%02d", f.year, f.month, f.day, f.hour,
-                f.minute, f.second);
+  std::snprintf(buf, sizeof buf, "%04d/%02d/%02d %02d:%02d:%02d", f->year, f->month, f->day,
+                f->hour, f->minute, f->second);
   return buf;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace zt::win {
@@ -14,11 +15,12 @@ struct DateTimeFields {
   friend bool operator==(const DateTimeFields&, const DateTimeFields&) = default;
 };
 
-// Values outside 0001-01-01 to 9999-12-31 (a damaged score file) are held to
-// that range; NaN counts as 0.
-DateTimeFields decode_date_time(double days);
+// Nothing for a value whose day lies outside 0001-01-01 to 9999-12-31, an
+// infinite one or NaN (a damaged score file): the core's date_shown.
+std::optional<DateTimeFields> decode_date_time(double days);
 
-// "yyyy/mm/dd" and "yyyy/mm/dd hh:nn:ss".
+// "yyyy/mm/dd" and "yyyy/mm/dd hh:nn:ss"; for a date that is not shown, the
+// core's kNoDateText and kNoTimeText in their places, as the game draws it.
 std::string format_date(double days);
 std::string format_date_time(double days);
 

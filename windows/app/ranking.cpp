@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "date_time.h"
 #include "exe_dir.h"
 #include "http/http_client.h"
@@ -57,40 +59,67 @@ std::string ranking_body(std::string_view name_sjis, std::string_view comment_sj
   return body;
 }
 
-std::vector<std::string> reply_lines(std::string_view response) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < response.size()) {
-    const std::size_t end = response.find_first_of("\r\n", start);
-    if (end == std::string_view::npos) {
-      lines.emplace_back(response.substr(start));
-      break;
-    }
-    lines.emplace_back(response.substr(start, end - start));
-    start =
-        end +
-        (response[end] == '\r' && end + 1 < response.size() && response[end + 1] == '\n' ? 2 : 1);
-  }
-  return lines;
-}
-
-bool reply_is_error(const std::vector<std::string>& lines) {
-  for (const std::string& line : lines) {
-    if (!line.empty() && line[0] == '!') return true;
+bool reply_is_error(std::string_view response) {
+  for (std::size_t i = response.find('!'); i != std::string_view::npos;
+       i = response.find('!', i + 1)) {
+    if (i == 0 || response[i - 1] == '\r' || response[i - 1] == '\n') return true;
   }
   return false;
 }
 
+namespace {
+
+// The longest start of Shift-JIS text that ends on a whole character.
+std::string_view whole_characters(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const std::size_t len = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC) ? 2 : 1;
+    if (i + len > text.size()) break;
+    i += len;
+  }
+  return text.substr(0, i);
+}
+
+}  // namespace
+
 ReplyReport report_reply(std::string_view response) {
   ReplyReport r;
-  const std::vector<std::string> lines = reply_lines(response);
-  r.error = reply_is_error(lines);
+  r.error = reply_is_error(response);
   r.message = std::wstring(r.error ? L"登録作業中に、ランキングサーバが何らかのエラーを返しました。"
                                    : L"登録作業が完了しました。") +
               L"\r\n詳細は表示された通信ログ画面をご覧ください。";
-  r.log.reserve(lines.size());
-  for (const std::string& line : lines) r.log.push_back(from_code_page(line, kShiftJis));
+  std::size_t start = 0;  // of the first byte not in the log
+  std::size_t logged_bytes = 0;
+  while (start < response.size() && r.log.size() < kReplyLogMaxLines &&
+         logged_bytes < kReplyLogMaxBytes) {
+    const std::size_t found = response.find_first_of("\r\n", start);
+    const std::size_t end = found == std::string_view::npos ? response.size() : found;
+    const std::string_view line = response.substr(start, end - start);
+    const std::string_view shown =
+        line.size() <= kReplyLogMaxBytes - logged_bytes
+            ? line
+            : whole_characters(line.substr(0, kReplyLogMaxBytes - logged_bytes));
+    r.log.push_back(from_code_page(shown, kShiftJis));
+    // A NUL would end the log control's text there, and hide what follows.
+    std::replace(r.log.back().begin(), r.log.back().end(), L'\0', L'?');
+    logged_bytes += shown.size();
+    if (shown.size() < line.size()) {
+      start += shown.size();
+      break;
+    }
+    start = end;
+    if (end < response.size()) {
+      start +=
+          response[end] == '\r' && end + 1 < response.size() && response[end + 1] == '\n' ? 2 : 1;
+    }
+  }
+  if (start < response.size()) r.log.push_back(left_out_log_line(response.size() - start));
   return r;
+}
+
+std::wstring left_out_log_line(std::size_t bytes) {
+  return L"(以下、" + std::to_wstring(bytes) + L" バイトを省略しました)";
 }
 
 std::wstring failure_log_line(std::string_view error_message) {

@@ -24,18 +24,26 @@ std::string scramble_entry(std::string_view text);
 std::string ranking_body(std::string_view name_sjis, std::string_view comment_sjis,
                          const THiScore& table, std::span<const bool> ticked);
 
-// The reply split at CR LF, LF or CR.
-std::vector<std::string> reply_lines(std::string_view response);
-// A non-empty line beginning with "!" marks the reply as an error.
-bool reply_is_error(const std::vector<std::string>& lines);
+// The reply's lines end at CR LF, LF or CR. A non-empty line beginning with
+// "!", anywhere in the reply, marks it as an error.
+bool reply_is_error(std::string_view response);
+
+// The most of a reply that the sender's log holds: its first lines, up to
+// this many of them and of bytes (a line that crosses the byte bound is cut
+// there); one more line then says how many bytes were left out. A reply
+// within the client's 8 MiB is still judged whole.
+inline constexpr std::size_t kReplyLogMaxLines = 1000;
+inline constexpr std::size_t kReplyLogMaxBytes = 64 * 1024;
 
 // What the sender shows for a reply, and what it appends to its log.
 struct ReplyReport {
   bool error = false;
   std::wstring message;           // for the message box: two lines
-  std::vector<std::wstring> log;  // the reply's lines, from Shift-JIS
+  std::vector<std::wstring> log;  // the reply's first lines, from Shift-JIS
 };
 ReplyReport report_reply(std::string_view response);
+// The log's last line when bytes of the reply were left out of it.
+std::wstring left_out_log_line(std::size_t bytes);
 // The one log line of a failed request.
 std::wstring failure_log_line(std::string_view error_message);
 

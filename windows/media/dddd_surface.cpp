@@ -334,8 +334,14 @@ bool TDDDDGenSurface::LoadBMP(TStream& Stream) {
     return true;
   }
 
-  RGBQUAD table[256];
-  if (!Stream.ReadExact(table, sizeof table)) {
+  // The colour table the header declares (0 colours: all 256), never past
+  // the pixels; entries it leaves out are black, as the Linux reader has them.
+  RGBQUAD table[256] = {};
+  const std::uint32_t declared =
+      ih.biClrUsed == 0 ? 256 : std::min<std::uint32_t>(ih.biClrUsed, 256);
+  const std::uint32_t room = fh.bfOffBits > 54 ? (fh.bfOffBits - 54) / 4 : 0;
+  const std::uint32_t colours = std::min(declared, room);
+  if (!Stream.ReadExact(table, colours * sizeof(RGBQUAD))) {
     DebugLog(kReadError);
     return false;
   }

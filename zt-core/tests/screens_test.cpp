@@ -3,6 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <limits>
+#include <utility>
+
 #include "game/ugame.h"
 #include "game_fixture.h"
 #include "memory_host.h"
@@ -269,6 +273,47 @@ TEST_F(SlotScreenTest, HeadersAreReadAfreshEachTimeTheScreenOpens) {
   EXPECT_EQ(game.slot_headers()[1].date, 0.0);
   click_at(100, slot_y(2));
   EXPECT_EQ(game.state(), kStateSlots);
+}
+
+// The columns the hovered slot's date and time take, right of the divider
+// at x 120 (rows 148 to 185: both lines with their wave), on sheets painted
+// so that every glyph shows over the background's colour 15; the slot's
+// header holds the date given.
+std::pair<std::int32_t, std::int32_t> slot_date_columns(double date) {
+  MemoryHost host(painted_library());
+  TConfig config;
+  config.flags = 0;
+  TGame game = TGame::create(config);
+  RecHeaderRaw header;
+  header.date = date;
+  header.score = 1234;
+  header.format_mark = 3;
+  host.files.files[2] = replay_file(header, 9, {{10, 10}});
+  game.set_state(kStateLogo, host);
+  game.set_state(kStateTitle, host);
+  game.set_slot_mode(TGame::kModeReplay);
+  game.set_state(kStateSlots, host);
+  host.set_pointer(200, 105);  // slot 2's band
+  EXPECT_EQ(game.step_frame(host), std::nullopt);
+  std::int32_t left = 320, right = -1;
+  for (std::int32_t y = 148; y < 186; ++y) {
+    for (std::int32_t x = 122; x < 320; ++x) {
+      if (host.frame().at(x, y) == 15) continue;
+      left = std::min(left, x);
+      right = std::max(right, x);
+    }
+  }
+  return {left, right};
+}
+
+TEST(SlotScreenDates, ADateNoCalendarHoldsTakesTheFieldOfAnOrdinaryDate) {
+  // Ten characters centred on x 225.
+  const std::pair<std::int32_t, std::int32_t> field{165, 284};
+  EXPECT_EQ(slot_date_columns(45000.5), field);
+  const double inf = std::numeric_limits<double>::infinity();
+  for (const double date : {std::numeric_limits<double>::quiet_NaN(), inf, -inf, 1e300, -1e300}) {
+    EXPECT_EQ(slot_date_columns(date), field) << date;
+  }
 }
 
 TEST_F(ScreensTest, TheStageIntroHandsOverWithThePointerInTheMiddle) {

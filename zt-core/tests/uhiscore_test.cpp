@@ -156,6 +156,28 @@ TEST(THiScoreTest, InsertBelowTheTableOrAnExactDuplicateChangesNothing) {
   EXPECT_EQ(t.get_entry2(4).f0(), "DUQ");
 }
 
+// Dates compare by their stored bits: the same NaN or infinity is the same
+// entry, while a NaN of another payload and -0 are dates of their own.
+TEST(THiScoreTest, DatesThatAreNoNumbersAreDuplicatesOfTheirOwnBits) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double other_nan = std::bit_cast<double>(std::bit_cast<std::uint64_t>(nan) | 1);
+  const double odd_dates[] = {nan, -nan, std::numeric_limits<double>::infinity(), -0.0};
+  for (const double date : odd_dates) {
+    SCOPED_TRACE(std::bit_cast<std::uint64_t>(date));
+    THiScore t;
+    t.insert("ODD", 20000, date);
+    const ScoreEntries once = t.entries();
+    t.insert("ODD", 20000, date);
+    for (std::size_t i = 0; i < 10; ++i) EXPECT_EQ(t.entries()[i].encode(), once[i].encode());
+  }
+  THiScore t;
+  t.insert("ODD", 20000, nan);
+  t.insert("ODD", 20000, other_nan);
+  t.insert("ODD", 20000, 0.0);
+  t.insert("ODD", 20000, -0.0);
+  for (std::int32_t place = 1; place <= 4; ++place) EXPECT_EQ(t.get_entry2(place).f0(), "ODD");
+}
+
 TEST(THiScoreTest, InsertCutsLongNamesToNineBytes) {
   const struct {
     std::string name;

@@ -40,6 +40,7 @@ class TApplication {
   void Initialize();
   std::wstring Title = L"";
   bool ShowHint = false;
+  int ExitCode = 0;  // the program's, once Run has ended
 
   // The first form given here becomes the main form.
   void AddForm(TForm& form);

@@ -7,7 +7,8 @@
 namespace zt::win {
 
 void open_game_window() {
-  RunGameWindow(Application().MainForm() ? Application().MainForm()->Handle() : nullptr);
+  Application().ExitCode =
+      RunGameWindow(Application().MainForm() ? Application().MainForm()->Handle() : nullptr);
   Application().Terminate();
 }
 

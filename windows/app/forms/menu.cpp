@@ -108,7 +108,7 @@ int run_zentro() {
   // The launcher is the first form, hence the main form.
   Application().AddForm(menu);
   Application().Run();
-  return 0;
+  return Application().ExitCode;
 }
 
 }  // namespace zt::win

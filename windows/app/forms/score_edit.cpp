@@ -35,7 +35,10 @@ std::wstring shortened(const std::wstring& path, HWND list) {
 }  // namespace
 
 std::wstring date_time_text(double days) {
-  const DateTimeFields f = decode_date_time(days);
+  const std::optional<DateTimeFields> fields = decode_date_time(days);
+  // A date no calendar holds reads as the game draws it.
+  if (!fields) return from_code_page(format_date_time(days), CP_ACP);
+  const DateTimeFields& f = *fields;
   SYSTEMTIME st{};
   st.wYear = static_cast<WORD>(f.year);
   st.wMonth = static_cast<WORD>(f.month);

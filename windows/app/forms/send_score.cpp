@@ -49,9 +49,9 @@ TfrmSendScore::TfrmSendScore()
       btnSend(*this, L"btnSend", L"送信!(&S)", kPx, kPy + 40, 75, 25),
       memLog(*this, L"memLog", kPx, kPy + 72, 397, 156),
       // From right to left: proceed, back, and apart from them cancel.
+      btnCancel(*this, L"btnCancel", L"キャンセル(&C)", 198, 302, 83, 25),
       btnPrevious(*this, L"btnPrevious", L"<< 戻る", 287, 302, 75, 25),
-      btnProceed(*this, L"btnProceed", L">> 進む", 362, 302, 75, 25),
-      btnCancel(*this, L"btnCancel", L"キャンセル(&C)", 198, 302, 83, 25) {
+      btnProceed(*this, L"btnProceed", L">> 進む", 362, 302, 75, 25) {
   const int welcome = PageControl.AddPage(L"1.はじめに");
   const int select = PageControl.AddPage(L"2.スコアの選択");
   const int name = PageControl.AddPage(L"3.名前の入力");
@@ -183,6 +183,7 @@ void TfrmSendScore::btnSendClick() {
                                                       to_code_page(net.ranking_script, CP_ACP),
                                                       std::move(body), main_thread_sync());
   thread->Port = ServerPort;
+  thread->DeadlineMs = RequestDeadlineMs;
   thread->OnComplete = [this](THTTPDownloadThread& s) { RequestDone(s); };
   thread->OnError = [this](THTTPDownloadThread& s) { RequestFailed(s); };
   request_thread_ = thread.get();

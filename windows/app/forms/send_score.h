@@ -30,9 +30,10 @@ class TfrmSendScore : public TForm {
   TMemo memSendNote;
   TButton btnSend;
   TMemo memLog;
+  // Made from left to right, the order Tab follows.
+  TButton btnCancel;
   TButton btnPrevious;
   TButton btnProceed;
-  TButton btnCancel;
 
   // Loads "ZTScore.dat" from the current directory and shows the wizard
   // modally; a missing or invalid file raises before anything is shown.
@@ -54,10 +55,12 @@ class TfrmSendScore : public TForm {
   bool Requesting() const { return request_thread_ != nullptr; }
   const THiScore* ScoreTable() const { return score_table_.get(); }
 
-  // Where "Network.ini" is read from, and the server's port; tests point
-  // them at their own file and a local server.
+  // Where "Network.ini" is read from, the server's port and the whole
+  // request's time; tests point them at their own file and a local server,
+  // and shorten the time.
   std::wstring NetworkIniPath;
   std::uint16_t ServerPort = 80;
+  std::int32_t RequestDeadlineMs = http::kRequestDeadlineMs;
 
  private:
   void GoToPage(int page);

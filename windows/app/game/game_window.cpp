@@ -129,7 +129,9 @@ void TForm1::FormCreate() {
   } catch (const std::exception&) {
     // Without its pictures, or anything else it needs, the game cannot start:
     // the program ends without a message, through the shutdown of every end
-    // (settings written, display mode given back).
+    // (settings written, display mode given back), and with the status of a
+    // failure, as a sheet that halts the display ends it.
+    exit_code_ = 1;
     fade_timer_.reset();
     game_.reset();
     host_.reset();
@@ -245,11 +247,9 @@ void TForm1::Run() {
 
 int RunGameWindow(HWND application_window) {
   InstallRuntimeErrorHandler();
-  {
-    TForm1 window(application_window);
-    window.Run();
-  }
-  return 0;
+  TForm1 window(application_window);
+  window.Run();
+  return window.ExitCode();
 }
 
 }  // namespace zt::win

@@ -52,6 +52,8 @@ class TForm1 {
   void AppIdle();
 
   bool Terminated() const { return terminated_; }
+  // 1 once the game could not be made (its sheets, say), else 0.
+  int ExitCode() const { return exit_code_; }
   TGame* Game() { return game_ ? &*game_ : nullptr; }
 
   TForm form;
@@ -71,6 +73,7 @@ class TForm1 {
   std::uint64_t LastFrameTime = 0;
   bool idle_installed_ = false;
   bool terminated_ = false;
+  int exit_code_ = 0;
   std::uint16_t saved_control_word_ = 0;
 
   GameScoreFile score_file_{L"ZTScore.dat"};
@@ -85,7 +88,7 @@ class TForm1 {
 };
 
 // Opens the game window over the program's own top-level window and runs the
-// game to its end; the exit code.
+// game to its end; the exit code: 1 when the game could not start.
 int RunGameWindow(HWND application_window);
 
 }  // namespace zt::win

@@ -39,6 +39,7 @@ void THTTPDownloadThread::Execute() {
     if (!Body.empty()) request.body = Body;
     request.proxy_server = ProxyServer;
     request.proxy_port = static_cast<std::uint16_t>(std::clamp<std::int32_t>(ProxyPort, 0, 65535));
+    request.deadline_ms = DeadlineMs;
     reply = http::perform(request,
                           [this](http::WorkMode mode, std::int64_t count) { DoWork(mode, count); });
   } catch (const std::exception& e) {

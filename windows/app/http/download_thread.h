@@ -57,6 +57,8 @@ class THTTPDownloadThread {
   std::string ProxyServer;
   std::int32_t ProxyPort = 0;
   std::uint16_t Port = 80;  // the ranking server's port; tests point it at a local server
+  // The whole request's time; tests shorten it.
+  std::int32_t DeadlineMs = http::kRequestDeadlineMs;
   std::string Response;
   std::string ErrorMessage;
   Event OnComplete;

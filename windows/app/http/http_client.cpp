@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cstring>
 
 #include "formats/ascii.h"
@@ -80,8 +81,64 @@ class Socket {
   SOCKET s_ = INVALID_SOCKET;
 };
 
-// Connects to the first address of host that accepts; the error number of the last try otherwise.
-int connect_to(const std::string& host, std::uint16_t port, Socket& out) {
+using Clock = std::chrono::steady_clock;
+
+// The waits of one request: none longer than the longest silence allowed,
+// and none past the end of the whole request.
+class Deadline {
+ public:
+  Deadline(int deadline_ms, int silence_ms)
+      : end_(Clock::now() + std::chrono::milliseconds(std::max(deadline_ms, 0))),
+        silence_ms_(std::max(silence_ms, 0)) {}
+  // 0 once the request's time is up.
+  int next_wait_ms() const {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(end_ - Clock::now()).count();
+    if (left <= 0) return 0;
+    return static_cast<int>(std::min<long long>(left, silence_ms_));
+  }
+
+ private:
+  Clock::time_point end_;
+  int silence_ms_;
+};
+
+enum class Ready { kYes, kTimedOut, kFailed };
+enum class Await { kRead, kWrite, kConnect };
+
+// Waits at most wait_ms until the socket can be read, written, or its
+// connection has been decided. Only a connection watches the error set: on
+// a connected socket it would report urgent data, which is never read.
+Ready wait_ready(SOCKET s, Await what, int wait_ms) {
+  if (wait_ms <= 0) return Ready::kTimedOut;
+  fd_set ready;
+  FD_ZERO(&ready);
+  FD_SET(s, &ready);
+  fd_set failed;
+  FD_ZERO(&failed);
+  FD_SET(s, &failed);
+  timeval tv{wait_ms / 1000, (wait_ms % 1000) * 1000};
+  const int n =
+      select(0, what == Await::kRead ? &ready : nullptr, what == Await::kRead ? nullptr : &ready,
+             what == Await::kConnect ? &failed : nullptr, &tv);
+  if (n == 0) return Ready::kTimedOut;
+  return n < 0 ? Ready::kFailed : Ready::kYes;
+}
+
+// The error a socket holds, WSAGetLastError when it cannot be asked.
+int pending_error(SOCKET s) {
+  int error = 0;
+  int len = sizeof error;
+  if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &len) != 0) {
+    return WSAGetLastError();
+  }
+  return error;
+}
+
+// Connects to the first address of host that accepts, each try within the
+// request's waits; the error number of the last try otherwise. The socket
+// does not block: every later step waits for it with the same bounds.
+int connect_to(const std::string& host, std::uint16_t port, const Deadline& deadline, Socket& out) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -94,21 +151,25 @@ int connect_to(const std::string& host, std::uint16_t port, Socket& out) {
   int error = WSAHOST_NOT_FOUND;
   for (addrinfo* a = found; a != nullptr; a = a->ai_next) {
     Socket s(socket(a->ai_family, a->ai_socktype, a->ai_protocol));
-    if (s.get() == INVALID_SOCKET) {
+    u_long non_blocking = 1;
+    if (s.get() == INVALID_SOCKET || ioctlsocket(s.get(), FIONBIO, &non_blocking) != 0) {
       error = WSAGetLastError();
       continue;
     }
-    const DWORD timeout = kSocketTimeoutMs;
-    setsockopt(s.get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
-               sizeof timeout);
-    setsockopt(s.get(), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeout),
-               sizeof timeout);
-    if (connect(s.get(), a->ai_addr, static_cast<int>(a->ai_addrlen)) == 0) {
-      out = std::move(s);
-      error = 0;
-      break;
+    if (connect(s.get(), a->ai_addr, static_cast<int>(a->ai_addrlen)) != 0) {
+      error = WSAGetLastError();
+      if (error != WSAEWOULDBLOCK) continue;
+      const Ready ready = wait_ready(s.get(), Await::kConnect, deadline.next_wait_ms());
+      if (ready == Ready::kTimedOut) {
+        error = WSAETIMEDOUT;
+        continue;
+      }
+      error = ready == Ready::kFailed ? WSAGetLastError() : pending_error(s.get());
+      if (error != 0) continue;
     }
-    error = WSAGetLastError();
+    out = std::move(s);
+    error = 0;
+    break;
   }
   freeaddrinfo(found);
   return error;
@@ -213,21 +274,40 @@ Reply parse_reply(std::string_view bytes) {
 }
 
 Reply perform(const Request& request, const WorkHandler& on_work) {
+  const Deadline deadline(request.deadline_ms, request.socket_timeout_ms);
   WinsockSession winsock;
   if (!winsock.ok()) return failure(socket_error(WSASYSNOTREADY));
   const bool via_proxy = !request.proxy_server.empty();
   Socket s;
-  const int error = via_proxy ? connect_to(request.proxy_server,
-                                           request.proxy_port != 0 ? request.proxy_port : 80, s)
-                              : connect_to(request.host, request.port, s);
+  const int error = via_proxy
+                        ? connect_to(request.proxy_server,
+                                     request.proxy_port != 0 ? request.proxy_port : 80, deadline, s)
+                        : connect_to(request.host, request.port, deadline, s);
   if (error != 0) return failure(socket_error(error));
+
+  // Waits for the socket; the failure to report when it cannot go on.
+  auto wait = [&](Await what) -> std::optional<Reply> {
+    switch (wait_ready(s.get(), what, deadline.next_wait_ms())) {
+      case Ready::kYes:
+        return std::nullopt;
+      case Ready::kTimedOut:
+        return failure(socket_error(WSAETIMEDOUT));
+      case Ready::kFailed:
+        break;
+    }
+    return failure(socket_error(WSAGetLastError()));
+  };
 
   const std::string out = build_request(request);
   std::size_t sent = 0;
   while (sent < out.size()) {
+    if (auto stop = wait(Await::kWrite)) return *stop;
     const int chunk = static_cast<int>(std::min<std::size_t>(out.size() - sent, 64 * 1024));
     const int n = send(s.get(), out.data() + sent, chunk, 0);
-    if (n <= 0) return failure(socket_error(WSAGetLastError()));
+    if (n <= 0) {
+      if (n < 0 && WSAGetLastError() == WSAEWOULDBLOCK) continue;
+      return failure(socket_error(WSAGetLastError()));
+    }
     sent += static_cast<std::size_t>(n);
     if (on_work) on_work(WorkMode::kWrite, static_cast<std::int64_t>(sent));
   }
@@ -235,10 +315,12 @@ Reply perform(const Request& request, const WorkHandler& on_work) {
   std::string in;
   char buffer[16 * 1024];
   for (;;) {
+    if (auto stop = wait(Await::kRead)) return *stop;
     const int n = recv(s.get(), buffer, sizeof buffer, 0);
     if (n == 0) break;
     if (n < 0) {
       const int e = WSAGetLastError();
+      if (e == WSAEWOULDBLOCK) continue;
       // A server that closes hard after its reply has still replied.
       if (e == WSAECONNRESET && !in.empty()) break;
       return failure(socket_error(e));

@@ -18,6 +18,10 @@ inline constexpr std::string_view kUserAgent = "Mozilla/3.0 (compatible; Indy Li
 inline constexpr std::size_t kMaxReplyBytes = 8 * 1024 * 1024;
 // A server that stops answering ends the request instead of holding it forever.
 inline constexpr int kSocketTimeoutMs = 30'000;
+// The most a whole request may take, from looking the host up to the last
+// byte of the reply: a server that drips its reply a byte at a time ends it
+// as one that stops answering does.
+inline constexpr int kRequestDeadlineMs = 60'000;
 
 struct Request {
   std::string host;
@@ -26,6 +30,10 @@ struct Request {
   std::optional<std::string> body;  // POST with this body; GET without
   std::string proxy_server;         // empty: connect to the host itself
   std::uint16_t proxy_port = 0;
+  // The longest silence, and the whole request's time; the program keeps
+  // the constants, tests shorten them.
+  int socket_timeout_ms = kSocketTimeoutMs;
+  int deadline_ms = kRequestDeadlineMs;
 };
 
 enum class WorkMode { kRead, kWrite };

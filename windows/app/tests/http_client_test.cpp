@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -140,6 +141,47 @@ TEST(Perform, ErrorsOfServerAndConnection) {
     test::LoopbackServer server("");
     Request r = local(server.port(), "x=1");
     EXPECT_EQ(perform(r).error, "Connection closed without a reply");
+  }
+}
+
+// A server that drips its reply past the request's time, or falls silent
+// for longer than the longest silence, ends the request as a timeout when
+// that time is up; one that drips within the time is read whole.
+TEST(Perform, ARequestEndsInItsTimeHoweverSlowlyTheServerAnswers) {
+  struct Case {
+    const char* what;
+    std::string reply;
+    int byte_interval_ms;
+    int silence_ms, deadline_ms;
+    bool ok;
+    int ends_after_ms;  // at the earliest
+  };
+  const std::string head = "HTTP/1.0 200 OK\r\n\r\n";
+  const Case cases[] = {
+      {"drips past the deadline", head + std::string(200, 'x'), 50, 1000, 1500, false, 1500},
+      {"silent after its first byte", head, 3000, 500, 5000, false, 500},
+      {"drips within the deadline", head + "ok", 20, 1000, 5000, true, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::LoopbackServer server(c.reply, std::chrono::milliseconds(c.byte_interval_ms));
+    Request r = local(server.port(), "x=1");
+    r.socket_timeout_ms = c.silence_ms;
+    r.deadline_ms = c.deadline_ms;
+    const auto start = std::chrono::steady_clock::now();
+    const Reply reply = perform(r);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - start)
+                        .count();
+    EXPECT_EQ(reply.ok, c.ok) << reply.error;
+    if (c.ok) {
+      EXPECT_EQ(reply.content, "ok");
+    } else {
+      // As a server that never answers is reported.
+      EXPECT_EQ(reply.error, "Socket Error # 10060");
+      EXPECT_GE(ms, c.ends_after_ms - 50);
+      EXPECT_LT(ms, c.ends_after_ms + 5000);  // a generous bound: the wait ended
+    }
   }
 }
 

@@ -1,13 +1,16 @@
 // A one-shot HTTP server on 127.0.0.1 for the client's tests: it accepts one
 // connection, reads one request (headers and Content-Length bytes), answers
-// with fixed bytes and closes. Every wait is bounded, so a test that goes
-// wrong ends instead of hanging.
+// with fixed bytes and closes. A dripping server sends its reply one byte
+// per interval instead. Every wait is bounded, so a test that goes wrong
+// ends instead of hanging.
 #pragma once
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -19,7 +22,9 @@ class LoopbackServer {
  public:
   static constexpr int kWaitMs = 5000;
 
-  explicit LoopbackServer(std::string reply) : reply_(std::move(reply)) {
+  explicit LoopbackServer(std::string reply,
+                          std::chrono::milliseconds byte_interval = std::chrono::milliseconds(0))
+      : reply_(std::move(reply)), byte_interval_(byte_interval) {
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
     listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -35,6 +40,7 @@ class LoopbackServer {
     thread_ = std::thread([this] { serve(); });
   }
   ~LoopbackServer() {
+    stop_ = true;
     if (thread_.joinable()) thread_.join();
     closesocket(listener_);
     WSACleanup();
@@ -91,17 +97,29 @@ class LoopbackServer {
       if (n <= 0) break;
       request_.append(buf, static_cast<std::size_t>(n));
     }
+    const std::size_t chunk = byte_interval_.count() > 0 ? 1 : 8192;
     std::size_t sent = 0;
-    while (sent < reply_.size()) {
+    while (sent < reply_.size() && !stop_) {
+      if (sent > 0) pause();
       const int n = send(c, reply_.data() + sent,
-                         static_cast<int>(std::min<std::size_t>(reply_.size() - sent, 8192)), 0);
+                         static_cast<int>(std::min<std::size_t>(reply_.size() - sent, chunk)), 0);
       if (n <= 0) break;
       sent += static_cast<std::size_t>(n);
     }
     closesocket(c);
   }
 
+  // The wait between two dripped bytes, cut short when the server goes away.
+  void pause() {
+    const auto end = std::chrono::steady_clock::now() + byte_interval_;
+    while (!stop_ && std::chrono::steady_clock::now() < end) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+
   std::string reply_;
+  std::chrono::milliseconds byte_interval_;
+  std::atomic<bool> stop_{false};
   std::string request_;
   SOCKET listener_ = INVALID_SOCKET;
   std::uint16_t port_ = 0;

@@ -61,23 +61,63 @@ TEST(RankingBody, NameCommentAndTheTickedEntriesInRowOrder) {
 TEST(RankingReply, AnExclamationMarkStartingALineMeansAnError) {
   struct Case {
     const char* reply;
-    std::vector<std::string> lines;
+    std::vector<std::wstring> log;
     bool error;
   };
   const Case cases[] = {
-      {"OK\r\nthanks\r\n", {"OK", "thanks"}, false},
-      {"\r\n!bad score\r\n", {"", "!bad score"}, true},
-      {" !not at the start", {" !not at the start"}, false},
-      {"a\rb\n!c", {"a", "b", "!c"}, true},
-      {"a\n\r\n\rb", {"a", "", "", "b"}, false},
+      {"OK\r\nthanks\r\n", {L"OK", L"thanks"}, false},
+      {"\r\n!bad score\r\n", {L"", L"!bad score"}, true},
+      {" !not at the start", {L" !not at the start"}, false},
+      {"a!b\r\nc !", {L"a!b", L"c !"}, false},
+      {"a\rb\n!c", {L"a", L"b", L"!c"}, true},
+      {"a\n\r\n\rb", {L"a", L"", L"", L"b"}, false},
+      {"!", {L"!"}, true},
       {"", {}, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.reply);
-    const std::vector<std::string> lines = reply_lines(c.reply);
-    EXPECT_EQ(lines, c.lines);
-    EXPECT_EQ(reply_is_error(lines), c.error);
+    const ReplyReport r = report_reply(c.reply);
+    EXPECT_EQ(r.log, c.log);
+    EXPECT_EQ(r.error, c.error);
   }
+}
+
+// However long the reply, the log holds its first lines and one line that
+// says how much was left out; the judgement still reads the whole reply.
+TEST(RankingReply, TheLogHoldsTheStartOfALongReplyAndTheJudgementAllOfIt) {
+  std::string many;
+  for (std::size_t i = 0; i < kReplyLogMaxLines + 5; ++i) many += "ok\r\n";
+  const std::string long_line(kReplyLogMaxBytes + 100, 'x');
+  // A two-byte character across the byte bound is left out whole.
+  const std::string straddling = std::string(kReplyLogMaxBytes - 1, 'y') + "\x83\x65" + "\n!z";
+  struct Case {
+    const char* what;
+    std::string reply;
+    bool error;
+    std::size_t lines;      // in the log, the note included
+    std::size_t last_size;  // of the last line before the note
+    std::size_t left_out;   // bytes; 0: no note
+  };
+  const Case cases[] = {
+      {"a line more than the log holds", many + "!late", true, kReplyLogMaxLines + 1, 2, 5 * 4 + 5},
+      {"as many lines as it holds", many.substr(0, kReplyLogMaxLines * 4), false, kReplyLogMaxLines,
+       2, 0},
+      {"one line beyond the bytes", "!" + long_line, true, 2, kReplyLogMaxBytes, 101},
+      {"a character across the bound", straddling, true, 2, kReplyLogMaxBytes - 1, 2 + 1 + 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const ReplyReport r = report_reply(c.reply);
+    EXPECT_EQ(r.error, c.error);
+    ASSERT_EQ(r.log.size(), c.lines);
+    if (c.left_out == 0) {
+      EXPECT_EQ(r.log.back().size(), c.last_size);
+    } else {
+      EXPECT_EQ(r.log.back(), left_out_log_line(c.left_out));
+      EXPECT_EQ(r.log[r.log.size() - 2].size(), c.last_size);
+    }
+  }
+  EXPECT_EQ(left_out_log_line(25), L"(以下、25 バイトを省略しました)");
 }
 
 TEST(RankingReply, MessagesAndLog) {
@@ -94,8 +134,9 @@ TEST(RankingReply, MessagesAndLog) {
   EXPECT_THAT(bad.log, ElementsAre(L"!error"));
   EXPECT_EQ(failure_log_line("Socket Error # 10061"),
             L"サーバとの接続に失敗しました。Socket Error # 10061");
-  // Stray bytes in a reply still give some text.
+  // Stray bytes in a reply still give some text; a NUL would end the log's.
   EXPECT_EQ(report_reply(std::string("\x81\x00\xFF", 3)).log.size(), 1u);
+  EXPECT_THAT(report_reply(std::string("a\0b\nc", 5)).log, ElementsAre(L"a?b", L"c"));
 }
 
 TEST(NetworkIni, SectionAndKeysWithoutCaseAndDefaults) {

@@ -39,13 +39,20 @@ TEST(DateTime, SplitsAsTheRunTimeLibraryDoes) {
       {1.0 - 0.6 / 86'400'000.0, "1899/12/30 23:59:59"},
       {1.0 - 1.0 / 86'400.0, "1899/12/30 23:59:59"},
       {-1.25, "1899/12/29 06:00:00"},
-      {std::nan(""), "1899/12/30 00:00:00"},
-      {1e300, "9999/12/31 23:59:59"},
-      {-1e300, "0001/01/01 00:00:00"},
-      {std::numeric_limits<double>::infinity(), "9999/12/31 23:59:59"},
+      {-693593.0, "0001/01/01 00:00:00"},
+      {2958465.5, "9999/12/31 12:00:00"},
+      // What no calendar holds reads as the game draws it, in the same room.
+      {std::nan(""), "----/--/-- --:--:--"},
+      {std::numeric_limits<double>::infinity(), "----/--/-- --:--:--"},
+      {-std::numeric_limits<double>::infinity(), "----/--/-- --:--:--"},
+      {1e300, "----/--/-- --:--:--"},
+      {-1e300, "----/--/-- --:--:--"},
+      {2958466.0, "----/--/-- --:--:--"},
+      {-693594.0, "----/--/-- --:--:--"},
   };
   for (const Case& c : cases) EXPECT_EQ(format_date_time(c.days), c.text) << c.days;
   EXPECT_EQ(format_date(test::kSept9), "2001/09/09");
+  EXPECT_EQ(format_date(std::nan("")), "----/--/--");
 }
 
 TEST(ScoreExport, HtmlIsOneTableInShiftJisWithNothingEscaped) {

@@ -193,6 +193,22 @@ TEST_F(Surfaces8, EightBitBitmapsSitAtTheBottomAndKeepTheirIndices) {
   EXPECT_EQ(pixel(*s, 0, 7), 3u);
 }
 
+TEST_F(Surfaces8, AColourTableOfTwoEntriesLoads) {
+  // 11 x 11 at 8 bits with 2 colours: 194 bytes, as small as a sheet gets.
+  test::BmpPicture p = test::solid_picture(11, 11, 8, 0);
+  p.rows[5][5] = 1;
+  p.palette = {0x000000, 0xFFFFFF};
+  p.clr_used = 2;
+  p.table_entries = 2;
+  const test::Bytes bmp = test::make_bmp(p);
+  ASSERT_EQ(bmp.size(), 194u);
+  auto s = TDDDDSurface::CreateInSystemMemory(dddd(), 11, 11, 0);
+  test::fill(*s, 7);
+  EXPECT_TRUE(s->LoadFromFile(test::write_temp("two.bmp", bmp)));
+  EXPECT_EQ(pixel(*s, 5, 5), 1u);
+  EXPECT_EQ(pixel(*s, 0, 0), 0u);
+}
+
 TEST_F(Surfaces8, DeeperBitmapGoesThroughGdiColourMatching) {
   // Entry 5 is pure red in the display palette, and nothing else is near it.
   for (auto& e : dddd().PaletteEntries) e = PALETTEENTRY{0, 0, 0, PC_NOCOLLAPSE};
@@ -342,6 +358,38 @@ TEST_F(Surfaces32, BitmapsOfEveryDepthAreConverted) {
     p.palette[3] = c.colour;
     test::fill(*s, 0);
     s->LoadFromFile(test::write_temp("d" + std::to_string(c.bits) + ".bmp", test::make_bmp(p)));
+    EXPECT_EQ(pixel(*s, 0, 0) & 0xFFFFFF, c.want);
+    EXPECT_EQ(pixel(*s, 3, 1) & 0xFFFFFF, c.want);
+  }
+}
+
+// The colour table is what the header declares (0 colours: 256), never
+// read past the pixels; an index beyond it is black.
+TEST_F(Surfaces32, ColourTablesAsTheHeaderDeclaresThem) {
+  TDDDD& dddd = *display->dddd;
+  auto s = TDDDDSurface::CreateInSystemMemory(dddd, 4, 2, 0);
+  struct Case {
+    const char* what;
+    int bits;
+    std::uint32_t table_entries, clr_used, value, want;
+  };
+  const Case cases[] = {
+      {"two colours", 8, 2, 2, 1, 0x010203},
+      {"an index past them", 8, 2, 2, 5, 0x000000},
+      {"none declared, 16 before the pixels", 8, 16, 0, 9, 0x090A0B},
+      {"more than 256 declared", 8, 256, 300, 255, 0xFF0001},
+      {"24 bits without a table", 24, 0, 0, 0x102030, 0x102030},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::BmpPicture p = test::solid_picture(4, 2, c.bits, c.value);
+    for (std::uint32_t i = 0; i < c.table_entries; ++i) {
+      p.palette.push_back(((i & 0xFF) << 16) | (((i + 1) & 0xFF) << 8) | ((i + 2) & 0xFF));
+    }
+    p.table_entries = c.table_entries;
+    p.clr_used = c.clr_used;
+    test::fill(*s, 0xFFFFFF);
+    EXPECT_TRUE(s->LoadFromFile(test::write_temp("table.bmp", test::make_bmp(p))));
     EXPECT_EQ(pixel(*s, 0, 0) & 0xFFFFFF, c.want);
     EXPECT_EQ(pixel(*s, 3, 1) & 0xFFFFFF, c.want);
   }

@@ -32,7 +32,7 @@ Bytes make_bmp(const BmpPicture& p) {
   const int w = h ? static_cast<int>(p.rows[0].size()) : 0;
   const int bytes = p.bits / 8;
   const int row = (w * bytes + 3) / 4 * 4;
-  const std::uint32_t off = 14 + 40 + 1024;
+  const std::uint32_t off = 14 + 40 + 4 * p.table_entries;
   Bytes b;
   put_text(b, "BM");
   put32(b, off + static_cast<std::uint32_t>(row * h));
@@ -49,8 +49,8 @@ Bytes make_bmp(const BmpPicture& p) {
   put32(b, 2835);
   put32(b, p.clr_used);
   put32(b, 0);
-  for (int i = 0; i < 256; ++i) {
-    std::uint32_t c = i < static_cast<int>(p.palette.size()) ? p.palette[i] : 0;
+  for (std::uint32_t i = 0; i < p.table_entries; ++i) {
+    std::uint32_t c = i < p.palette.size() ? p.palette[i] : 0;
     b.push_back(static_cast<std::uint8_t>(c));
     b.push_back(static_cast<std::uint8_t>(c >> 8));
     b.push_back(static_cast<std::uint8_t>(c >> 16));

@@ -21,8 +21,9 @@ void put_text(Bytes& b, const char* s);
 struct BmpPicture {
   int bits = 8;
   std::vector<std::vector<std::uint32_t>> rows;
-  std::vector<std::uint32_t> palette;  // 0xRRGGBB, written as 256 entries
+  std::vector<std::uint32_t> palette;  // 0xRRGGBB, written as table_entries entries
   std::uint32_t clr_used = 0;
+  std::uint32_t table_entries = 256;  // the pixels follow them
 };
 Bytes make_bmp(const BmpPicture& p);
 BmpPicture solid_picture(int width, int height, int bits, std::uint32_t value);

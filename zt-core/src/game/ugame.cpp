@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "formats/date_time.h"
 #include "game/x87_int.h"
 #include "x87.h"
 
@@ -191,10 +192,6 @@ std::optional<ScoreFileImage> TGame::hiscore_bytes() {
 
 namespace {
 
-// Beyond this many days no calendar matters any more; the bound keeps the
-// era arithmetic below clear of overflow.
-constexpr std::int64_t kMaxDays = std::int64_t{1} << 60;
-
 std::int64_t floor_div(std::int64_t a, std::int64_t b) {
   std::int64_t q = a / b;
   if ((a % b != 0) && ((a < 0) != (b < 0))) --q;
@@ -211,10 +208,11 @@ std::string padded(std::int64_t v, std::size_t width) {
 }  // namespace
 
 DateTimeText format_tdatetime(double d) {
+  // A date no calendar of either program holds would run off its field.
+  if (!date_shown(d)) return {std::string(kNoDateText), std::string(kNoTimeText)};
   const X87 xdays = xd(d);
-  std::int64_t days = xdays.trunc_i64();
+  const std::int64_t days = xdays.trunc_i64();
   const std::int64_t ms_raw = ((xdays - x87_from_i64(days)) * xi(86400000)).round_i64();
-  days = std::clamp(days, -kMaxDays, kMaxDays);
 
   // Civil date of day number z counted from 0000-03-01.
   const std::int64_t z = days + 693899;
@@ -233,8 +231,7 @@ DateTimeText format_tdatetime(double d) {
   const std::int64_t minutes = ms / 60000 % 60;
   const std::int64_t seconds = ms / 1000 % 60;
 
-  const std::string date = (year < 0 ? "-" : "") + padded(year < 0 ? -year : year, 4) + "/" +
-                           padded(month, 2) + "/" + padded(day, 2);
+  const std::string date = padded(year, 4) + "/" + padded(month, 2) + "/" + padded(day, 2);
   const std::string time = padded(hours, 2) + ":" + padded(minutes, 2) + ":" + padded(seconds, 2);
   return {date, time};
 }

@@ -98,7 +98,9 @@ constexpr std::int32_t sine_at(std::int64_t k) {
 inline constexpr std::string_view kFontChars =
     "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ&-!?(),./:edtrpxz";
 
-// A date-time (days since 1899-12-30) as "yyyy/mm/dd" and "hh:nn:ss".
+// A date-time (days since 1899-12-30) as "yyyy/mm/dd" and "hh:nn:ss"; one
+// outside the shown range (formats/date_time.h) as kNoDateText and
+// kNoTimeText.
 struct DateTimeText {
   std::string date;
   std::string time;

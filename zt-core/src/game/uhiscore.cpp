@@ -1,6 +1,8 @@
 #include "game/uhiscore.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <span>
 #include <utility>
 
@@ -8,7 +10,11 @@ namespace zt {
 namespace {
 
 bool same_entry(const ScoreEntryRaw& a, const ScoreEntryRaw& b) {
-  if (a.name_length != b.name_length || a.score != b.score || a.date != b.date) return false;
+  // The stored bits of the dates: a NaN read from a file equals its copy.
+  if (a.name_length != b.name_length || a.score != b.score ||
+      std::bit_cast<std::uint64_t>(a.date) != std::bit_cast<std::uint64_t>(b.date)) {
+    return false;
+  }
   const std::size_t n = std::min<std::size_t>(a.name_length, ScoreEntryRaw::kNameMax);
   return std::equal(a.name.begin(), a.name.begin() + static_cast<std::ptrdiff_t>(n),
                     b.name.begin());

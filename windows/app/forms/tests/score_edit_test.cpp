@@ -3,6 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <array>
+#include <limits>
+
 #include "dialog_driver.h"
 #include "fixture_table.h"
 #include "ole_objects.h"
@@ -142,6 +145,36 @@ TEST(ScoreEditor, MergeKeepsTheTopTenOfTheDefaultsAndEveryFile) {
   EXPECT_EQ(got[9], std::make_pair(std::string("KOVAKOVA"), std::int64_t{3000}));
   EXPECT_TRUE(editor.btnSave.Enabled());
   EXPECT_TRUE(editor.Modified());
+}
+
+// Entries whose dates are no numbers, or -0, merge by their stored bits:
+// the same file dropped twice gives the table of one drop, each entry once,
+// and the grid draws such a date as the game does.
+TEST(ScoreEditor, TheSameFileDroppedTwiceMergesAsOnceWhateverItsDatesHold) {
+  test::TempDir dir;
+  const std::wstring file = dir.file(L"odd.dat");
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  test::write_bytes(file, score_file(with({{"NAN", 90000, nan},
+                                           {"NEGNAN", 80000, -nan},
+                                           {"INF", 70000, std::numeric_limits<double>::infinity()},
+                                           {"ZERO", 60000, -0.0}})));
+  TfrmScoreEdit editor;
+  show_under_the_pointer(editor);
+  std::vector<std::array<std::uint8_t, ScoreEntryRaw::kSize>> after_one;
+  for (int drop = 1; drop <= 2; ++drop) {
+    SCOPED_TRACE(drop);
+    test::FileDataObject data({file});
+    DWORD effect = 0;
+    ASSERT_EQ(test::drag_files_like_the_shell(data, DROPEFFECT_MOVE, effect), DRAGDROP_S_DROP);
+    EXPECT_EQ(editor.FileCount(), drop);
+    std::vector<std::array<std::uint8_t, ScoreEntryRaw::kSize>> entries;
+    for (const ScoreEntryRaw& e : editor.MergedTable().entries()) entries.push_back(e.encode());
+    if (drop == 1) after_one = entries;
+    EXPECT_EQ(entries, after_one);
+  }
+  const std::wstring rows[] = {L"NAN", L"NEGNAN", L"INF", L"ZERO", L"KOVAKOVA"};
+  for (int row = 1; row <= 5; ++row) EXPECT_EQ(editor.sgrScore.Cell(0, row), rows[row - 1]);
+  EXPECT_EQ(editor.sgrScore.Cell(2, 1), L"----/--/-- --:--:--");
 }
 
 TEST(ScoreEditor, GridShowsItsHeaderAndTenWholeRowsOf14PixelsWithoutScrollBars) {

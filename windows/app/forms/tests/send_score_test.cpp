@@ -2,6 +2,10 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <psapi.h>
+
+#include <chrono>
+#include <iostream>
 
 #include "dialog_driver.h"
 #include "fixture_table.h"
@@ -96,6 +100,20 @@ TEST(Sender, BottomButtonsFromRightToLeftProceedBackCancel) {
   }
   EXPECT_EQ(form.DefaultButton, &form.btnProceed);
   EXPECT_EQ(form.CancelButton, &form.btnCancel);
+
+  // Tab follows the buttons from left to right, and from Proceed goes on to
+  // the page; on the second page every button takes the focus.
+  form.btnProceedClick();
+  std::vector<HWND> cycle;
+  HWND h = form.btnProceed.Handle();
+  do {
+    h = GetNextDlgTabItem(form.Handle(), h, FALSE);
+    cycle.push_back(h);
+  } while (h != form.btnProceed.Handle() && cycle.size() < 20);
+  ASSERT_GE(cycle.size(), 4u);
+  EXPECT_THAT(
+      std::vector<HWND>(cycle.end() - 3, cycle.end()),
+      ElementsAre(form.btnCancel.Handle(), form.btnPrevious.Handle(), form.btnProceed.Handle()));
 }
 
 TEST_F(SenderFixture, RepliesAndFailuresReachTheMessageAndTheLog) {
@@ -170,6 +188,82 @@ TEST_F(SenderFixture, RepliesAndFailuresReachTheMessageAndTheLog) {
       EXPECT_THAT(request, ::testing::HasSubstr("\r\nHost: 127.0.0.1:"));
       EXPECT_THAT(request, ::testing::EndsWith("\r\n\r\n" + expected_body()));
     }
+  }
+}
+
+// The peak memory of this process so far, in MiB.
+std::size_t peak_mib() {
+  PROCESS_MEMORY_COUNTERS c{};
+  c.cb = sizeof c;
+  GetProcessMemoryInfo(GetCurrentProcess(), &c, sizeof c);
+  return c.PeakWorkingSetSize >> 20;
+}
+
+// A server that drips its reply ends as a failed request when the request's
+// time is up (shortened here); a reply of millions of lines, up to the
+// client's 8 MiB, is judged whole and its start logged at once.
+TEST_F(SenderFixture, ServersThatDripOrFloodAreReportedInTime) {
+  const std::string head = "HTTP/1.0 200 OK\r\n\r\n";
+  auto filled = [&](const std::string& line, const std::string& tail) {
+    std::string reply = head;
+    while (reply.size() + line.size() + tail.size() <= http::kMaxReplyBytes) reply += line;
+    return reply + tail;
+  };
+  const std::wstring error_box =
+      L"登録作業中に、ランキングサーバが何らかのエラーを返しました。\r\n"
+      L"詳細は表示された通信ログ画面をご覧ください。";
+  struct Case {
+    const char* what;
+    std::string reply;
+    int byte_interval_ms;
+    std::vector<std::wstring> boxes;
+    std::wstring first_reply_line;
+  };
+  const Case cases[] = {
+      {"one byte every 50 ms",
+       head + std::string(200, 'x'),
+       50,
+       {},
+       L"サーバとの接続に失敗しました。Socket Error # 10060"},
+      {"4 million error lines", filled("!\n", ""), 0, {error_box}, L"!"},
+      {"an error line after 2.8 million others", filled("ok\n", "!late"), 0, {error_box}, L"ok"},
+  };
+  form_.RequestDeadlineMs = 1500;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::LoopbackServer server(c.reply, std::chrono::milliseconds(c.byte_interval_ms));
+    form_.ServerPort = server.port();
+    std::vector<test::DialogStep> steps;
+    for (std::size_t i = 0; i < c.boxes.size(); ++i) steps.push_back(press(IDOK));
+    DialogDriver boxes(steps);
+    double seconds = 0;
+    open_with([&] {
+      fill_and_tick();
+      const auto start = std::chrono::steady_clock::now();
+      form_.btnSendClick();
+      // Reported, the box answered and the log filled: the wizard is free.
+      EXPECT_TRUE(test::pump_until([&] { return form_.SentFlag(); }, 30'000));
+      seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      form_.btnProceedClick();
+    });
+    boxes.finish();
+    EXPECT_THAT(boxes.texts(), ElementsAreArray(c.boxes));
+    const std::vector<std::wstring> log = form_.memLog.Lines();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[0], L"通信開始...");
+    EXPECT_EQ(log[1], c.first_reply_line);
+    if (c.byte_interval_ms == 0) {
+      EXPECT_EQ(log.size(), 1 + kReplyLogMaxLines + 1);
+      EXPECT_THAT(log.back(), ::testing::StartsWith(L"(以下、"));
+    } else {
+      EXPECT_EQ(log.size(), 2u);
+      EXPECT_GE(seconds, 1.4);
+    }
+    // Generous bounds; the figures go to the output.
+    EXPECT_LT(seconds, 10.0);
+    EXPECT_LT(peak_mib(), 300u);
+    std::cout << c.what << ": reported and logged after " << seconds << " s, peak " << peak_mib()
+              << " MiB\n";
   }
 }
 

@@ -82,7 +82,8 @@ TEST_F(SheetsOnExpandingArchives, ASheetBeyondTheBoundsEndsTheProgram) {
 
 // The game window itself: without its sheets its run ends by itself, before
 // it shows anything, through the shutdown of every end: the settings written
-// and the display mode given back. (A message box would hold the run.)
+// and the display mode given back, with the status of a failure. (A message
+// box would hold the run.)
 TEST(GameWindowOnExpandingArchives, EndsThroughItsShutdownWithoutAMessage) {
   const std::string settings = SettingsPathBesideExe();
   std::remove(settings.c_str());
@@ -92,6 +93,7 @@ TEST(GameWindowOnExpandingArchives, EndsThroughItsShutdownWithoutAMessage) {
   {
     TForm1 window;
     window.Run();
+    EXPECT_EQ(window.ExitCode(), 1);
   }
   EXPECT_NE(GetFileAttributesA(settings.c_str()), INVALID_FILE_ATTRIBUTES);
   std::remove(settings.c_str());

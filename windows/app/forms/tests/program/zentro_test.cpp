@@ -7,14 +7,19 @@
 #include <gtest/gtest.h>
 #include <shellapi.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "exe_dir.h"
+#include "formats/ascii.h"
+#include "formats/qda.h"
 #include "game/uhiscore.h"
 #include "media_test_support.h"
+#include "qda_writer.h"
 #include "remove_tree.h"
 #include "test_folder.h"
 
@@ -482,31 +487,122 @@ TEST_F(ZentroProgram, AReadOnlyDemonstrationPlaysWithoutABox) {
   EXPECT_TRUE(read_all(zentro.dir() + L"\\Rec\\Rec0.dat") == replay) << "the replay changed";
 }
 
-TEST_F(ZentroProgram, WithoutItsPicturesTheGameEndsSilentlyThroughTheOrderlyShutdown) {
-  const DEVMODEW before = zt::test::current_display_mode();
-  Zentro zentro(data_, [](const std::wstring& dir) { DeleteFileW((dir + L"images.qda").c_str()); });
-  ASSERT_TRUE(zentro.started());
-  const HWND launcher = wait_for_launcher(zentro);
-  ASSERT_NE(launcher, nullptr);
-  const HWND game_button = child_with_text(launcher, L"ゲーム起動");
-  ASSERT_NE(game_button, nullptr);
-  PostMessageW(game_button, BM_CLICK, 0, 0);
+// An 11 x 11 bitmap of `bits` per pixel whose colour table holds `colours`
+// entries (black, then white ones), a disc of colour 1 on colour 0.
+std::string small_hand(std::uint16_t bits, std::uint32_t colours) {
+  const std::uint32_t row = (11 * bits + 31) / 32 * 4;
+  const std::uint32_t offset = 54 + 4 * colours;
+  std::string b;
+  auto put = [&](std::uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) b.push_back(static_cast<char>(v >> (8 * i)));
+  };
+  b += "BM";
+  put(offset + row * 11, 4);
+  put(0, 4);
+  put(offset, 4);
+  put(40, 4);
+  put(11, 4);
+  put(11, 4);
+  put(1, 2);
+  put(bits, 2);
+  put(0, 4);
+  put(row * 11, 4);
+  put(0, 4);
+  put(0, 4);
+  put(colours, 4);
+  put(0, 4);
+  put(0, 4);
+  for (std::uint32_t i = 1; i < colours; ++i) put(0xFFFFFF, 4);
+  for (int y = 0; y < 11; ++y) {
+    std::string line(row, '\0');
+    for (int x = 0; x < 11; ++x) {
+      if ((x - 5) * (x - 5) + (y - 5) * (y - 5) > 16) continue;
+      if (bits == 8) line[x] = 1;
+      if (bits == 4) line[x / 2] = static_cast<char>(line[x / 2] | (x % 2 ? 0x01 : 0x10));
+    }
+    b += line;
+  }
+  return b;
+}
 
-  // No message box on the way out: the program ends by itself.
-  bool boxed = false;
-  EXPECT_TRUE(wait_for([&] {
-    for (HWND box : zentro.windows(L"#32770")) boxed = boxed || IsWindowVisible(box);
-    return boxed || !zentro.running();
-  }));
-  EXPECT_FALSE(boxed);
-  DWORD code = 99;
-  ASSERT_TRUE(zentro.ended(code));
-  EXPECT_EQ(code, 0u);
-  EXPECT_NE(GetFileAttributesW((zentro.dir() + L"\\Zentria.ini").c_str()), INVALID_FILE_ATTRIBUTES);
-  const DEVMODEW after = zt::test::current_display_mode();
-  EXPECT_EQ(after.dmPelsWidth, before.dmPelsWidth);
-  EXPECT_EQ(after.dmPelsHeight, before.dmPelsHeight);
-  EXPECT_EQ(after.dmBitsPerPel, before.dmBitsPerPel);
+// The generated "images.qda" with its "hand.bmp" in place of the member of that name.
+std::string images_with_hand(const std::wstring& data, const std::string& hand) {
+  const std::string bytes = read_all(data + L"\\images.qda");
+  const QdaArchive archive =
+      QdaArchive::parse(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+  std::vector<tools::QdaMember> members;
+  for (const QdaEntry& e : archive.entries()) {
+    if (e.name.empty()) continue;
+    std::vector<std::uint8_t> member(hand.begin(), hand.end());
+    if (!same_text(e.name, "hand.bmp")) member = archive.load_member(e.name).value_or(member);
+    members.push_back({e.name, std::move(member)});
+  }
+  const auto written = tools::write_qda(members, archive.compressed());
+  const auto* out = std::get_if<std::vector<std::uint8_t>>(&written);
+  return out ? std::string(out->begin(), out->end()) : std::string();
+}
+
+// A sheet whose colour table has fewer than 256 entries is a valid sheet:
+// the game runs on it, to its title menu and through its exit.
+TEST_F(ZentroProgram, TheGameRunsWithASheetOfTwoColours) {
+  const std::string hand = small_hand(8, 2);
+  ASSERT_EQ(hand.size(), 194u);
+  const std::string images = images_with_hand(data_, hand);
+  ASSERT_FALSE(images.empty());
+  Zentro zentro(data_, [&](const std::wstring& dir) { write_all(dir + L"images.qda", images); });
+  ASSERT_TRUE(zentro.started());
+  const HWND game = start_game(zentro);
+  ASSERT_NE(game, nullptr);
+  ASSERT_TRUE(display_mode_set());
+  Sleep(kTitleMenuMs);
+  ASSERT_TRUE(zentro.running());
+  leave_from_the_title_menu(zentro, game);
+}
+
+// Without its pictures, or with a sheet it cannot load (4 bits a pixel, which
+// halts the display), the game ends by itself, without a message, through
+// the shutdown of every end, and with the status of a failure.
+TEST_F(ZentroProgram, WithoutItsPicturesTheGameEndsSilentlyThroughTheOrderlyShutdown) {
+  const std::string four_bits = images_with_hand(data_, small_hand(4, 16));
+  ASSERT_FALSE(four_bits.empty());
+  struct Case {
+    const char* what;
+    std::function<void(const std::wstring& dir)> prepare;
+  };
+  const Case cases[] = {
+      {"no images.qda",
+       [](const std::wstring& dir) { DeleteFileW((dir + L"images.qda").c_str()); }},
+      {"a 4-bit sheet",
+       [&](const std::wstring& dir) { write_all(dir + L"images.qda", four_bits); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const DEVMODEW before = zt::test::current_display_mode();
+    Zentro zentro(data_, c.prepare);
+    ASSERT_TRUE(zentro.started());
+    const HWND launcher = wait_for_launcher(zentro);
+    ASSERT_NE(launcher, nullptr);
+    const HWND game_button = child_with_text(launcher, L"ゲーム起動");
+    ASSERT_NE(game_button, nullptr);
+    PostMessageW(game_button, BM_CLICK, 0, 0);
+
+    // No message box on the way out: the program ends by itself.
+    bool boxed = false;
+    EXPECT_TRUE(wait_for([&] {
+      boxed = boxed || box_shown(zentro);
+      return boxed || !zentro.running();
+    }));
+    EXPECT_FALSE(boxed);
+    DWORD code = 99;
+    ASSERT_TRUE(zentro.ended(code));
+    EXPECT_EQ(code, 1u);
+    EXPECT_NE(GetFileAttributesW((zentro.dir() + L"\\Zentria.ini").c_str()),
+              INVALID_FILE_ATTRIBUTES);
+    const DEVMODEW after = zt::test::current_display_mode();
+    EXPECT_EQ(after.dmPelsWidth, before.dmPelsWidth);
+    EXPECT_EQ(after.dmPelsHeight, before.dmPelsHeight);
+    EXPECT_EQ(after.dmBitsPerPel, before.dmBitsPerPel);
+  }
 }
 
 }  // namespace
