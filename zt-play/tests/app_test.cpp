@@ -390,7 +390,7 @@ struct SettingsRun {
 // ends every line.
 std::string players_settings(std::string_view head, std::size_t size, std::string_view eol) {
   std::string file = std::string(head) + "[Notes]" + std::string(eol);
-  const std::string note = "n=1" + std::string(eol);
+  const std::string note = "note=" + std::string(58, 'x') + std::string(eol);
   while (file.size() + note.size() <= size) file += note;
   file.append(size - file.size(), ';');  // a last line without a line end
   return file;
@@ -400,7 +400,7 @@ TEST_F(AppTest, TheNextStartReadsTheSettingsTheLastRunSaved) {
   const fs::path ini = dir.path() / "data" / "Zentria.ini";
   const SettingsRun runs[] = {
       // Its line ends written as CR LF, it grew past the cap.
-      {"LF line ends", players_settings("[GameSetting]\nPlaySE=0\nMiniScreen=1\n", 999'998, "\n"),
+      {"LF line ends", players_settings("[GameSetting]\nPlaySE=0\nMiniScreen=1\n", 1'040'000, "\n"),
        true},
       // Twelve keys more do not fit.
       {"just under the cap",
