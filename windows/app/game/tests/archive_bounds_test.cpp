@@ -84,8 +84,8 @@ TEST_F(SheetsOnExpandingArchives, ASheetBeyondTheBoundsEndsTheProgram) {
 // it shows anything, through the shutdown of every end: the settings written
 // and the display mode given back. (A message box would hold the run.)
 TEST(GameWindowOnExpandingArchives, EndsThroughItsShutdownWithoutAMessage) {
-  const std::string settings = SettingsPathBesideExe();
-  std::remove(settings.c_str());
+  const std::wstring settings = SettingsPathBesideExe();
+  DeleteFileW(settings.c_str());
   const DEVMODEW before = test::current_display_mode();
   test::write_temp("images.qda", expanding_images(20, 4096, 16000));
   SetCurrentDirectoryA(test::temp_dir().c_str());
@@ -93,8 +93,8 @@ TEST(GameWindowOnExpandingArchives, EndsThroughItsShutdownWithoutAMessage) {
     TForm1 window;
     window.Run();
   }
-  EXPECT_NE(GetFileAttributesA(settings.c_str()), INVALID_FILE_ATTRIBUTES);
-  std::remove(settings.c_str());
+  EXPECT_NE(GetFileAttributesW(settings.c_str()), INVALID_FILE_ATTRIBUTES);
+  DeleteFileW(settings.c_str());
   const DEVMODEW after = test::current_display_mode();
   EXPECT_EQ(after.dmPelsWidth, before.dmPelsWidth);
   EXPECT_EQ(after.dmBitsPerPel, before.dmBitsPerPel);
