@@ -289,6 +289,30 @@ TEST_F(SettingsFile, TheNextStartReadsWhatTheLastOneWrote) {
   }
 }
 
+// Written at exactly the read cap, refused one byte over it: writer and
+// reader draw the line at the same byte.
+TEST_F(SettingsFile, AFileOfTheCapIsWrittenAndNoLarger) {
+  for (const std::int32_t digits : {10, 9}) {  // then 11 and 10: as long, one digit more
+    SCOPED_TRACE(digits);
+    TConfig c;
+    c.score_digits = digits;
+    DeleteFileW(path_.c_str());
+    WriteSettings(path_, c);
+    std::string text = contents() + "[Notes]\r\nn=";
+    text.append(kSettingsFileCap - text.size(), 'x');
+    write(text);
+    c.score_digits = digits + 1;
+    if (digits == 10) {
+      WriteSettings(path_, c);
+      EXPECT_EQ(contents().size(), kSettingsFileCap);
+      EXPECT_EQ(ReadSettings(path_).config.score_digits, 11);
+    } else {
+      EXPECT_THROW(WriteSettings(path_, c), EIniFileException);
+      EXPECT_TRUE(contents() == text);
+    }
+  }
+}
+
 // Found by its wide path, in a folder whose name the ANSI code page has no
 // characters for; a failed write names the folder as it is.
 TEST_F(SettingsFile, AFolderNamedOutsideTheCodePageIsReadAndWritten) {
