@@ -155,7 +155,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Saving again changes nothing, except that a final empty line reads as the
   // end of the text and is not written again.
   std::string_view want_again = saved;
-  if (want_again.ends_with("\r\n")) want_again.remove_suffix(2);
+  if (want_again.ends_with("\r\n")) {
+    want_again.remove_suffix(2);
+  } else if (want_again.ends_with('\n')) {
+    want_again.remove_suffix(1);
+  }
+  check(byte_order_mark(saved) == (current ? byte_order_mark(*current) : std::string_view()),
+        "the byte-order mark");
+  // A file of LF line ends and no CR keeps them.
+  check(!current || current->find('\n') == std::string_view::npos ||
+            current->find('\r') != std::string_view::npos || saved.find('\r') == std::string::npos,
+        "LF line ends became CR LF");
   check(save_config(saved, flags, name, fragments, digits, grouping, rank) == want_again,
         "saving the same values twice changed the text");
   if (current) {

@@ -401,6 +401,13 @@ TEST_P(SaveConfigOver, EditsInPlace) {
   EXPECT_EQ(save_config(GetParam().current, kPlaySE, "zz", 20, 12, 4, 0), GetParam().want);
 }
 
+// The text with LF for every CR LF: saving over a file whose lines all end in
+// a LF alone keeps them so.
+std::string lf(std::string text) {
+  for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;) text.erase(at, 1);
+  return text;
+}
+
 const std::string kRestOfKeys =
     "PlayMidi=0\r\nShowEachScore=0\r\nAutoSaveAt1=0\r\nExitWithRBtn=0\r\nViewFpsNumber=0\r\n"
     "MiniScreen=0\r\nLastPlayerName=ZZ\r\nNumOfFragments=20\r\nScoreNumOfDigits=12\r\n"
@@ -408,42 +415,90 @@ const std::string kRestOfKeys =
 
 const SaveCase kSaveCases[] = {
     {"KeepsCommentAndInsertsAfterIt", "[GameSetting]\nPlaySE=0\n;comment",
-     "[GameSetting]\r\nPlaySE=1\r\n;comment\r\nDrawBackground=0\r\n" + kRestOfKeys},
+     lf("[GameSetting]\r\nPlaySE=1\r\n;comment\r\nDrawBackground=0\r\n" + kRestOfKeys)},
     {"InsertsBeforeBlankLinesAndNextSection",
      "[GameSetting]\r\nPlaySE=0\r\n\r\n  \r\n[ConstantSetting]\r\nGravity=2\r\n",
      "[GameSetting]\r\nPlaySE=1\r\nDrawBackground=0\r\n" + kRestOfKeys +
          "\r\n\r\n  \r\n[ConstantSetting]\r\nGravity=2"},
     {"ReplacesWithKeyAsWritten", "[gamesetting]\n  playse = 0  \n[x]",
-     "[gamesetting]\r\nPlaySE=1\r\nDrawBackground=0\r\n" + kRestOfKeys + "\r\n[x]"},
+     lf("[gamesetting]\r\nPlaySE=1\r\nDrawBackground=0\r\n" + kRestOfKeys + "\r\n[x]")},
     {"EmptySectionGetsKeysAfterHeader", "[GameSetting]\n\n[Other]\na=1",
-     "[GameSetting]\r\nDrawBackground=0\r\nPlaySE=1\r\n" + kRestOfKeys + "\r\n\r\n[Other]\r\na=1"},
+     lf("[GameSetting]\r\nDrawBackground=0\r\nPlaySE=1\r\n" + kRestOfKeys +
+        "\r\n\r\n[Other]\r\na=1")},
     {"AppendsSectionAfterBlankLine", "; top\n[ConstantSetting]\nGravity=2",
-     "; "
-     "top\r\n[ConstantSetting]\r\nGravity=2\r\n\r\n[GameSetting]\r\nDrawBackground=0\r\nPlaySE="
-     "1\r\n" +
-         kRestOfKeys},
+     lf("; top\r\n[ConstantSetting]\r\nGravity=2\r\n\r\n[GameSetting]\r\nDrawBackground=0\r\n"
+        "PlaySE=1\r\n" +
+        kRestOfKeys)},
     {"NoSecondBlankLineBeforeAppendedSection", "[Other]\n\n",
-     "[Other]\r\n\r\n[GameSetting]\r\nDrawBackground=0\r\nPlaySE=1\r\n" + kRestOfKeys},
+     lf("[Other]\r\n\r\n[GameSetting]\r\nDrawBackground=0\r\nPlaySE=1\r\n" + kRestOfKeys)},
     {"SectionNameIsNotTrimmed", "[ GameSetting ]\nPlaySE=0",
-     "[ GameSetting ]\r\nPlaySE=0\r\n\r\n[GameSetting]\r\nDrawBackground=0\r\nPlaySE=1\r\n" +
-         kRestOfKeys},
+     lf("[ GameSetting ]\r\nPlaySE=0\r\n\r\n[GameSetting]\r\nDrawBackground=0\r\nPlaySE=1\r\n" +
+        kRestOfKeys)},
     {"CommentedKeyIsNotTheKey", "[GameSetting]\n;PlaySE=0\n#PlaySE=0",
-     "[GameSetting]\r\n;PlaySE=0\r\n#PlaySE=0\r\nDrawBackground=0\r\nPlaySE=1\r\n" + kRestOfKeys},
+     lf("[GameSetting]\r\n;PlaySE=0\r\n#PlaySE=0\r\nDrawBackground=0\r\nPlaySE=1\r\n" +
+        kRestOfKeys)},
     // A later duplicate would otherwise win on reading and undo the save.
     // The Windows reader takes the first section only: the key goes there too.
     {"KeyOnlyInALaterSectionIsAddedToTheFirst",
      "[GameSetting]\nPlayMidi=0\n[o]\n[GameSetting]\nPlaySE=0",
-     "[GameSetting]\r\nPlayMidi=0\r\nDrawBackground=0\r\nPlaySE=1\r\nShowEachScore=0\r\n"
-     "AutoSaveAt1=0\r\nExitWithRBtn=0\r\nViewFpsNumber=0\r\nMiniScreen=0\r\nLastPlayerName=ZZ\r\n"
-     "NumOfFragments=20\r\nScoreNumOfDigits=12\r\nScoreSeparate=4\r\nAppearedMaxRank=E\r\n"
-     "[o]\r\n[GameSetting]\r\nPlaySE=1"},
+     lf("[GameSetting]\r\nPlayMidi=0\r\nDrawBackground=0\r\nPlaySE=1\r\nShowEachScore=0\r\n"
+        "AutoSaveAt1=0\r\nExitWithRBtn=0\r\nViewFpsNumber=0\r\nMiniScreen=0\r\n"
+        "LastPlayerName=ZZ\r\nNumOfFragments=20\r\nScoreNumOfDigits=12\r\nScoreSeparate=4\r\n"
+        "AppearedMaxRank=E\r\n[o]\r\n[GameSetting]\r\nPlaySE=1")},
     {"EveryDuplicateReplaced", "[GameSetting]\nPlaySE=0\nPlaySE=0\n[o]\n[GAMESETTING]\nPlaySE=0",
-     "[GameSetting]\r\nPlaySE=1\r\nPlaySE=1\r\nDrawBackground=0\r\n" + kRestOfKeys +
-         "\r\n[o]\r\n[GAMESETTING]\r\nPlaySE=1"},
+     lf("[GameSetting]\r\nPlaySE=1\r\nPlaySE=1\r\nDrawBackground=0\r\n" + kRestOfKeys +
+        "\r\n[o]\r\n[GAMESETTING]\r\nPlaySE=1")},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, SaveConfigOver, testing::ValuesIn(kSaveCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// CR LF unless every line of the file ends in a LF alone; a line of its own
+// that ends in CR keeps it, and then a LF after it would make a CR LF.
+TEST(SaveConfig, LineEndsFollowTheFile) {
+  struct Case {
+    std::string current, begins;
+    bool lf;
+  } cases[] = {
+      {"[GameSetting]\nPlaySE=0\n[o]\nx=1\n", "[GameSetting]\nPlaySE=1\nDrawBackground=0\n", true},
+      {"[GameSetting]\r\nPlaySE=0\n", "[GameSetting]\r\nPlaySE=1\r\n", false},
+      {"[GameSetting]\rPlaySE=0", "[GameSetting]\rPlaySE=0\r\n\r\n[GameSetting]\r\n", false},
+      {"[GameSetting]\nPlaySE=0\nx\r", "[GameSetting]\r\nPlaySE=1\r\nx\r\r\nDrawBackground=0",
+       false},
+      {"[GameSetting]", "[GameSetting]\r\nDrawBackground=0\r\n", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.current);
+    const std::string saved = save_config(c.current, kPlaySE, "zz", 20, 12, 4, 0);
+    EXPECT_TRUE(saved.starts_with(c.begins)) << saved;
+    EXPECT_EQ(saved.find("\r\n") == std::string::npos, c.lf) << saved;
+    EXPECT_EQ(load_config(saved).flags, kPlaySE);
+    // Saved again, it stays as it is.
+    EXPECT_EQ(save_config(saved, kPlaySE, "zz", 20, 12, 4, 0), saved);
+  }
+}
+
+// An editor's byte-order mark before the first section hid it (the mark was
+// part of its header line), and saving added a second one.
+TEST(ByteOrderMark, IsNoPartOfTheFirstLineAndStaysOnSave) {
+  for (const std::string& mark : {std::string("\xEF\xBB\xBF"), latin1_to_utf8("\xEF\xBB\xBF")}) {
+    SCOPED_TRACE(mark.size());
+    const std::string file = mark + "[GameSetting]\r\nPlaySE=0\r\nMiniScreen=1";
+    EXPECT_EQ(split_lines(file).front(), "[GameSetting]");
+    EXPECT_EQ(load_config(file).flags, kDrawBackground | kPlayMidi | kMiniScreen);
+    const std::string saved = save_config(file, kMiniScreen, "zz", 20, 12, 4, 0);
+    EXPECT_TRUE(saved.starts_with(mark + "[GameSetting]\r\nPlaySE=0\r\nMiniScreen=1\r\n")) << saved;
+    EXPECT_EQ(saved.find("[GameSetting]", mark.size() + 1), std::string::npos) << saved;
+    EXPECT_EQ(load_config(saved).flags, kMiniScreen);
+  }
+  // Only at the very start, and only once.
+  EXPECT_EQ(load_config(" \xEF\xBB\xBF[GameSetting]\nPlaySE=0").flags, load_config("").flags);
+  EXPECT_EQ(load_config("\xEF\xBB\xBF\xEF\xBB\xBF[GameSetting]\nPlaySE=0").flags,
+            load_config("").flags);
+  EXPECT_EQ(byte_order_mark("\xEF\xBB"), "");
+  EXPECT_EQ(save_config("\xEF\xBB\xBF", 0, "", 20, 12, 4, 0).substr(0, 16),
+            "\xEF\xBB\xBF[GameSetting]");
+}
 
 TEST(SaveConfig, NumbersAndRankTitles) {
   struct Case {

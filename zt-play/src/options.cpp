@@ -223,7 +223,15 @@ void write_save_files(const fs::path& dir, const std::string& settings_text,
   const std::string text =
       save_config(settings_text, now.flags, now.last_player_name, now.num_of_fragments,
                   now.score_num_of_digits, now.score_separate, now.appeared_max_rank);
-  save_one(dir / "Zentria.ini", config_text_bytes(text), found.settings, report, err);
+  const std::vector<std::uint8_t> bytes = config_text_bytes(text);
+  const fs::path path = dir / "Zentria.ini";
+  // Both programs refuse a larger file at start: the old one stays readable.
+  if (bytes.size() > kSettingsFileCap) {
+    err << "did not save " << path.string() << ": it would exceed " << kSettingsFileCap << " bytes"
+        << std::endl;
+    return;
+  }
+  save_one(path, bytes, found.settings, report, err);
 }
 
 }  // namespace zt::options

@@ -93,10 +93,11 @@ std::optional<std::vector<std::uint8_t>> read_save_file(const std::filesystem::p
 // Writes "ZTScore.dat" when score bytes are given and "Zentria.ini" only when
 // the snapshots differ. Each failure is reported and the next file is still
 // written. A file found unreadable at start is not written ("did not save"
-// on err, with the reason); a damaged score file is copied aside first (once
-// for the same bytes: an earlier copy of them is named on err instead), and
-// stays as it is when that copy cannot be made, reported as a failure to save
-// it (damaged_copy_error).
+// on err, with the reason), nor settings that would come to more than the
+// cap on what is read at start; a damaged score file is copied aside first
+// (once for the same bytes: an earlier copy of them is named on err instead),
+// and stays as it is when that copy cannot be made, reported as a failure to
+// save it (damaged_copy_error).
 void write_save_files(const std::filesystem::path& dir, const std::string& settings_text,
                       const std::optional<std::vector<std::uint8_t>>& score_bytes,
                       const SettingsSnapshot& at_start, const SettingsSnapshot& now,

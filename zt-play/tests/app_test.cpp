@@ -377,6 +377,75 @@ TEST_F(AppTest, TheSlotScreenOpensOverPipesDevicesAndFolders) {
   EXPECT_TRUE(app->quit);
 }
 
+// A player's "Zentria.ini", one option switched, the save at the end of the
+// run, and the next start: whatever the run saved, the next one reads,
+// and a file it would not read is not written.
+struct SettingsRun {
+  const char* name;
+  std::string file;
+  bool saved;  // else the file stays as it was, and the run says why
+};
+
+// The notes a player keeps in the file fill it up to `size` bytes; `eol`
+// ends every line.
+std::string players_settings(std::string_view head, std::size_t size, std::string_view eol) {
+  std::string file = std::string(head) + "[Notes]" + std::string(eol);
+  const std::string note = "note=" + std::string(58, 'x') + std::string(eol);
+  while (file.size() + note.size() <= size) file += note;
+  file.append(size - file.size(), ';');  // a last line without a line end
+  return file;
+}
+
+TEST_F(AppTest, TheNextStartReadsTheSettingsTheLastRunSaved) {
+  const fs::path ini = dir.path() / "data" / "Zentria.ini";
+  const SettingsRun runs[] = {
+      // Its line ends written as CR LF, it grew past the cap.
+      {"LF line ends", players_settings("[GameSetting]\nPlaySE=0\nMiniScreen=1\n", 1'040'000, "\n"),
+       true},
+      // Twelve keys more do not fit.
+      {"just under the cap",
+       players_settings("[GameSetting]\r\nPlaySE=0\r\nMiniScreen=1\r\n", 1'048'551, "\r\n"), false},
+      // Its first section was part of the mark's line, and saving added a second one.
+      {"a byte-order mark", "\xEF\xBB\xBF[GameSetting]\r\nPlaySE=0\r\nMiniScreen=1\r\n", true},
+  };
+  for (const SettingsRun& run : runs) {
+    SCOPED_TRACE(run.name);
+    test::write_bytes(ini, std::vector<std::uint8_t>(run.file.begin(), run.file.end()));
+    make_app(options::Options{});
+    EXPECT_EQ(app->game.settings().flags, kDrawBackground | kPlayMidi | kMiniScreen);
+    app->game.settings().flags ^= kDrawBackground;  // as the options screen switches it
+    test::StderrCapture capture;
+    app->save_on_exit();
+    const std::string said = capture.text();
+
+    const auto read = read_file(ini, std::uint64_t{1} << 24);
+    ASSERT_TRUE(std::holds_alternative<std::vector<std::uint8_t>>(read));
+    const auto& bytes = std::get<std::vector<std::uint8_t>>(read);
+    const std::string text(bytes.begin(), bytes.end());
+    std::cout << run.name << ": " << run.file.size() << " bytes, saved as " << text.size()
+              << std::endl;
+    EXPECT_LE(text.size(), kSettingsFileCap);
+    make_app(options::Options{});
+    const std::uint8_t want =
+        run.saved ? kPlayMidi | kMiniScreen : kDrawBackground | kPlayMidi | kMiniScreen;
+    EXPECT_EQ(app->game.settings().flags, want);
+    if (run.saved) {
+      EXPECT_EQ(said, "");
+      EXPECT_NE(text, run.file);
+      EXPECT_EQ(text.starts_with("\xEF\xBB\xBF"), run.file.starts_with("\xEF\xBB\xBF"));
+      EXPECT_EQ(text.find("[GameSetting]", text.find("[GameSetting]") + 1), std::string::npos)
+          << "a second section";
+      if (run.file.find("[Notes]") != std::string::npos) {
+        EXPECT_NE(text.find(run.file.substr(run.file.find("[Notes]"))), std::string::npos)
+            << "the notes changed";
+      }
+    } else {
+      EXPECT_TRUE(text == run.file) << "the file was written";
+      EXPECT_EQ(said, "did not save " + ini.string() + ": it would exceed 1048576 bytes\n");
+    }
+  }
+}
+
 TEST_F(AppTest, ConfinementFollowsTheOptionFocusAndState) {
   options::Options opts;
   opts.confine = options::Confine::On;

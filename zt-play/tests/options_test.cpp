@@ -333,6 +333,36 @@ TEST_F(SaveFiles, AKillDuringTheExitSaveLeavesEveryFileWhole) {
   EXPECT_EQ(next.get_entry2(1).f0(), "NEWER");
 }
 
+// Saved settings of exactly the read cap are written, one byte more are not:
+// writer and reader draw the line at the same byte.
+TEST_F(SaveFiles, SettingsUpToTheReadCapAreSavedAndNoLarger) {
+  for (const std::int32_t fragments : {10, 9}) {  // then 11 and 10: as long, one digit more
+    SCOPED_TRACE(fragments);
+    SettingsSnapshot at_start = start;
+    at_start.num_of_fragments = fragments;
+    std::string text =
+        save_config(std::nullopt, at_start.flags, at_start.last_player_name, fragments, 12, 4, 3) +
+        "\r\n[Notes]\r\nn=";
+    text.append(kSettingsFileCap - text.size(), 'x');
+    test::write_bytes(dir / "Zentria.ini", config_text_bytes(text));
+    SettingsSnapshot now = at_start;
+    now.num_of_fragments = fragments + 1;
+    std::ostringstream err;
+    write_save_files(dir.path(), text, std::nullopt, at_start, now, reporter(), {}, err);
+    const std::string written = read_text(dir / "Zentria.ini");
+    if (fragments == 10) {
+      EXPECT_EQ(written.size(), kSettingsFileCap);
+      EXPECT_THAT(written, ::testing::HasSubstr("NumOfFragments=11\r\n"));
+      EXPECT_EQ(err.str(), "");
+    } else {
+      EXPECT_EQ(written, text);
+      EXPECT_EQ(err.str(), "did not save " + (dir / "Zentria.ini").string() +
+                               ": it would exceed 1048576 bytes\n");
+    }
+    EXPECT_TRUE(reported.empty());
+  }
+}
+
 // How start-up reads a save file: a missing one is simply absent, one that
 // exists but cannot be read is named with its reason, once, and marked.
 TEST_F(SaveFiles, StartUpTellsAMissingFileFromAnUnreadableOne) {

@@ -68,7 +68,7 @@ class TForm1 {
   void Shutdown();
 
   HWND application_window_;
-  std::string settings_path_;
+  std::wstring settings_path_;
   WinConfig settings_;
   std::uint64_t LastFrameTime = 0;
   bool idle_installed_ = false;

@@ -6,10 +6,14 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <string_view>
 #include <utility>
+#include <variant>
 #include <vector>
 
+#include "exe_dir.h"
 #include "formats/config.h"
+#include "ini_text.h"
 #include "read_file.h"
 #include "replace_file.h"
 #include "text_codec.h"
@@ -23,25 +27,31 @@ constexpr const char* kGame = "GameSetting";
 constexpr const char* kConstant = "ConstantSetting";
 constexpr const char* kSystem = "SystemSetting";
 
+// Values are read as the system's ANSI reader gives them: through a buffer
+// of 2048 characters, then in the ANSI code page, at most 2047 bytes.
+constexpr std::size_t kValueBuffer = 2048;
+
 bool is_space(char c) {
   return c == ' ' || c == '\t';
 }
 
-// An empty path reads nothing: every value takes its default.
-std::string read_string(const std::string& path, const char* section, const char* key) {
-  if (path.empty()) return {};
-  char buffer[2048];
-  GetPrivateProfileStringA(section, key, "", buffer, sizeof buffer, path.c_str());
-  return buffer;
+std::wstring ascii_wide(std::string_view key) {
+  return std::wstring(key.begin(), key.end());
 }
 
-std::int32_t read_int(const std::string& path, const char* section, const char* key,
-                      std::int32_t def) {
-  return IniInt(read_string(path, section, key), def);
+std::string read_string(const IniText& ini, const char* section, const char* key) {
+  std::string value =
+      to_code_page(ini.ReadString(ascii_wide(section), ascii_wide(key), kValueBuffer), CP_ACP);
+  if (value.size() > kValueBuffer - 1) value.resize(kValueBuffer - 1);
+  return value;
 }
 
-bool read_bool(const std::string& path, const char* section, const char* key, bool def) {
-  return read_int(path, section, key, def ? 1 : 0) != 0;
+std::int32_t read_int(const IniText& ini, const char* section, const char* key, std::int32_t def) {
+  return IniInt(read_string(ini, section, key), def);
+}
+
+bool read_bool(const IniText& ini, const char* section, const char* key, bool def) {
+  return read_int(ini, section, key, def ? 1 : 0) != 0;
 }
 
 char system_decimal_separator() {
@@ -57,93 +67,17 @@ double physics_value(double base, double factor) {
   return X87::mul(X87::from_f64(base), X87::from_f64(factor)).to_f64();
 }
 
-// A list of NUL-ended strings as the system's INI readers return it, read
-// into a buffer that grows until the list fits.
-template <class Read>
-std::vector<std::string> nul_list(Read read) {
-  for (DWORD size = 4096;; size *= 2) {
-    std::string buffer(size, '\0');
-    const DWORD n = read(buffer.data(), size);
-    if (n + 2 < size || size >= (1u << 24)) {
-      std::vector<std::string> out;
-      for (std::size_t at = 0; at < n && buffer[at] != '\0'; at = buffer.find('\0', at) + 1) {
-        out.emplace_back(buffer.c_str() + at);
-      }
-      return out;
-    }
+// The file's bytes: none when it is not there, an error when it is there but
+// cannot be read whole within its cap (denied, an input/output error, not a
+// file on a disk, too large).
+std::variant<std::string, ReadFailure> read_settings_file(const std::wstring& path) {
+  ReadResult read = read_whole_file(path, kSettingsFileCap);
+  if (const auto* failure = std::get_if<ReadFailure>(&read)) {
+    if (failure->kind == ReadFailure::kMissing) return std::string();
+    return *failure;
   }
-}
-
-// Every section of the file and its lines, as the system's INI functions read
-// them.
-using IniSections = std::vector<std::pair<std::string, std::vector<std::string>>>;
-IniSections read_sections(const std::string& path) {
-  const char* file = path.c_str();
-  const std::vector<std::string> names =
-      nul_list([file](char* b, DWORD n) { return GetPrivateProfileSectionNamesA(b, n, file); });
-  IniSections out;
-  for (const std::string& name : names) {
-    const char* section = name.c_str();
-    out.emplace_back(name, nul_list([&](char* b, DWORD n) {
-                       return GetPrivateProfileSectionA(section, b, n, file);
-                     }));
-  }
-  return out;
-}
-
-std::string key_of(const std::string& line) {
-  return std::string(line.substr(0, line.find('=')));
-}
-
-using Written = std::vector<std::pair<const char*, std::string>>;
-
-// Whether the edited copy at `path` holds everything the file held, and the
-// written keys with their new values. The system's writer does not report a
-// write that fails part-way (a full disk), so its work is read back before it
-// replaces the file.
-bool holds_everything(const IniSections& before, const std::string& path, const Written& written) {
-  // The reader trims blanks and one pair of quotes around a value.
-  const auto as_read = [](std::string v) {
-    const std::size_t first = v.find_first_not_of(" \t");
-    v = first == std::string::npos ? std::string()
-                                   : v.substr(first, v.find_last_not_of(" \t") - first + 1);
-    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
-      v = v.substr(1, v.size() - 2);
-    }
-    return v;
-  };
-  for (const auto& [key, value] : written) {
-    if (read_string(path, kGame, key) != as_read(value)) return false;
-  }
-  const IniSections after = read_sections(path);
-  const auto ours = [&](const std::string& line) {
-    return std::any_of(written.begin(), written.end(),
-                       [&](const auto& w) { return same_text(key_of(line), w.first); });
-  };
-  const auto without_ours = [&](std::vector<std::string> lines) {
-    std::erase_if(lines, ours);
-    return lines;
-  };
-  bool game_seen = false;
-  for (std::size_t i = 0; i < before.size(); ++i) {
-    if (i >= after.size() || before[i].first != after[i].first) return false;
-    const bool game = !game_seen && same_text(before[i].first, kGame);
-    game_seen = game_seen || game;
-    if (game ? without_ours(before[i].second) != without_ours(after[i].second)
-             : before[i].second != after[i].second) {
-      return false;
-    }
-  }
-  return after.size() == before.size() + (game_seen ? 0 : 1);
-}
-
-// A file that is there but cannot be read whole within its cap. It is never
-// handed to the system's INI functions, which give the defaults without a
-// word for a file they cannot read and would take in a file of any size.
-bool settings_file_unreadable(const std::string& path) {
-  const ReadResult r = read_whole_file(from_code_page(path, CP_ACP), kSettingsFileCap);
-  const ReadFailure* failure = std::get_if<ReadFailure>(&r);
-  return failure != nullptr && failure->kind != ReadFailure::kMissing;
+  const auto& bytes = std::get<std::vector<std::uint8_t>>(read);
+  return std::string(bytes.begin(), bytes.end());
 }
 
 }  // namespace
@@ -230,32 +164,28 @@ double IniFloat(std::string_view text, double def, char decimal_separator) {
   return v;
 }
 
-std::string SettingsPathBesideExe() {
-  char buffer[MAX_PATH * 4];
-  const DWORD n = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
-  std::string path(buffer, n);
-  const auto slash = path.find_last_of("\\/");
-  path.erase(slash == std::string::npos ? 0 : slash + 1);
-  return path + "Zentria.ini";
+std::wstring SettingsPathBesideExe() {
+  return exe_dir() + L"Zentria.ini";
 }
 
-WinConfig ReadSettings(const std::string& file) {
+WinConfig ReadSettings(const std::wstring& path) {
   WinConfig w;
-  w.unreadable_file = settings_file_unreadable(file);
-  const std::string path = w.unreadable_file ? std::string() : file;
+  const auto file = read_settings_file(path);
+  w.unreadable_file = std::holds_alternative<ReadFailure>(file);
+  const IniText ini(w.unreadable_file ? std::string() : std::get<std::string>(file));
   TConfig& c = w.config;
   c.flags = 0;
   for (const FlagSetting& f : kFlagSettings) {
-    if (read_bool(path, kGame, f.key, f.default_on)) c.flags |= f.bit;
+    if (read_bool(ini, kGame, f.key, f.default_on)) c.flags |= f.bit;
   }
-  std::string name = read_string(path, kGame, "LastPlayerName").substr(0, 9);
+  std::string name = read_string(ini, kGame, "LastPlayerName").substr(0, 9);
   for (char& ch : name) ch = ascii_upper(ch);
   c.last_player_name = latin1_to_utf8(name);
-  c.set_num_of_fragments(read_int(path, kGame, "NumOfFragments", 20));
-  c.set_score_digits(read_int(path, kGame, "ScoreNumOfDigits", 12));
-  c.score_grouping = read_int(path, kGame, "ScoreSeparate", 4);
+  c.set_num_of_fragments(read_int(ini, kGame, "NumOfFragments", 20));
+  c.set_score_digits(read_int(ini, kGame, "ScoreNumOfDigits", 12));
+  c.score_grouping = read_int(ini, kGame, "ScoreSeparate", 4);
   if (c.score_grouping < 2) c.score_grouping = 1;
-  const std::string rank = read_string(path, kGame, "AppearedMaxRank");
+  const std::string rank = read_string(ini, kGame, "AppearedMaxRank");
   c.highest_rank = 0;
   for (std::size_t i = 0; i < kRankTitles.size(); ++i) {
     if (rank == kRankTitles[i]) c.highest_rank = static_cast<std::int32_t>(i);
@@ -263,7 +193,7 @@ WinConfig ReadSettings(const std::string& file) {
 
   const char sep = system_decimal_separator();
   auto factor = [&](const char* key) {
-    return IniFloat(read_string(path, kConstant, key), 1.0, sep);
+    return IniFloat(read_string(ini, kConstant, key), 1.0, sep);
   };
   const double gravity = factor("Gravity");
   const double collision = factor("CollisionConstant");
@@ -283,15 +213,15 @@ WinConfig ReadSettings(const std::string& file) {
   c.rubber_constant = physics_value(kBaseRubberConstant, std::fabs(rubber));
   c.ball_mass = physics_value(kBaseBallMass, std::fabs(mass));
 
-  w.reject_auto_save = read_bool(path, kSystem, "RejectAutoSave", false);
-  w.display800 = read_bool(path, kSystem, "Display800Mode", false);
+  w.reject_auto_save = read_bool(ini, kSystem, "RejectAutoSave", false);
+  w.display800 = read_bool(ini, kSystem, "Display800Mode", false);
   w.SetFlags(c.flags);
   return w;
 }
 
-void WriteSettings(const std::string& path, const TConfig& config) {
-  const EIniFileException failed(path + " に書き込めません");
-  Written written;
+void WriteSettings(const std::wstring& path, const TConfig& config) {
+  const EIniFileException failed(to_code_page(path, CP_UTF8) + " に書き込めません");
+  std::vector<std::pair<const char*, std::string>> written;
   for (const FlagSetting& f : kFlagSettings) {
     written.emplace_back(f.key, (config.flags & f.bit) ? "1" : "0");
   }
@@ -300,21 +230,23 @@ void WriteSettings(const std::string& path, const TConfig& config) {
   written.emplace_back("AppearedMaxRank", std::string(kRankTitles[(r >= 0 && r < 20) ? r : 0]));
   written.emplace_back("LastPlayerName", utf8_to_latin1(config.last_player_name));
 
-  if (settings_file_unreadable(path)) throw failed;
-  // The system's INI functions edit a copy, which then takes the file's place:
-  // a write that fails part-way leaves the player's file as it was.
-  const IniSections before = read_sections(path);
-  auto begun = FileReplacement::begin_copy(from_code_page(path, CP_ACP));
-  FileReplacement* copy = std::get_if<FileReplacement>(&begun);
-  if (copy == nullptr) throw failed;
-  const std::string temp = to_code_page(copy->temp_path(), CP_ACP);
+  // A file that could not be read is never written over.
+  const auto file = read_settings_file(path);
+  if (!std::holds_alternative<std::string>(file)) throw failed;
+  const std::string& old = std::get<std::string>(file);
+  IniText ini(old);
+  std::vector<std::pair<std::wstring, std::wstring>> values;
   for (const auto& [key, value] : written) {
-    if (!WritePrivateProfileStringA(kGame, key, value.c_str(), temp.c_str())) throw failed;
+    values.emplace_back(ascii_wide(key), from_code_page(value, CP_ACP));
   }
-  // Lets go of what the INI functions keep of the copy, so that it is read back
-  // from the disk.
-  WritePrivateProfileStringA(nullptr, nullptr, nullptr, temp.c_str());
-  if (!holds_everything(before, temp, written) || copy->commit()) throw failed;
+  ini.WriteStrings(ascii_wide(kGame), values);
+  const std::string bytes = ini.bytes();
+  // As the system's writer, nothing is written when no value changed.
+  if (bytes == old && !old.empty()) return;
+  // The next start would refuse a larger file and keep the defaults.
+  if (bytes.size() > kSettingsFileCap) throw failed;
+  // A write that fails at any point leaves the player's file as it was.
+  if (replace_file(path, bytes)) throw failed;
 }
 
 }  // namespace zt::win

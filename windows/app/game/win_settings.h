@@ -1,7 +1,7 @@
-// "Zentria.ini" read and written through the system's INI functions, beside
-// the executable. These differ from the core's reader: the first of repeated
-// keys and sections counts, booleans are integers, "0x" hexadecimal is
-// accepted, reals use the system's decimal separator.
+// "Zentria.ini" beside the executable, read and written by the rules of the
+// system's INI functions (IniText). These differ from the core's reader: the
+// first of repeated keys and sections counts, booleans are integers, "0x"
+// hexadecimal is accepted, reals use the system's decimal separator.
 #pragma once
 
 #include <cstdint>
@@ -38,13 +38,15 @@ class EIniFileException : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// The full path of the settings file beside the executable.
-std::string SettingsPathBesideExe();
+// The full path of the settings file beside the executable, whatever
+// characters the folder's name has.
+std::wstring SettingsPathBesideExe();
 
-WinConfig ReadSettings(const std::string& path);
+WinConfig ReadSettings(const std::wstring& path);
 // Writes the eight flags, ScoreNumOfDigits, AppearedMaxRank and
-// LastPlayerName; every other key stays as it is. A file that cannot be read
-// is not written over: that raises too.
-void WriteSettings(const std::string& path, const TConfig& config);
+// LastPlayerName; every other byte stays as it is. Raises, and leaves the
+// file as it was, when the file cannot be read or written, or would come to
+// more than either program reads at start (kSettingsFileCap).
+void WriteSettings(const std::wstring& path, const TConfig& config);
 
 }  // namespace zt::win

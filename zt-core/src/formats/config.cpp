@@ -202,9 +202,17 @@ void TConfig::set_highest_rank(std::int32_t value) {
   highest_rank = std::clamp(value, 0, 19);
 }
 
+std::string_view byte_order_mark(std::string_view text) {
+  for (const std::string_view mark :
+       {std::string_view("\xC3\xAF\xC2\xBB\xC2\xBF"), std::string_view("\xEF\xBB\xBF")}) {
+    if (text.starts_with(mark)) return text.substr(0, mark.size());
+  }
+  return {};
+}
+
 std::vector<std::string> split_lines(std::string_view text) {
   std::vector<std::string> lines;
-  std::size_t start = 0;
+  std::size_t start = byte_order_mark(text).size();
   while (start < text.size()) {
     const std::size_t lf = text.find('\n', start);
     if (lf == std::string_view::npos) {
@@ -403,6 +411,10 @@ std::string save_config(std::optional<std::string_view> current, std::uint8_t fl
                         std::int32_t highest_rank) {
   std::vector<std::string> lines;
   if (current) lines = split_lines(*current);
+  // A file saved on Linux keeps its LF: as CR LF it would grow by a byte a
+  // line, a large one past what the next start reads.
+  bool lf = current && current->find('\n') != std::string_view::npos &&
+            current->find("\r\n") == std::string_view::npos;
 
   for (const FlagSetting& f : kFlagSettings) set_ini_key(lines, f.key, (flags & f.bit) ? "1" : "0");
   set_ini_key(lines, "LastPlayerName", copy_upper9(last_player_name));
@@ -414,9 +426,11 @@ std::string save_config(std::optional<std::string_view> current, std::uint8_t fl
   set_ini_key(lines, "AppearedMaxRank",
               known_rank ? kRankTitles[static_cast<std::size_t>(highest_rank)] : kRankTitles[0]);
 
-  std::string out;
+  // A line that ends in CR would end in CR LF once joined.
+  for (std::size_t i = 0; lf && i + 1 < lines.size(); ++i) lf = !lines[i].ends_with('\r');
+  std::string out(current ? byte_order_mark(*current) : std::string_view());
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (i > 0) out += "\r\n";
+    if (i > 0) out += lf ? "\n" : "\r\n";
     out += lines[i];
   }
   return out;

@@ -22,7 +22,9 @@
 
 namespace zt {
 
-// The most of a settings file either program reads; real ones are about 1 KB.
+// The most of a settings file either program reads, and so the most either
+// writes: a file over it would be refused at the next start. Real ones are
+// about 1 KB.
 inline constexpr std::uint64_t kSettingsFileCap = std::uint64_t{1} << 20;
 
 // Bits of TConfig::flags.
@@ -123,14 +125,21 @@ struct IniEntry {
 TConfig load_config(std::string_view text);
 
 // The new file text: `current` with the GameSetting keys set in place (or
-// the keys alone when there is no current text), lines joined with CR LF.
+// the keys alone when there is no current text), lines joined with CR LF, or
+// with LF when that is how every line of `current` ends. A byte-order mark
+// that begins `current` begins the new text too.
 std::string save_config(std::optional<std::string_view> current, std::uint8_t flags,
                         std::string_view last_player_name, std::int32_t fragments,
                         std::int32_t score_digits, std::int32_t score_grouping,
                         std::int32_t highest_rank);
 
+// The UTF-8 byte-order mark that begins the text, as an editor may save it
+// before the first line: the three bytes EF BB BF as the host hands them,
+// one character each, or the character U+FEFF itself. Empty when there is none.
+std::string_view byte_order_mark(std::string_view text);
 // Lines split at LF, a CR before the LF dropped; no piece after a final LF.
-// An empty text has no lines.
+// A byte-order mark before the first line is no part of it. An empty text
+// has no lines.
 std::vector<std::string> split_lines(std::string_view text);
 // Removes Unicode white space (U+0085 and U+00A0 included) from both ends.
 std::string_view trim_ws(std::string_view text);

@@ -85,8 +85,8 @@ TEST_F(SheetsOnExpandingArchives, ASheetBeyondTheBoundsEndsTheProgram) {
 // and the display mode given back, with the status of a failure. (A message
 // box would hold the run.)
 TEST(GameWindowOnExpandingArchives, EndsThroughItsShutdownWithoutAMessage) {
-  const std::string settings = SettingsPathBesideExe();
-  std::remove(settings.c_str());
+  const std::wstring settings = SettingsPathBesideExe();
+  DeleteFileW(settings.c_str());
   const DEVMODEW before = test::current_display_mode();
   test::write_temp("images.qda", expanding_images(20, 4096, 16000));
   SetCurrentDirectoryA(test::temp_dir().c_str());
@@ -95,8 +95,8 @@ TEST(GameWindowOnExpandingArchives, EndsThroughItsShutdownWithoutAMessage) {
     window.Run();
     EXPECT_EQ(window.ExitCode(), 1);
   }
-  EXPECT_NE(GetFileAttributesA(settings.c_str()), INVALID_FILE_ATTRIBUTES);
-  std::remove(settings.c_str());
+  EXPECT_NE(GetFileAttributesW(settings.c_str()), INVALID_FILE_ATTRIBUTES);
+  DeleteFileW(settings.c_str());
   const DEVMODEW after = test::current_display_mode();
   EXPECT_EQ(after.dmPelsWidth, before.dmPelsWidth);
   EXPECT_EQ(after.dmBitsPerPel, before.dmBitsPerPel);

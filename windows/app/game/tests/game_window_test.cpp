@@ -32,8 +32,8 @@ void write_game_data() {
   SetCurrentDirectoryA(test::temp_dir().c_str());
 }
 
-std::string read_text(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+std::string read_text(const std::wstring& path) {
+  std::ifstream in(path.c_str(), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
@@ -53,14 +53,14 @@ void run_game_until_a_directx_call_fails() {
 }
 
 TEST(GameWindowDeathTest, AHaltWritesTheSettingsGivesTheModeBackAndEndsWithStatus1) {
-  const std::string settings = SettingsPathBesideExe();
-  std::remove(settings.c_str());
+  const std::wstring settings = SettingsPathBesideExe();
+  DeleteFileW(settings.c_str());
   const DEVMODEW before = test::current_display_mode();
 
   EXPECT_EXIT(run_game_until_a_directx_call_fails(), ::testing::ExitedWithCode(1), "");
 
   EXPECT_NE(read_text(settings).find("AppearedMaxRank="), std::string::npos);
-  std::remove(settings.c_str());
+  DeleteFileW(settings.c_str());
   const DEVMODEW after = test::current_display_mode();
   EXPECT_EQ(after.dmPelsWidth, before.dmPelsWidth);
   EXPECT_EQ(after.dmBitsPerPel, before.dmBitsPerPel);

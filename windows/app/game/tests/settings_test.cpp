@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 
+#include "text_codec.h"
 #include "win_settings.h"
 
 namespace zt::win {
@@ -16,21 +17,22 @@ namespace {
 class SettingsFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    char dir[MAX_PATH];
-    GetTempPathA(MAX_PATH, dir);
-    path_ = std::string(dir) + "zt_settings_test.ini";
-    std::remove(path_.c_str());
+    wchar_t dir[MAX_PATH];
+    GetTempPathW(MAX_PATH, dir);
+    path_ = std::wstring(dir) + L"zt_settings_test.ini";
+    DeleteFileW(path_.c_str());
   }
-  void TearDown() override { std::remove(path_.c_str()); }
+  void TearDown() override { DeleteFileW(path_.c_str()); }
+  void write(const std::string& text) { std::ofstream(path_.c_str(), std::ios::binary) << text; }
   WinConfig read(const std::string& text) {
-    std::ofstream(path_, std::ios::binary) << text;
+    write(text);
     return ReadSettings(path_);
   }
   std::string contents() {
-    std::ifstream in(path_, std::ios::binary);
+    std::ifstream in(path_.c_str(), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
-  std::string path_;
+  std::wstring path_;
 };
 
 TEST_F(SettingsFile, MissingFileGivesTheDefaults) {
@@ -130,8 +132,7 @@ TEST_F(SettingsFile, AutoSaveFlagSetterHonoursTheRejection) {
 }
 
 TEST_F(SettingsFile, WriterChangesOnlyItsKeys) {
-  std::ofstream(path_, std::ios::binary)
-      << "; mine\r\n[GameSetting]\r\nPlaySE=0\r\nNumOfFragments=33\r\n[Other]\r\nX=1\r\n";
+  write("; mine\r\n[GameSetting]\r\nPlaySE=0\r\nNumOfFragments=33\r\n[Other]\r\nX=1\r\n");
   TConfig c;
   c.flags = kPlaySE | kMiniScreen;
   c.score_digits = 9;
@@ -155,18 +156,18 @@ TEST_F(SettingsFile, WriterChangesOnlyItsKeys) {
 // beside it, and a read-only file stays as it was.
 TEST_F(SettingsFile, TheWriterLeavesNoCopyAndKeepsAReadOnlyFile) {
   const std::string text = "[GameSetting]\r\nPlaySE=0\r\n";
-  std::ofstream(path_, std::ios::binary) << text;
+  write(text);
   WriteSettings(path_, TConfig{});
-  WIN32_FIND_DATAA d;
-  const HANDLE found = FindFirstFileA(
-      (path_.substr(0, path_.rfind('\\') + 1) + ".zt_settings_test.ini*").c_str(), &d);
-  EXPECT_EQ(found, INVALID_HANDLE_VALUE) << d.cFileName;
+  WIN32_FIND_DATAW d;
+  const HANDLE found = FindFirstFileW(
+      (path_.substr(0, path_.rfind(L'\\') + 1) + L".zt_settings_test.ini*").c_str(), &d);
+  EXPECT_EQ(found, INVALID_HANDLE_VALUE);
   if (found != INVALID_HANDLE_VALUE) FindClose(found);
 
-  std::ofstream(path_, std::ios::binary) << text;
-  SetFileAttributesA(path_.c_str(), FILE_ATTRIBUTE_READONLY);
+  write(text);
+  SetFileAttributesW(path_.c_str(), FILE_ATTRIBUTE_READONLY);
   EXPECT_THROW(WriteSettings(path_, TConfig{}), EIniFileException);
-  SetFileAttributesA(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
+  SetFileAttributesW(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
   EXPECT_EQ(contents(), text);
 }
 
@@ -180,7 +181,7 @@ TEST_F(SettingsFile, FullDiskRaisesAndKeepsTheFile) {
   const std::size_t room = static_cast<std::size_t>(std::atoll(limit));
   std::string text = "[GameSetting]\r\nPlaySE=0\r\n[Notes]\r\n";
   for (int i = 0; text.size() + 40 < room; ++i) text += "n" + std::to_string(i) + "=mine\r\n";
-  std::ofstream(path_, std::ios::binary) << text;
+  write(text);
   ASSERT_EQ(contents(), text);
   EXPECT_THROW(WriteSettings(path_, TConfig{}), EIniFileException);
   EXPECT_EQ(contents(), text);
@@ -190,10 +191,10 @@ TEST_F(SettingsFile, FullDiskRaisesAndKeepsTheFile) {
 // the defaults are used and the file is never written over.
 TEST_F(SettingsFile, AFileThatCannotBeReadGivesTheDefaultsAndIsNotWrittenOver) {
   const std::string text = "; mine\r\n[GameSetting]\r\nPlaySE=0\r\n[Notes]\r\nX=1\r\n";
-  std::ofstream(path_, std::ios::binary) << text;
+  write(text);
   TConfig played;
   played.flags = kMiniScreen;
-  HANDLE held = CreateFileA(path_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+  HANDLE held = CreateFileW(path_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   const WinConfig w = ReadSettings(path_);
@@ -203,11 +204,11 @@ TEST_F(SettingsFile, AFileThatCannotBeReadGivesTheDefaultsAndIsNotWrittenOver) {
   CloseHandle(held);
   EXPECT_EQ(contents(), text);
   EXPECT_FALSE(ReadSettings(path_).unreadable_file);
-  EXPECT_FALSE(ReadSettings(path_ + ".none").unreadable_file);
+  EXPECT_FALSE(ReadSettings(path_ + L".none").unreadable_file);
 
   // 8 GiB, which the system's INI functions would try to take in whole.
-  std::remove(path_.c_str());
-  HANDLE big = CreateFileA(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+  DeleteFileW(path_.c_str());
+  HANDLE big = CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(big, INVALID_HANDLE_VALUE);
   LARGE_INTEGER size;
@@ -217,25 +218,140 @@ TEST_F(SettingsFile, AFileThatCannotBeReadGivesTheDefaultsAndIsNotWrittenOver) {
   EXPECT_TRUE(ReadSettings(path_).unreadable_file);
   EXPECT_THROW(WriteSettings(path_, played), EIniFileException);
   WIN32_FILE_ATTRIBUTE_DATA a{};
-  ASSERT_TRUE(GetFileAttributesExA(path_.c_str(), GetFileExInfoStandard, &a));
+  ASSERT_TRUE(GetFileAttributesExW(path_.c_str(), GetFileExInfoStandard, &a));
   EXPECT_EQ(a.nFileSizeHigh, 2u);
-  std::remove(path_.c_str());
+  DeleteFileW(path_.c_str());
 
-  CreateDirectoryA(path_.c_str(), nullptr);
+  CreateDirectoryW(path_.c_str(), nullptr);
   EXPECT_TRUE(ReadSettings(path_).unreadable_file);
-  RemoveDirectoryA(path_.c_str());
+  RemoveDirectoryW(path_.c_str());
+}
+
+// A player's file, the game's settings written over it, and the next start:
+// what the writer leaves, the reader takes whole, and a file the reader would
+// refuse is not written.
+TEST_F(SettingsFile, TheNextStartReadsWhatTheLastOneWrote) {
+  const auto notes = [](std::string text, std::size_t size, std::string_view eol) {
+    while (text.size() + 3 + eol.size() <= size) text += "n=1" + std::string(eol);
+    return text + std::string(size - text.size(), ';');
+  };
+  std::string sections = "[GameSetting]\r\nPlaySE=0\r\n";
+  for (int i = 0; sections.size() < 1'048'000; ++i) sections += "[s" + std::to_string(i) + "]\r\n";
+  struct Case {
+    const char* name;
+    std::string file;
+    bool written;
+  } cases[] = {
+      // As CR LF, which the system's writer made of every line end, it would
+      // not fit.
+      {"LF line ends", notes("[GameSetting]\nPlaySE=0\n[Notes]\n", 999'998, "\n"), true},
+      {"a hundred thousand sections", sections, true},
+      {"a byte-order mark", "\xEF\xBB\xBF[GameSetting]\r\nPlaySE=0\r\n", true},
+      // The eleven keys do not fit.
+      {"just under the cap", notes("[GameSetting]\r\nPlaySE=0\r\n[Notes]\r\n", 1'048'551, "\r\n"),
+       false},
+  };
+  TConfig played;
+  played.flags = kMiniScreen;
+  played.last_player_name = "ZED";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    write(c.file);
+    const ULONGLONG start = GetTickCount64();
+    ASSERT_EQ(ReadSettings(path_).config.flags & kPlaySE, 0);
+    const ULONGLONG read = GetTickCount64();
+    if (c.written) {
+      WriteSettings(path_, played);
+    } else {
+      EXPECT_THROW(WriteSettings(path_, played), EIniFileException);
+    }
+    std::printf("%s, %zu bytes: read in %.2f s, written in %.2f s\n", c.name, c.file.size(),
+                static_cast<double>(read - start) / 1000.0,
+                static_cast<double>(GetTickCount64() - read) / 1000.0);
+    const std::string after = contents();
+    EXPECT_LE(after.size(), kSettingsFileCap);
+    const WinConfig next = ReadSettings(path_);
+    EXPECT_FALSE(next.unreadable_file);
+    if (c.written) {
+      EXPECT_EQ(next.config.flags, kMiniScreen);
+      EXPECT_EQ(next.config.last_player_name, "ZED");
+      // The player's lines after the section stand as they were.
+      const std::size_t rest = c.file.find("\n[");
+      if (rest != std::string::npos) {
+        EXPECT_TRUE(after.ends_with(c.file.substr(rest + 1))) << "the player's lines changed";
+      }
+      EXPECT_EQ(after.starts_with("\xEF\xBB\xBF"), c.file.starts_with("\xEF\xBB\xBF"));
+      EXPECT_EQ(after.find("[GameSetting]", after.find("[GameSetting]") + 1), std::string::npos);
+    } else {
+      EXPECT_TRUE(after == c.file) << "the file was written";
+      EXPECT_EQ(next.config.flags & kPlaySE, 0);
+    }
+  }
+}
+
+// Written at exactly the read cap, refused one byte over it: writer and
+// reader draw the line at the same byte.
+TEST_F(SettingsFile, AFileOfTheCapIsWrittenAndNoLarger) {
+  for (const std::int32_t digits : {10, 9}) {  // then 11 and 10: as long, one digit more
+    SCOPED_TRACE(digits);
+    TConfig c;
+    c.score_digits = digits;
+    DeleteFileW(path_.c_str());
+    WriteSettings(path_, c);
+    std::string text = contents() + "[Notes]\r\nn=";
+    text.append(kSettingsFileCap - text.size(), 'x');
+    write(text);
+    c.score_digits = digits + 1;
+    if (digits == 10) {
+      WriteSettings(path_, c);
+      EXPECT_EQ(contents().size(), kSettingsFileCap);
+      EXPECT_EQ(ReadSettings(path_).config.score_digits, 11);
+    } else {
+      EXPECT_THROW(WriteSettings(path_, c), EIniFileException);
+      EXPECT_TRUE(contents() == text);
+    }
+  }
+}
+
+// Found by its wide path, in a folder whose name the ANSI code page has no
+// characters for; a failed write names the folder as it is.
+TEST_F(SettingsFile, AFolderNamedOutsideTheCodePageIsReadAndWritten) {
+  wchar_t tmp[MAX_PATH];
+  GetTempPathW(MAX_PATH, tmp);
+  const std::wstring dir = std::wstring(tmp) + L"\u30b2\u30fc\u30e0";
+  CreateDirectoryW(dir.c_str(), nullptr);
+  path_ = dir + L"\\Zentria.ini";
+  write("[GameSetting]\r\nViewFpsNumber=1\r\n");
+  EXPECT_NE(ReadSettings(path_).config.flags & kViewFpsNumber, 0);
+  TConfig played;
+  played.flags = kViewFpsNumber | kMiniScreen;
+  WriteSettings(path_, played);
+  EXPECT_EQ(ReadSettings(path_).config.flags, kViewFpsNumber | kMiniScreen);
+
+  played.flags = 0;
+  SetFileAttributesW(path_.c_str(), FILE_ATTRIBUTE_READONLY);
+  try {
+    WriteSettings(path_, played);
+    ADD_FAILURE() << "no exception";
+  } catch (const EIniFileException& e) {
+    EXPECT_EQ(std::string(e.what()), to_code_page(dir, CP_UTF8) + "\\Zentria.ini に書き込めません");
+  }
+  SetFileAttributesW(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(ReadSettings(path_).config.flags, kViewFpsNumber | kMiniScreen);
+  DeleteFileW(path_.c_str());
+  RemoveDirectoryW(dir.c_str());
 }
 
 TEST_F(SettingsFile, UnwritableFileRaisesWithItsName) {
-  const std::string dir = path_ + ".d";
-  CreateDirectoryA(dir.c_str(), nullptr);
+  const std::wstring dir = path_ + L".d";
+  CreateDirectoryW(dir.c_str(), nullptr);
   try {
     WriteSettings(dir, TConfig{});
     ADD_FAILURE() << "no exception";
   } catch (const EIniFileException& e) {
-    EXPECT_EQ(std::string(e.what()), dir + " に書き込めません");
+    EXPECT_EQ(std::string(e.what()), to_code_page(dir, CP_UTF8) + " に書き込めません");
   }
-  RemoveDirectoryA(dir.c_str());
+  RemoveDirectoryW(dir.c_str());
 }
 
 }  // namespace

@@ -8,14 +8,17 @@
 #include <shellapi.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
 
 #include "exe_dir.h"
 #include "formats/ascii.h"
+#include "formats/config.h"
 #include "formats/qda.h"
 #include "game/uhiscore.h"
 #include "media_test_support.h"
@@ -63,16 +66,17 @@ bool exists(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// The running program in a fresh copy of the data directory; `prepare` puts
-// the player's files in it (its path given with a final "\\") before the
-// program starts.
+// The running program in a fresh copy of the data directory, in a folder
+// named `folder` and a number; `prepare` puts the player's files in it (its
+// path given with a final "\\") before the program starts.
 class Zentro {
  public:
   explicit Zentro(const std::wstring& data,
-                  const std::function<void(const std::wstring& dir)>& prepare = {}) {
+                  const std::function<void(const std::wstring& dir)>& prepare = {},
+                  const std::wstring& folder = L"zentro") {
     wchar_t base[MAX_PATH];
     GetTempPathW(MAX_PATH, base);
-    dir_ = std::wstring(base) + L"zentro" + std::to_wstring(GetCurrentProcessId());
+    dir_ = std::wstring(base) + folder + std::to_wstring(GetCurrentProcessId());
     test::remove_tree(dir_);
     copy(data + L"\\*", dir_);
     copy(exe_dir() + L"Zentro.exe", dir_);
@@ -88,6 +92,8 @@ class Zentro {
       if (WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT) {
         TerminateProcess(pi_.hProcess, 99);
         WaitForSingleObject(pi_.hProcess, kWaitMs);
+        // Its display mode would stay for the tests after it.
+        ChangeDisplaySettingsW(nullptr, 0);
       }
       CloseHandle(pi_.hThread);
       CloseHandle(pi_.hProcess);
@@ -239,13 +245,13 @@ HWND start_game(const Zentro& zentro) {
   return game;
 }
 
-// The game has read its settings once it sets its display mode, and reads
-// its score file right after.
-bool display_mode_set() {
-  return wait_for([] {
+// The game has read its settings once it sets its display mode (800 pixels
+// wide with Display800Mode), and reads its score file right after.
+bool display_mode_set(DWORD width = 640) {
+  return wait_for([width] {
     DEVMODEW m{};
     m.dmSize = sizeof m;
-    return EnumDisplaySettingsW(nullptr, ENUM_CURRENT_SETTINGS, &m) && m.dmPelsWidth == 640;
+    return EnumDisplaySettingsW(nullptr, ENUM_CURRENT_SETTINGS, &m) && m.dmPelsWidth == width;
   });
 }
 
@@ -418,13 +424,122 @@ TEST_F(ZentroProgram, StaleTemporaryFilesGoAtStart) {
   EXPECT_TRUE(zentro.ended(code));
 }
 
-// Whether one of the program's message boxes shows.
-bool box_shown(const Zentro& zentro) {
-  for (HWND box : zentro.windows(L"#32770")) {
-    if (IsWindowVisible(box)) return true;
+// The program's message box on the screen, if any.
+HWND message_box(const Zentro& zentro) {
+  for (HWND h : zentro.windows(L"#32770")) {
+    if (IsWindowVisible(h)) return h;
   }
-  return false;
+  return nullptr;
 }
+
+// Whether one of the program's message boxes shows.
+bool box_shown(const Zentro& zentro) { return message_box(zentro) != nullptr; }
+
+// Esc on the logo, pressed again every few seconds (a press before the game
+// polls its keys goes unseen) until `done`: how long after the last press
+// that was, in seconds, when it came within `wait_ms`.
+std::optional<double> press_escape_until(HWND game, const std::function<bool()>& done,
+                                         DWORD wait_ms) {
+  const ULONGLONG end = GetTickCount64() + wait_ms;
+  while (GetTickCount64() < end) {
+    SetForegroundWindow(game);
+    const ULONGLONG pressed = GetTickCount64();
+    key(VK_ESCAPE);
+    if (wait_for(done, 3000)) return static_cast<double>(GetTickCount64() - pressed) / 1000.0;
+  }
+  return std::nullopt;
+}
+
+// Esc on the logo ends the program at once, through the exit's saving.
+std::optional<double> leave_from_the_logo(const Zentro& zentro, HWND game, DWORD wait_ms) {
+  return press_escape_until(
+      game, [&] { return !zentro.running(); }, wait_ms);
+}
+
+// The player's settings and notes, "[SystemSetting]" with Display800Mode
+// last, so that the game shows that it has read the whole file.
+std::string settings_after(std::string notes) {
+  return notes + "[SystemSetting]\r\nDisplay800Mode=1\r\n";
+}
+
+// As large as a settings file may be, in a hundred thousand sections: read
+// at the start of the game and written at its end within seconds, where the
+// system's profile functions took minutes.
+TEST_F(ZentroProgram, ASettingsFileOfAHundredThousandSectionsIsReadAndWritten) {
+  std::string notes;
+  for (int i = 0; notes.size() < 1'048'000; ++i) notes += "[s" + std::to_string(i) + "]\r\n";
+  const std::string settings = settings_after(notes);
+  Zentro zentro(data_, [&](const std::wstring& dir) { write_all(dir + L"Zentria.ini", settings); });
+  ASSERT_TRUE(zentro.started());
+  const HWND game = start_game(zentro);
+  ASSERT_NE(game, nullptr);
+  const ULONGLONG started = GetTickCount64();
+  ASSERT_TRUE(display_mode_set(800)) << "the settings were not read";
+  const double read_s = static_cast<double>(GetTickCount64() - started) / 1000.0;
+  // Only a hang is bounded here; the times are for the record.
+  const std::optional<double> exit_s = leave_from_the_logo(zentro, game, 60000);
+  ASSERT_TRUE(exit_s) << "no end after Esc";
+  std::printf(
+      "settings of %zu bytes: display mode %.1f s after the game's start, end %.1f s "
+      "after Esc\n",
+      settings.size(), read_s, *exit_s);
+  const std::string after = read_all(zentro.dir() + L"\\Zentria.ini");
+  EXPECT_LE(after.size(), kSettingsFileCap);
+  EXPECT_TRUE(after.starts_with(settings)) << "the sections were not kept";
+  EXPECT_NE(after.find("\r\n[GameSetting]\r\nDrawBackground=1\r\n", settings.size() - 2),
+            std::string::npos)
+      << after.substr(settings.size());
+}
+
+// "ゲーム" has no place in the ANSI code page: the settings beside the
+// program are found by their wide path, read and written.
+TEST_F(ZentroProgram, AFolderNamedOutsideTheCodePageKeepsItsSettings) {
+  const std::string settings = settings_after("[GameSetting]\r\nViewFpsNumber=1\r\n");
+  Zentro zentro(
+      data_, [&](const std::wstring& dir) { write_all(dir + L"Zentria.ini", settings); },
+      L"\u30b2\u30fc\u30e0");
+  ASSERT_TRUE(zentro.started());
+  const HWND game = start_game(zentro);
+  ASSERT_NE(game, nullptr);
+  ASSERT_TRUE(display_mode_set(800)) << "the settings were not read";
+  ASSERT_TRUE(leave_from_the_logo(zentro, game, kWaitMs)) << "no end after Esc";
+  const std::string after = read_all(zentro.dir() + L"\\Zentria.ini");
+  EXPECT_NE(after.find("[GameSetting]\r\nViewFpsNumber=1\r\nDrawBackground=1\r\n"),
+            std::string::npos)
+      << after;
+}
+
+// Saving what the game changed would take the file past what either
+// program reads at start: the file stays as it was, the player is told, and
+// the next start reads it.
+TEST_F(ZentroProgram, SettingsThatWouldGrowPastTheCapAreNotSaved) {
+  std::string notes = "[Notes]\r\n";
+  while (notes.size() < 1'048'551 - 36) notes += "n=1\r\n";
+  const std::string settings = settings_after(notes);
+  Zentro zentro(data_, [&](const std::wstring& dir) { write_all(dir + L"Zentria.ini", settings); });
+  ASSERT_TRUE(zentro.started());
+  const HWND game = start_game(zentro);
+  ASSERT_NE(game, nullptr);
+  ASSERT_TRUE(display_mode_set(800)) << "the settings were not read";
+  HWND box = nullptr;
+  press_escape_until(
+      game,
+      [&] {
+        box = message_box(zentro);
+        return box != nullptr || !zentro.running();
+      },
+      kWaitMs);
+  ASSERT_NE(box, nullptr) << "no message";
+  wchar_t text[512] = {};
+  GetDlgItemTextW(box, 0xFFFF, text, 512);
+  EXPECT_EQ(std::wstring(text), zentro.dir() + L"\\Zentria.ini に書き込めません");
+  PostMessageW(box, WM_COMMAND, IDOK, 0);
+  DWORD code = 99;
+  ASSERT_TRUE(zentro.ended(code));
+  EXPECT_EQ(code, 0u);
+  EXPECT_TRUE(read_all(zentro.dir() + L"\\Zentria.ini") == settings) << "the file was written";
+}
+
 
 // Holds Shift down or lets it go on the X server, as a player's keyboard
 // does (Wine takes the modifiers from the X events, so a key held through
