@@ -83,8 +83,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (zt::song_advances(f) != (tick > 0)) std::abort();
   const bool refused = zt::song_refusal(f, line).has_value();
   if (!zt::song_advances(f) && !refused) std::abort();
-  if (zt::song_advances(f) && micros > 0 && times.size() <= 32 &&
-      zt::kSongWindowMicros / micros < 500) {
+  if (zt::song_advances(f) && micros > 0 && times.size() <= 24 &&
+      zt::kSongWindowMicros / micros < 200) {
     const bool dense = busiest_window(times, micros) > zt::kMaxEventsPerWindow;
     if (dense != zt::song_too_dense(times, micros) || (dense && !refused)) std::abort();
   }
