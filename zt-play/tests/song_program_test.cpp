@@ -174,6 +174,10 @@ struct SongCase {
   const char* refusal;  // what the line says, or nothing when the song plays
 };
 
+void PrintTo(const SongCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 Bytes shape(const char* name) {
   for (test::SongShape& s : test::unusual_song_shapes()) {
     if (std::string(s.name) == name) return std::move(s.bytes);

@@ -16,12 +16,11 @@ namespace zt {
 // and SysEx (F0) event with its own status byte (no running status), tempo
 // events of exactly 3 data bytes (tempo 0 written as 1, as it is timed), and
 // one end of track at the track's last tick. Escapes (F7) and all other meta
-// events are left out, nothing of them is played (a gap too long for one
-// delta is bridged by empty text events). Format 0 for one track,
-// else 1 (the tracks are played together, as merge_tracks does for format 2
-// too). A file of more than max_tracks tracks becomes one track in the order
-// of merge_tracks. Metrical division only, 0 ticks per quarter written as 1:
-// nothing for timecode division.
+// events, which sound nothing, are left out; a gap they leave too long for one
+// delta is bridged by empty text events. Format 0 for one track, else 1 (the
+// tracks are played together, as merge_tracks plays format 2 too). More than
+// max_tracks tracks become one, in the order of merge_tracks. Metrical
+// division only, 0 ticks per quarter written as 1: nothing for timecode.
 std::optional<std::vector<std::uint8_t>> write_plain_midi(const MidiFile& file,
                                                           std::size_t max_tracks);
 
