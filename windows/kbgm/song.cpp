@@ -12,9 +12,11 @@ constexpr std::uint64_t kMinLengthUs = 1000;
 
 std::optional<Song> song_from_midi(std::span<const std::uint8_t> bytes) {
   const MidiParseResult parsed = parse_midi_file(bytes);
-  // A song that never advances would be restarted every millisecond.
-  if (!parsed || !song_advances(*parsed.file)) return std::nullopt;
+  if (!parsed) return std::nullopt;
   const MidiTimeline timeline = merge_tracks(*parsed.file);
+  // A song that never advances would be restarted every millisecond, and
+  // one too dense would hold the lock, and every call behind it, to send.
+  if (song_refusal(*parsed.file, timeline)) return std::nullopt;
   Song song;
   song.messages.reserve(timeline.channel_messages);
   for (const TimedEvent& t : timeline.events) {

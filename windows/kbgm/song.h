@@ -24,8 +24,9 @@ struct Song {
   std::uint64_t length_us = 0;
 };
 
-// None when the bytes are no MIDI file, carry no channel message, or have
-// nothing after tick 0 (song_advances).
+// None when the bytes are no MIDI file, carry no channel message, or are a
+// song that a player refuses to repeat (song_refusal: nothing after tick 0,
+// or over the bounds of what a song may cost).
 std::optional<Song> song_from_midi(std::span<const std::uint8_t> bytes);
 
 }  // namespace zt::kbgm

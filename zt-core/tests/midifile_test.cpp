@@ -258,6 +258,92 @@ TEST(MidiFileParse, SongAdvancesWhenSomethingComesAfterTickZero) {
   EXPECT_TRUE(song_advances(parse_ok(smf_file(0, 480, {open_ended}))));
 }
 
+// --- What a song may cost ---------------------------------------------------
+
+// The count runs over all tracks, the end of track included, and stops the
+// reading as soon as it is passed.
+TEST(SongBounds, TheReaderHoldsNoMoreEventsThanASongMay) {
+  const auto file_of = [](std::size_t events) {
+    SmfTrack a, b;
+    for (std::size_t i = 0; i + 1 < events / 2; ++i) a.event(1, {0x90, 60, 1});
+    for (std::size_t i = events / 2 + 1; i < events; ++i) b.event(1, {0x80, 60, 0});
+    return smf_file(1, 96, {a.end(), b.end()});
+  };
+  const MidiFile f = parse_ok(file_of(kMaxSongEvents));
+  EXPECT_EQ(f.tracks[0].events.size() + f.tracks[1].events.size(), kMaxSongEvents);
+
+  const Bytes over = file_of(kMaxSongEvents + 1);
+  const MidiParseResult r = parse_midi_file(over);
+  ASSERT_FALSE(r);
+  EXPECT_EQ(r.error.code, MidiError::kTooManyEvents);
+  EXPECT_EQ(r.error.offset, over.size());  // right after the one too many, the last end of track
+  EXPECT_EQ(midi_error_text(r.error), "more than " + std::to_string(kMaxSongEvents) +
+                                          " events at byte " + std::to_string(over.size()));
+
+  // 16 MiB of two-byte events: refused once the bound is passed.
+  const MidiParseResult big = parse_midi_file(test::running_status_events(16 << 20));
+  ASSERT_FALSE(big);
+  EXPECT_EQ(big.error.code, MidiError::kTooManyEvents);
+  EXPECT_LT(big.error.offset, 2 * kMaxSongEvents + 64);
+}
+
+// Played on repeat, a pass every `period`: the busiest 0.1 s may hold
+// kMaxEventsPerWindow events, one more is too many.
+TEST(SongBounds, DensityCountsTheBusiestWindowOfTheRepeatedSong) {
+  constexpr std::size_t k = kMaxEventsPerWindow;
+  constexpr std::uint64_t w = kSongWindowMicros;
+  constexpr std::uint64_t end_of_time = std::numeric_limits<std::uint64_t>::max();
+  const auto at = [](std::size_t n, std::uint64_t t) { return std::vector<std::uint64_t>(n, t); };
+  const auto spread = [](std::size_t n, std::uint64_t span) {
+    std::vector<std::uint64_t> v;
+    for (std::size_t i = 0; i < n; ++i) v.push_back(span * i / (n - 1));
+    return v;
+  };
+  const auto join = [](std::vector<std::uint64_t> a, const std::vector<std::uint64_t>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  };
+  struct Case {
+    const char* what;
+    std::vector<std::uint64_t> micros;
+    std::uint64_t period;
+    bool dense;
+  } cases[] = {
+      {"nothing", {}, 0, false},
+      {"the bound at one moment", at(k, 0), 10 * w, false},
+      {"one more at one moment", at(k + 1, 0), 10 * w, true},
+      {"one more within the window", spread(k + 1, w - 1), 10 * w, true},
+      {"one more over the window and its end", spread(k + 1, w), 10 * w, false},
+      {"10 every millisecond", at(10, 0), 1000, false},  // 100 passes a window
+      {"10 a little more often", at(10, 0), 999, true},
+      {"half at the end of a pass and half at the start of the next",
+       join(at(k / 2, 0), at(k / 2 + 1, 10 * w - 1)), 10 * w, true},
+      {"a pass that takes no time", at(1, 0), 0, true},
+      {"at the end of time", {end_of_time - 1, end_of_time}, end_of_time, false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(song_too_dense(c.micros, c.period), c.dense) << c.what;
+}
+
+TEST(SongBounds, RefusalsSayWhy) {
+  EXPECT_EQ(song_too_dense_text(), "more than 1000 events within 100 ms");
+  const auto refusal = [](const Bytes& bytes) {
+    const MidiFile f = parse_ok(bytes);
+    return song_refusal(f, merge_tracks(f));
+  };
+  for (const test::NamedSong& song : test::never_advancing_songs()) {
+    EXPECT_EQ(refusal(song.bytes), std::string(kSongNeverAdvancesText)) << song.name;
+  }
+  // The busiest window starts at the end of track: it, the chord of the next
+  // pass and its note-off.
+  EXPECT_EQ(refusal(test::chord_on_tick_0(kMaxEventsPerWindow - 2)), std::nullopt);
+  EXPECT_EQ(refusal(test::chord_on_tick_0(kMaxEventsPerWindow - 1)), song_too_dense_text());
+  EXPECT_EQ(refusal(test::notes_at_tempo_1(2000)), song_too_dense_text());
+  EXPECT_EQ(refusal(test::densest_song_within_bounds()), std::nullopt);
+  for (const test::SongShape& shape : test::unusual_song_shapes()) {
+    EXPECT_EQ(refusal(shape.bytes), std::nullopt) << shape.name;
+  }
+}
+
 TEST(TempoMapTest, MetricalTempoChanges) {
   // 480 per quarter: two quarters at the default tempo take one second, then
   // a quarter at 250000 takes another quarter second.

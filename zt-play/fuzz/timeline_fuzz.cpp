@@ -1,5 +1,6 @@
 // Song timelines from arbitrary bytes: never a crash, messages in time order,
-// and a timeline the MIDI port backend accepts never repeats without pause.
+// and a timeline the MIDI port backend accepts never repeats without pause
+// nor sends more at once than a song may have within one window.
 #include <atomic>
 #include <chrono>
 #include <cstddef>
@@ -8,6 +9,7 @@
 #include <memory>
 #include <span>
 
+#include "formats/midifile.h"
 #include "midi.h"
 
 namespace {
@@ -42,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const zt::TimedMessage& m : *tl) {
     if (m.size < 2 || m.size > 3 || m.bytes[0] < 0x80 || m.bytes[0] > 0xEF) std::abort();
   }
-  if (!zt::timeline_advances(*tl)) return 0;
+  if (zt::timeline_refusal(*tl)) return 0;
+  if (!zt::timeline_advances(*tl)) std::abort();
 
   // Played on repeat: once the messages at the start are out, nothing more is
   // sent until the clock moves.
@@ -59,6 +62,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (int step = 0; step < 64; ++step) {
     clock.sleep_for(seq.sleep_time());
     seq.advance();
+    // One window's messages, and the notes-off and volumes of a repeat.
+    if (out.sent > zt::kMaxEventsPerWindow + 48) std::abort();
+    out.sent = 0;
   }
   return 0;
 }

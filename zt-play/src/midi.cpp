@@ -110,7 +110,10 @@ std::uint32_t timecode_rate_thousandths(std::uint8_t fps) {
 std::optional<SongTimeline> build_timeline(std::span<const std::uint8_t> file_bytes) {
   MidiParseResult parsed = parse_midi_file(file_bytes);
   if (!parsed) return std::nullopt;
-  const MidiFile& file = *parsed.file;
+  return build_timeline(*parsed.file);
+}
+
+SongTimeline build_timeline(const MidiFile& file) {
   const MidiDivision& div = file.division;
   const std::uint64_t ticks_per_quarter = std::max<std::uint16_t>(div.ticks_per_quarter, 1);
   std::uint64_t micros_per_tick = 0;
@@ -153,6 +156,17 @@ std::optional<SongTimeline> build_timeline(std::span<const std::uint8_t> file_by
 
 bool timeline_advances(const SongTimeline& timeline) {
   return !timeline.empty() && timeline.back().micros > 0;
+}
+
+std::optional<std::string> timeline_refusal(const SongTimeline& timeline) {
+  if (timeline.empty()) return std::string("no channel messages");
+  if (!timeline_advances(timeline)) return std::string(kSongNeverAdvancesText);
+  std::vector<std::uint64_t> micros;
+  micros.reserve(timeline.size());
+  for (const TimedMessage& m : timeline) micros.push_back(m.micros);
+  // A pass ends with the last message, where the sequencer starts again.
+  if (song_too_dense(micros, micros.back())) return song_too_dense_text();
+  return std::nullopt;
 }
 
 // ---- Channel ----
@@ -484,11 +498,21 @@ std::int32_t MidiBackend::load_file(std::string_view file_name) {
     }
     return 0;
   }
-  const auto* bytes = &std::get<std::vector<std::uint8_t>>(read);
-  std::optional<SongTimeline> timeline = build_timeline(*bytes);
-  if (!timeline || !timeline_advances(*timeline)) return 0;
+  const MidiParseResult parsed = parse_midi_file(std::get<std::vector<std::uint8_t>>(read));
+  std::optional<std::string> refusal;
+  SongTimeline timeline;
+  if (!parsed) {
+    refusal = midi_error_text(parsed.error);
+  } else {
+    timeline = build_timeline(*parsed.file);
+    refusal = timeline_refusal(timeline);
+  }
+  if (refusal) {
+    *err_ << "midi: could not load " << path.string() << " (" << *refusal << ")\n";
+    return 0;
+  }
   ++next_handle_;
-  songs_[next_handle_] = std::make_shared<const SongTimeline>(std::move(*timeline));
+  songs_[next_handle_] = std::make_shared<const SongTimeline>(std::move(timeline));
   return next_handle_;
 }
 

@@ -63,14 +63,21 @@ struct TimedMessage {
 };
 using SongTimeline = std::vector<TimedMessage>;
 
+class MidiFile;
+
 // The song's channel messages in playing order; nothing when the bytes are not
 // a Standard MIDI File.
 std::optional<SongTimeline> build_timeline(std::span<const std::uint8_t> file_bytes);
+SongTimeline build_timeline(const MidiFile& file);
 
 // Whether some message comes after the song's start. The sequencer repeats a
 // song from its last message, so it would start one whose messages all fall
 // at time 0 again and again without pause: load_file refuses it.
 bool timeline_advances(const SongTimeline& timeline);
+
+// Why load_file refuses the timeline: no messages, none after the start, or
+// too many at once on repeat (the song's bounds). Nothing when it plays.
+std::optional<std::string> timeline_refusal(const SongTimeline& timeline);
 
 namespace midi_cmd {
 struct Play {

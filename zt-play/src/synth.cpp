@@ -11,6 +11,7 @@
 #include "audio.h"
 #include "files.h"
 #include "formats/midifile.h"
+#include "formats/plain_midi.h"
 
 namespace zt {
 
@@ -81,8 +82,11 @@ void SynthBackend::FluidDeleter::operator()(_fluid_player_t* p) const {
 }
 
 SynthBackend::SynthBackend(std::filesystem::path data_dir, std::unique_ptr<PcmSink> sink,
-                           Clock clock)
-    : data_dir_(std::move(data_dir)), sink_(std::move(sink)), clock_(std::move(clock)) {}
+                           Clock clock, SynthRenderLimits limits)
+    : data_dir_(std::move(data_dir)),
+      sink_(std::move(sink)),
+      clock_(std::move(clock)),
+      limits_(limits) {}
 
 SynthBackend::~SynthBackend() {
   stop_sequencer();
@@ -90,7 +94,7 @@ SynthBackend::~SynthBackend() {
 
 std::variant<std::unique_ptr<SynthBackend>, std::string> SynthBackend::create(
     const std::filesystem::path& data_dir, const std::filesystem::path& soundfont_path,
-    std::unique_ptr<PcmSink> sink, Clock clock) {
+    std::unique_ptr<PcmSink> sink, Clock clock, SynthRenderLimits limits) {
   const std::string path = soundfont_path.string();
   // The synthesizer opens the file itself, and would wait for ever on a pipe
   // or read a device without end: only a regular file of a sane size goes on.
@@ -101,7 +105,7 @@ std::variant<std::unique_ptr<SynthBackend>, std::string> SynthBackend::create(
 
   FluidCapture capture;
   std::unique_ptr<SynthBackend> backend(
-      new SynthBackend(data_dir, std::move(sink), std::move(clock)));
+      new SynthBackend(data_dir, std::move(sink), std::move(clock), limits));
   backend->settings_.reset(new_fluid_settings());
   fluid_settings_t* settings = backend->settings_.get();
   if (settings == nullptr) {
@@ -121,6 +125,31 @@ std::variant<std::unique_ptr<SynthBackend>, std::string> SynthBackend::create(
   return backend;
 }
 
+std::variant<std::vector<std::uint8_t>, std::string> SynthBackend::player_song(
+    std::span<const std::uint8_t> file_bytes) {
+  // FluidSynth's reader refuses much that ours takes, and its looping player
+  // then retries the file inside one render call for ever; it is handed the
+  // song as we read it, in the plain form it reads.
+  const MidiParseResult parsed = parse_midi_file(file_bytes);
+  if (!parsed) {
+    return midi_error_text(parsed.error);
+  }
+  const MidiFile& file = *parsed.file;
+  if (file.division.timecode) {
+    return std::string("timecode division, which the SoundFont player lacks");
+  }
+  if (std::optional<std::string> refusal = song_refusal(file, merge_tracks(file))) {
+    return std::move(*refusal);
+  }
+  // The player counts ticks in an int: a song must end well before it wraps.
+  for (const MidiTrack& t : file.tracks) {
+    if (t.end_tick > kPlayerMaxTicks) {
+      return "longer than " + std::to_string(kPlayerMaxTicks) + " ticks";
+    }
+  }
+  return std::move(*write_plain_midi(file, kPlayerMaxTracks));
+}
+
 std::int32_t SynthBackend::load_file(std::string_view file_name) {
   const std::filesystem::path path = data_dir_ / std::filesystem::path(file_name);
   auto read = read_file(path, kSongFileCap);
@@ -131,14 +160,15 @@ std::int32_t SynthBackend::load_file(std::string_view file_name) {
     }
     return 0;
   }
-  auto* bytes = &std::get<std::vector<std::uint8_t>>(read);
-  // FluidSynth takes any bytes here and fails only once it plays them, so the
-  // file is checked now. Its reader has no timecode division, and its looping
-  // player restarts a song that never advances inside one render call, for ever.
-  const MidiParseResult parsed = parse_midi_file(*bytes);
-  if (!parsed || parsed.file->division.timecode || !song_advances(*parsed.file)) return 0;
+  std::variant<std::vector<std::uint8_t>, std::string> song =
+      player_song(std::get<std::vector<std::uint8_t>>(read));
+  if (const auto* refusal = std::get_if<std::string>(&song)) {
+    std::cerr << "midi: could not load " << path.string() << " (" << *refusal << ")\n";
+    return 0;
+  }
   ++next_handle_;
-  songs_[next_handle_] = std::make_shared<const std::vector<std::uint8_t>>(std::move(*bytes));
+  songs_[next_handle_] =
+      std::make_shared<const std::vector<std::uint8_t>>(std::move(std::get<0>(song)));
   return next_handle_;
 }
 
@@ -251,6 +281,7 @@ void SynthBackend::advance_fade(std::uint64_t n) {
 }
 
 void SynthBackend::pump() {
+  const std::chrono::nanoseconds pump_start = thread_cpu_time();
   for (int block = 0; block < kMaxBlocksPerPump; ++block) {
     if (sink_->queued_frames() > kQueueLimitFrames) {
       overdue_check();
@@ -262,9 +293,10 @@ void SynthBackend::pump() {
     const std::chrono::nanoseconds cpu_before = thread_cpu_time();
     fluid_synth_write_float(synth_.get(), static_cast<int>(kBlockFrames), left_.data(), 0, 1,
                             right_.data(), 0, 1);
-    // Thousands of notes that restart every tick cost seconds a block: such a
-    // song is given up, once, rather than freeze every game step.
-    const bool unplayable = player_ && thread_cpu_time() - cpu_before > kMaxBlockRender;
+    // The song's bounds keep a block cheap; one that still costs too much (a
+    // slow machine, a heavy SoundFont) gives the song up, once, rather than
+    // freeze every game step.
+    const bool unplayable = player_ && thread_cpu_time() - cpu_before > limits_.block;
     if (unplayable) stop_sequencer();
     const float g = square_gain(a);
     const float h = square_gain(b);
@@ -274,7 +306,7 @@ void SynthBackend::pump() {
       interleaved_[2 * j + 1] = right_[j] * gain;
     }
     sink_->push(interleaved_);
-    if (unplayable) return;
+    if (unplayable || thread_cpu_time() - pump_start >= limits_.pump) return;
   }
 }
 

@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -26,6 +27,16 @@ struct _fluid_player_t;
 
 namespace zt {
 
+// Processor time of rendering. Past `block` one block of a song (12 ms of
+// sound) counts as unplayable: the song is stopped so that the game's loop
+// goes on. Past `pump` one pump renders no further block: the queue is topped
+// up over the next game steps instead of holding this one. The program keeps
+// these; tests take shorter ones.
+struct SynthRenderLimits {
+  std::chrono::nanoseconds block = std::chrono::milliseconds(100);
+  std::chrono::nanoseconds pump = std::chrono::milliseconds(30);
+};
+
 class SynthBackend final : public BgmBackend {
  public:
   using Clock = std::function<std::chrono::steady_clock::time_point()>;
@@ -35,15 +46,22 @@ class SynthBackend final : public BgmBackend {
   static constexpr int kMaxBlocksPerPump = 32;
   static constexpr std::uint64_t kStepSamplesPerSecond = 2205;  // 20 steps make the length
   static constexpr std::chrono::milliseconds kOverdueGrace{2000};
-  // Processor time past which one block of a song (12 ms of sound) counts as
-  // unplayable: the song is stopped so that the game's loop goes on.
-  static constexpr std::chrono::milliseconds kMaxBlockRender{100};
+  // What FluidSynth's MIDI-file player copes with: it counts ticks in an int
+  // (the bound leaves room for the ticks of a render call past the end), and
+  // it refuses a file of more tracks, which is then handed over as one.
+  static constexpr std::uint64_t kPlayerMaxTicks = std::uint64_t{1} << 30;
+  static constexpr std::size_t kPlayerMaxTracks = 127;
+
+  // The file as the player is given it, or why the song is refused.
+  static std::variant<std::vector<std::uint8_t>, std::string> player_song(
+      std::span<const std::uint8_t> file_bytes);
 
   // The error text when the SoundFont cannot be opened or read, or the
   // synthesizer cannot start.
   static std::variant<std::unique_ptr<SynthBackend>, std::string> create(
       const std::filesystem::path& data_dir, const std::filesystem::path& soundfont_path,
-      std::unique_ptr<PcmSink> sink, Clock clock = std::chrono::steady_clock::now);
+      std::unique_ptr<PcmSink> sink, Clock clock = std::chrono::steady_clock::now,
+      SynthRenderLimits limits = {});
 
   SynthBackend(const SynthBackend&) = delete;
   SynthBackend& operator=(const SynthBackend&) = delete;
@@ -82,7 +100,8 @@ class SynthBackend final : public BgmBackend {
     void operator()(_fluid_player_t* p) const;
   };
 
-  SynthBackend(std::filesystem::path data_dir, std::unique_ptr<PcmSink> sink, Clock clock);
+  SynthBackend(std::filesystem::path data_dir, std::unique_ptr<PcmSink> sink, Clock clock,
+               SynthRenderLimits limits);
   void stop_sequencer();
   void overdue_check();
   void advance_fade(std::uint64_t samples);
@@ -101,6 +120,7 @@ class SynthBackend final : public BgmBackend {
   bool fade_out_flag_ = false;
   std::unique_ptr<PcmSink> sink_;
   Clock clock_;
+  SynthRenderLimits limits_;
 };
 
 }  // namespace zt

@@ -300,36 +300,6 @@ TEST(SynthSongsThatNeverAdvance, AreRefusedAndTheGameStepsOn) {
   }
 }
 
-// 40,000 notes at tick 0 and an end one tick later at the fastest tempo: the
-// player starts the song again in every synthesizer block, and each of the
-// backend's blocks takes close to half a second of processor time. The song
-// is given up after one block.
-TEST(SynthSongsThatNeverAdvance, ASongTooCostlyToRenderIsStopped) {
-  test::SmfTrack t;
-  t.tempo(0, 1);
-  for (int i = 0; i < 40000; ++i) t.event(0, {0x90, static_cast<std::uint8_t>(40 + i % 40), 100});
-  t.event(1, {0x80, 60, 0}).end(0);
-  TempDir dir;
-  test::write_bytes(dir / "heavy.mid", test::smf_file(0, 0x7FFF, {t}));
-  auto owned = std::make_unique<FakeSink>();
-  FakeSink& sink = *owned;
-  sink.unlimited = true;
-  auto made = SynthBackend::create(dir.path(), ZT_TEST_SOUNDFONT, std::move(owned));
-  ASSERT_TRUE(std::holds_alternative<std::unique_ptr<SynthBackend>>(made));
-  SynthBackend& synth = *std::get<std::unique_ptr<SynthBackend>>(made);
-
-  const test::Watchdog watchdog(120s, "rendering the costly song");
-  const std::int32_t h = synth.load_file("heavy.mid");
-  ASSERT_GT(h, 0);
-  ASSERT_EQ(synth.play(h, true), 0);
-  synth.pump();
-  EXPECT_FALSE(synth.song_loaded_in_sequencer());
-  EXPECT_LT(sink.pushed.size(), 2u * SynthBackend::kBlockFrames * SynthBackend::kMaxBlocksPerPump);
-  sink.pushed.clear();
-  synth.pump();  // the next step renders silence at the usual pace
-  EXPECT_EQ(sink.pushed.size(), 2u * SynthBackend::kBlockFrames * SynthBackend::kMaxBlocksPerPump);
-}
-
 TEST(SynthCreate, ErrorTextsNameTheFileAndNothingElseIsPrinted) {
   TempDir dir;
   test::write_bytes(dir / "junk.sf2", test::Bytes(3000, 0x5A));

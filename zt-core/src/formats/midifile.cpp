@@ -29,8 +29,15 @@ std::string_view midi_error_text(MidiError e) {
       return "tempo event shorter than 3 bytes";
     case MidiError::kMissingTracks:
       return "fewer tracks than the header announces";
+    case MidiError::kTooManyEvents:
+      static_assert(kMaxSongEvents == 100'000, "the text names the bound");
+      return "more than 100000 events";
   }
   return "bad MIDI file";
+}
+
+std::string midi_error_text(const MidiParseError& e) {
+  return std::string(midi_error_text(e.code)) + " at byte " + std::to_string(e.offset);
 }
 
 // Reads one file; every read is bounded by `end` of the chunk being read.
@@ -38,6 +45,7 @@ struct MidiReader {
   std::span<const std::uint8_t> in;
   MidiFile file;
   MidiParseError error;
+  std::size_t events = 0;  // of all tracks so far
 
   bool fail(MidiError code, std::size_t at) {
     error = {code, at};
@@ -112,6 +120,7 @@ struct MidiReader {
       } else {
         return fail(MidiError::kBadStatus, pos - 1);
       }
+      if (++events > kMaxSongEvents) return fail(MidiError::kTooManyEvents, pos);
       track.events.push_back(e);
       track.end_tick = tick;
       if (e.is_meta(kMetaEndOfTrack)) {
@@ -293,6 +302,33 @@ bool song_advances(const MidiFile& file) {
                      [](const MidiTrack& t) { return t.end_tick > 0; });
 }
 
+bool song_too_dense(std::span<const std::uint64_t> micros, std::uint64_t period_micros) {
+  const std::size_t n = micros.size();
+  // Event j of the endless repetition is event j % n of pass j / n.
+  const auto time_of = [&](std::size_t j) {
+    const std::uint64_t pass = j / n;
+    const std::uint64_t offset =
+        period_micros != 0 && pass > kMaxMicros / period_micros ? kMaxMicros : pass * period_micros;
+    return add_saturating(micros[j % n], offset);
+  };
+  // The busiest window starts at an event; one pass gives every start there
+  // is. Each window is counted only up to one event past the bound, so the
+  // walk takes n + kMaxEventsPerWindow steps at most.
+  std::size_t j = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::uint64_t end = add_saturating(micros[i], kSongWindowMicros);
+    j = std::max(j, i);
+    while (j - i <= kMaxEventsPerWindow && time_of(j) < end) ++j;
+    if (j - i > kMaxEventsPerWindow) return true;
+  }
+  return false;
+}
+
+std::string song_too_dense_text() {
+  return "more than " + std::to_string(kMaxEventsPerWindow) + " events within " +
+         std::to_string(kSongWindowMicros / 1000) + " ms";
+}
+
 MidiTimeline merge_tracks(const MidiFile& file) {
   std::vector<std::size_t> all(file.tracks.size());
   std::iota(all.begin(), all.end(), std::size_t{0});
@@ -302,6 +338,15 @@ MidiTimeline merge_tracks(const MidiFile& file) {
 MidiTimeline track_timeline(const MidiFile& file, std::size_t track) {
   if (track >= file.tracks.size()) return {};
   return build_timeline(file, std::span<const std::size_t>(&track, 1), TempoMap(file, track));
+}
+
+std::optional<std::string> song_refusal(const MidiFile& file, const MidiTimeline& merged) {
+  if (!song_advances(file)) return std::string(kSongNeverAdvancesText);
+  std::vector<std::uint64_t> micros;
+  micros.reserve(merged.events.size());
+  for (const TimedEvent& te : merged.events) micros.push_back(te.micros);
+  if (song_too_dense(micros, micros.back())) return song_too_dense_text();
+  return std::nullopt;
 }
 
 }  // namespace zt

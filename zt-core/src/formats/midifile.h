@@ -5,14 +5,16 @@
 // status (a meta or SysEx event in between leaves it in effect), SysEx (F0) and
 // escape (F7) events and every meta event, and a track that ends without an
 // end-of-track event (it ends at its chunk's end). Every length is checked
-// against the bytes that are there before anything is read or stored, so a
-// hostile file costs at most memory in proportion to its size.
+// against the bytes that are there before anything is read or stored, and a
+// file of more events than a song may hold is refused as soon as it is seen,
+// so a hostile file costs at most memory in proportion to that bound.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -29,7 +31,16 @@ enum class MidiError : std::uint8_t {
   kBadStatus,      // a status byte that has no place in a file (F1-F6, F8-FE)
   kBadTempo,       // a tempo event with fewer than 3 data bytes
   kMissingTracks,  // fewer track chunks than the header announces
+  kTooManyEvents,  // more than kMaxSongEvents events in all
 };
+
+// What one song may cost whichever program plays it. Within these bounds a
+// player parses, holds and renders a song in a few tens of milliseconds and
+// megabytes: the reader refuses more events, and the players refuse a song
+// that, played on repeat, crowds more events into some stretch of its time.
+inline constexpr std::size_t kMaxSongEvents = 100'000;  // every event of every track
+inline constexpr std::uint64_t kSongWindowMicros = 100'000;
+inline constexpr std::size_t kMaxEventsPerWindow = 1'000;
 
 std::string_view midi_error_text(MidiError e);
 
@@ -37,6 +48,9 @@ struct MidiParseError {
   MidiError code = MidiError::kNotMidi;
   std::size_t offset = 0;  // byte of the file where reading stopped
 };
+
+// "truncated MIDI data at byte 1234"
+std::string midi_error_text(const MidiParseError& e);
 
 struct MidiDivision {
   bool timecode = false;
@@ -118,6 +132,15 @@ MidiParseResult parse_midi_file(std::span<const std::uint8_t> bytes);
 // refuse it.
 bool song_advances(const MidiFile& file);
 
+// Whether a song repeated without end, a new pass every period_micros, has
+// more than kMaxEventsPerWindow of its events within some kSongWindowMicros.
+// micros: the times of the events one pass plays, ascending.
+bool song_too_dense(std::span<const std::uint64_t> micros, std::uint64_t period_micros);
+
+// The reasons every player gives alike for a song it will not play.
+inline constexpr std::string_view kSongNeverAdvancesText = "nothing in it comes after its start";
+std::string song_too_dense_text();  // "more than 1000 events within 100 ms"
+
 // Ticks to time. With metrical division every tempo event of the chosen tracks
 // takes effect from its tick on (the later one of two at the same tick wins);
 // tempo 0 is timed as 1. Timecode division ignores tempo. Times are exact
@@ -162,5 +185,10 @@ struct MidiTimeline {
 MidiTimeline merge_tracks(const MidiFile& file);
 // One track on its own with its own tempo events (the songs of a format 2 file).
 MidiTimeline track_timeline(const MidiFile& file, std::size_t track);
+
+// Why a player that plays every event of the merged tracks, a pass lasting to
+// the last of them, will not repeat the song; nothing when it keeps within
+// the bounds above.
+std::optional<std::string> song_refusal(const MidiFile& file, const MidiTimeline& merged);
 
 }  // namespace zt

@@ -1,6 +1,7 @@
 // Builds small Standard MIDI Files byte by byte for tests and fixtures.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <string_view>
@@ -39,5 +40,33 @@ struct NamedSong {
   Bytes bytes;
 };
 std::vector<NamedSong> never_advancing_songs();
+
+// Small songs that our reader takes and a simpler reader may refuse, each
+// with a plain file of the same song written by hand (a 6-byte header, track
+// chunks only, every status byte written, escapes left out): a header chunk of
+// 8 bytes, an unknown chunk before the track, running status right after a
+// SysEx event, an F7 escape, 128 tracks, a tempo event of 4 bytes. Each plays
+// a few notes over about a second.
+struct SongShape {
+  const char* name;
+  Bytes bytes;
+  Bytes plain;
+};
+std::vector<SongShape> unusual_song_shapes();
+
+// Large songs within the 16 MiB file cap, built in memory.
+// n note-ons on tick 0 in running status (3 bytes each), a note-off one tick
+// later and the end of track a second after the start.
+Bytes chord_on_tick_0(std::size_t notes);
+// n notes one tick apart at tempo 1 and 32767 ticks a quarter: the song is
+// over within microseconds.
+Bytes notes_at_tempo_1(std::size_t notes);
+// Channel pressure in running status, one tick apart, 2 bytes an event, until
+// the file is about `file_bytes` long.
+Bytes running_status_events(std::size_t file_bytes);
+// Nearly as many events as a song may hold, about as densely as a song may
+// have them: kMaxSongEvents - kMaxEventsPerWindow notes on and off over 16
+// channels, kMaxEventsPerWindow within 0.1 s every 0.101 s; ten seconds.
+Bytes densest_song_within_bounds();
 
 }  // namespace zt::test
