@@ -17,11 +17,16 @@
 #include "formats/config.h"
 #include "layout.h"
 #include "renderer.h"
+#include "synth.h"
 
 namespace zt::game {
 
 namespace fs = std::filesystem;
 using options::Confine;
+
+static_assert(kExitDrain.count() * 44100 >=
+              std::int64_t{1000} * (SynthBackend::kQueueLimitFrames + SynthBackend::kBlockFrames +
+                                    kDevicePeriodFrames));
 using options::Options;
 using options::SettingsSnapshot;
 
@@ -612,6 +617,8 @@ std::optional<std::string> run(const std::vector<std::string>& args) {
   Subsystem events(SDL_INIT_EVENTS);
 
   main_loop(texture.get(), renderer.get(), *app, window.get(), fullscreen);
+  // The exit screen's fade is still queued when the loop ends.
+  if (audio) audio->drain(kExitDrain);
   app->save_on_exit();
   return std::nullopt;
 }

@@ -133,16 +133,16 @@ TEST_F(WaveBounds, WavesBeyondTheBoundsStaySilentAndTheRestLoad) {
                                          packed_wav("fast.wav", 200000, 8, 1, 2000),
                                          packed_wav("thirty.wav", 22050, 16, 1, 30 * 22050 * 2),
                                          packed_wav("short.wav", 1000, 8, 1, 1000),
+                                         packed_wav("stereo96k.wav", 96000, 16, 2, 28 * 96000 * 4),
+                                         packed_wav("mono192k.wav", 192000, 16, 1, 30 * 192000 * 2),
                                      }));
   QdaBudget budget;
   struct Case {
     const char* member;
     bool loads;
-  } cases[] = {{"sixty.wav", false},
-               {"slow.wav", false},
-               {"fast.wav", false},
-               {"thirty.wav", true},
-               {"short.wav", true}};
+  } cases[] = {{"sixty.wav", false},  {"slow.wav", false}, {"fast.wav", false},
+               {"thirty.wav", true},  {"short.wav", true}, {"stereo96k.wav", true},
+               {"mono192k.wav", true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.member);
     TDDSDWaveData wave(*ddsd, path, c.member, &budget);
