@@ -9,8 +9,9 @@
 // start with silence and then that song, started with the title screen's
 // one-second fade-in: the song's RMS and peak over its first pass, the
 // largest step between two samples at its first loop point against the
-// largest elsewhere in that pass, and how loud the last 50 ms before the
-// device closed are against the music a few seconds before.
+// largest in the pass's other windows of that length, the level just before
+// and after the loop point, and how loud the last 50 ms before the device
+// closed are against the music a few seconds before.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -141,13 +142,22 @@ void print_song(const Recording& r, std::size_t length) {
   } else {
     std::printf("music over its first pass: RMS %.2f dBFS, peak %.2f dBFS\n", db(rms(r, from, to)),
                 db(peak(r, from, to)));
-    // The player starts the next pass within a few synthesizer blocks.
-    const Step at_loop = largest_step(r, loop - frame_at(0.05), loop + frame_at(0.15));
-    const Step elsewhere = largest_step(r, from, to);
-    std::printf("largest sample step at the loop point: %.4f (at %+.1f ms); elsewhere: %.4f\n",
-                at_loop.size,
-                (static_cast<double>(at_loop.frame) - static_cast<double>(loop)) * 1000 / kRate,
-                elsewhere.size);
+    // The player starts the next pass within a few synthesizer blocks of
+    // the loop point; elsewhere is every window of the same length over
+    // the pass.
+    const std::size_t window = frame_at(0.03);
+    const Step at_loop = largest_step(r, loop - frame_at(0.005), loop - frame_at(0.005) + window);
+    std::vector<double> steps;
+    for (std::size_t f = from; f + window <= to; f += window) {
+      steps.push_back(largest_step(r, f, f + window).size);
+    }
+    std::sort(steps.begin(), steps.end());
+    std::printf(
+        "largest sample step within 30 ms of the loop point: %.4f (at %+.1f ms); elsewhere in "
+        "30 ms: %.4f at the median, %.4f at most\n",
+        at_loop.size,
+        (static_cast<double>(at_loop.frame) - static_cast<double>(loop)) * 1000 / kRate,
+        steps[steps.size() / 2], steps.back());
     // Tails cut at the loop show as a sudden drop from the 10 ms before to the 10 ms after.
     std::printf("10 ms before the loop point %.2f dBFS, 10 ms after %.2f dBFS\n",
                 db(rms(r, loop - frame_at(0.01), loop)), db(rms(r, loop, loop + frame_at(0.01))));
@@ -156,8 +166,13 @@ void print_song(const Recording& r, std::size_t length) {
   if (end < frame_at(4.0)) return;
   const double before = rms(r, end - frame_at(3.5), end - frame_at(1.5));
   const double last = rms(r, end - frame_at(0.05), end);
-  std::printf("last 50 ms before the device closed: %.2f dBFS, %.1f dB against the music before\n",
-              db(last), db(last) - db(before));
+  if (last == 0) {
+    std::printf("last 50 ms before the device closed: silence (every sample 0)\n");
+  } else {
+    std::printf(
+        "last 50 ms before the device closed: %.2f dBFS, %.1f dB against the music before\n",
+        db(last), db(last) - db(before));
+  }
 }
 
 }  // namespace

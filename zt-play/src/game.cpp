@@ -23,12 +23,12 @@ namespace zt::game {
 
 namespace fs = std::filesystem;
 using options::Confine;
+using options::Options;
+using options::SettingsSnapshot;
 
 static_assert(kExitDrain.count() * 44100 >=
               std::int64_t{1000} * (SynthBackend::kQueueLimitFrames + SynthBackend::kBlockFrames +
                                     kDevicePeriodFrames));
-using options::Options;
-using options::SettingsSnapshot;
 
 SettingsSnapshot snapshot(const TConfig& s) {
   return {s.last_player_name, s.num_of_fragments, s.score_digits,

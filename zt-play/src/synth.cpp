@@ -164,7 +164,7 @@ std::int32_t SynthBackend::play(std::int32_t handle, bool repeat) {
     player_.reset();
     return 1;
   }
-  if (restore_) {
+  if (restore_ && !restore_->empty()) {
     event_tick_ = player_tick_ = 0;
     restored_ = false;
     fluid_player_set_playback_callback(player_.get(), on_song_event, this);
