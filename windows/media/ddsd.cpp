@@ -228,8 +228,9 @@ void TDDSDGenWave::LoadWAV(bool Is3D, const std::string& FileName) {
     return;
   }
   // The buffer is made as large as the chunk claims: a sound effect of a rate
-  // DirectSound plays, some seconds long.
-  if (Format.nBlockAlign == 0 || data.cksize > kClipMaxBytes ||
+  // DirectSound plays, at most 30 s long, and no larger than an archive
+  // member may be.
+  if (Format.nBlockAlign == 0 || data.cksize > kQdaMaxMember ||
       !clip_fits(Format.nSamplesPerSec, data.cksize / Format.nBlockAlign)) {
     file.close();
     DDSDDebugLog(FileName + "は、効果音として扱える長さと周波数を超えています");

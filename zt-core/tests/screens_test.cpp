@@ -212,6 +212,47 @@ TEST_F(ScreensTest, MusicSwitchedOffAndOnAgainRestartsTheTitleSong) {
   EXPECT_EQ(game.bgm().current(), "title");
 }
 
+// A run started with music off: ticking "PLAY MIDI MUSIC" loads the songs
+// and plays the title at once, and the stage song plays at the next play. With
+// a backend that cannot play the mark shows, music stays off and the next
+// click clears the mark, as when the device cannot be opened.
+TEST_F(ScreensTest, MusicSwitchedOnAfterAStartWithoutItPlaysTheTitleAtOnce) {
+  for (const bool playable : {true, false}) {
+    SCOPED_TRACE(playable ? "a backend that plays" : "a backend that cannot play");
+    host.music = FakeBgm{};
+    if (!playable) host.music.load_file_result = 0;
+    host.songs.existing = {"title.mid", "stage.mid"};
+    game = TGame::create(no_flags());
+    game.bgm().set_on(false, host);
+    game.bgm().load_song("title", host);
+    game.bgm().load_song("stage", host);
+    EXPECT_TRUE(host.music.take_log().empty());
+    open(kStateOptions);
+    frames(1);
+    click_at(100, 105);
+    EXPECT_TRUE(game.flag(kPlayMidi));
+    const std::vector<std::string> log = host.music.take_log();
+    EXPECT_EQ(log.size() > 3 ? log[3] : "", playable ? "load_file(stage.mid) -> 2" : "");
+    if (!playable) {
+      EXPECT_FALSE(game.bgm().on());
+      click_at(100, 75);  // between rows
+      EXPECT_FALSE(game.flag(kPlayMidi));
+      continue;
+    }
+    EXPECT_THAT(log, ::testing::Contains("play(1, true) -> 0"));
+    EXPECT_EQ(game.bgm().current(), "title");
+    click_at(100, 225);  // back to the menu, then a new game
+    ASSERT_EQ(game.state(), kStateTitle);
+    click_at(100, 130);
+    ASSERT_EQ(game.state(), kStateIntro);
+    for (int i = 0; i < 200 && game.bgm().current() != "stage"; ++i) {
+      frames(1);
+      game.bgm().zt_bgm_tick(host);  // as the host runs it after each frame
+    }
+    EXPECT_EQ(game.bgm().current(), "stage");
+  }
+}
+
 class SlotScreenTest : public ScreensTest {
  protected:
   void SetUp() override {

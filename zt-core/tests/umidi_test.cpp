@@ -62,16 +62,44 @@ TEST_F(TBgmTest, StartUpOpensOnceAndLoadsEachSongOnce) {
   EXPECT_TRUE(bgm.on());
 }
 
-TEST_F(TBgmTest, PlayMidiOffLoadsNothing) {
+// With music off at start-up the songs wait; switching music on loads them,
+// each once, and the title plays at once.
+TEST_F(TBgmTest, SongsAskedForWhileMusicIsOffLoadWhenItIsSwitchedOn) {
   bgm.set_on(false, host);
   bgm.load_song("title", host);
+  bgm.load_song("stage", host);
+  bgm.load_song("TITLE", host);
   EXPECT_TRUE(take().empty());
   EXPECT_TRUE(host.sink.asked.empty());
   bgm.set_on(true, host);
+  EXPECT_EQ(take(), (Log{"open(10, -1) -> 0", "send_sysx(0)", "load_file(title.mid) -> 1",
+                         "load_file(stage.mid) -> 2"}));
+  EXPECT_TRUE(bgm.deferred().empty());
   bgm.play("title", true, 0, 0, host);
-  bgm.change("stage", 1, true, 0, 0, host);
-  EXPECT_EQ(take(), (Log{"open(10, -1) -> 0", "send_sysx(0)"})) << "no song to play";
-  EXPECT_TRUE(bgm.current().empty());
+  EXPECT_EQ(bgm.current(), "title");
+  take();
+  // Off and on again loads nothing more.
+  bgm.set_on(false, host);
+  bgm.load_song("stage", host);
+  bgm.set_on(true, host);
+  EXPECT_EQ(take(), (Log{"stop()", "init(1)"}));
+}
+
+// A backend that cannot play: the song that fails to load when music is
+// switched on turns it off for the run, as at start-up.
+TEST_F(TBgmTest, ASongThatFailsWhenMusicIsSwitchedOnTurnsItOffForTheRun) {
+  host.backend.load_file_result = 0;
+  bgm.load_song("title", host);
+  bgm.load_song("stage", host);
+  bgm.set_on(true, host);
+  EXPECT_EQ(take(), (Log{"open(10, -1) -> 0", "send_sysx(0)", "load_file(title.mid) -> 0"}));
+  EXPECT_FALSE(bgm.on());
+  EXPECT_TRUE(bgm.device_failed());
+  bgm.load_song("stage", host);
+  bgm.set_on(true, host);
+  bgm.play("title", true, 0, 0, host);
+  EXPECT_TRUE(take().empty());
+  EXPECT_TRUE(bgm.deferred().empty());
 }
 
 // Each way of losing the music switches it off for the run and keeps what

@@ -6,6 +6,7 @@
 #include <iostream>
 #include <limits>
 #include <mutex>
+#include <thread>
 #include <utility>
 
 #include "alsa_quiet.h"
@@ -124,6 +125,22 @@ std::vector<float> AudioSubsystem::render(std::size_t frames) {
   DeviceLock lock(*core_);
   core_->mix_into(out.data(), out.size());
   return out;
+}
+
+void AudioSubsystem::drain(std::chrono::milliseconds longest) {
+  const Core& core = *core_;
+  const auto end = std::chrono::steady_clock::now() + longest;
+  for (;;) {
+    if (core.dev == 0 || core.held || !core.unpaused) return;
+    // Only this thread adds to the queues; the callback only plays them.
+    bool queued = false;
+    for (const StreamState* s : core.bound) {
+      queued = queued || s->pos.load(std::memory_order_acquire) < s->samples.size() ||
+               (s->shared && s->shared_pos.load(std::memory_order_acquire) < s->shared->size());
+    }
+    if (!queued || std::chrono::steady_clock::now() >= end) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
 }
 
 // ---- AudioDevice ----
@@ -340,29 +357,101 @@ std::size_t whole_frame_bytes(const AudioSpec& spec, std::size_t bytes) {
   return frame == 0 ? 0 : bytes - bytes % frame;
 }
 
+// A clip's two channels as floats at its own rate. SDL converts the sample
+// format and the channels frame by frame, so a few thousand frames at a time
+// pass through a small buffer and only the result is whole.
+struct FloatChannels {
+  std::vector<float> left;
+  std::vector<float> right;
+};
+
+std::optional<FloatChannels> to_float_channels(const AudioSpec& spec,
+                                               std::span<const std::uint8_t> bytes) {
+  SDL_AudioCVT cvt;
+  const int built = SDL_BuildAudioCVT(&cvt, spec.format, spec.channels, spec.freq, kMixSpec.format,
+                                      kMixSpec.channels, spec.freq);
+  const std::size_t frame = frame_bytes(spec);
+  if (built < 0 || frame == 0) return std::nullopt;
+  constexpr std::size_t kChunkFrames = 4096;
+  const std::size_t mult = static_cast<std::size_t>(std::max(cvt.len_mult, 1));
+  // Floats, so that what SDL writes there is read as floats.
+  std::vector<float> chunk((kChunkFrames * frame * mult + sizeof(float) - 1) / sizeof(float));
+  const std::size_t frames = bytes.size() / frame;
+  FloatChannels out;
+  out.left.resize(frames);
+  out.right.resize(frames);
+  for (std::size_t at = 0; at < frames; at += kChunkFrames) {
+    const std::size_t n = std::min(kChunkFrames, frames - at);
+    std::memcpy(chunk.data(), bytes.data() + at * frame, n * frame);
+    if (built > 0) {
+      cvt.len = static_cast<int>(n * frame);
+      cvt.buf = reinterpret_cast<Uint8*>(chunk.data());
+      if (SDL_ConvertAudio(&cvt) != 0 ||
+          static_cast<std::size_t>(cvt.len_cvt) != n * kMixFrameBytes) {
+        return std::nullopt;
+      }
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+      out.left[at + i] = chunk[2 * i];
+      out.right[at + i] = chunk[2 * i + 1];
+    }
+  }
+  return out;
+}
+
+// One channel at `rate` resampled to the mix rate. SDL resamples in place in
+// a buffer of the channel times its growth factor: twice the channel for
+// rates above the mix rate (30 s at 192 kHz: 46 MB), 90 times at 1000 Hz
+// (30 s: 10.8 MB). The channel is let go before the buffer is made.
+std::optional<std::vector<float>> resample(std::vector<float> channel, std::int32_t rate) {
+  SDL_AudioCVT cvt;
+  const int built = SDL_BuildAudioCVT(&cvt, AUDIO_F32SYS, 1, rate, AUDIO_F32SYS, 1, kMixSpec.freq);
+  if (built < 0) return std::nullopt;
+  if (built == 0 || channel.empty()) return channel;
+  const std::size_t bytes = channel.size() * sizeof(float);
+  const auto mult = static_cast<std::size_t>(std::max(cvt.len_mult, 1));
+  if (bytes > static_cast<std::size_t>(std::numeric_limits<int>::max()) / mult) {
+    return std::nullopt;
+  }
+  std::vector<float> buf(channel.size() * mult);
+  std::copy(channel.begin(), channel.end(), buf.begin());
+  channel = {};
+  cvt.len = static_cast<int>(bytes);
+  cvt.buf = reinterpret_cast<Uint8*>(buf.data());
+  if (SDL_ConvertAudio(&cvt) != 0) return std::nullopt;
+  buf.resize(static_cast<std::size_t>(cvt.len_cvt) / sizeof(float));
+  buf.shrink_to_fit();
+  return buf;
+}
+
+// Both channels at the mix rate, interleaved.
+std::optional<std::vector<float>> to_mix(FloatChannels channels, std::int32_t rate) {
+  std::optional<std::vector<float>> left = resample(std::move(channels.left), rate);
+  if (!left) return std::nullopt;
+  std::optional<std::vector<float>> right = resample(std::move(channels.right), rate);
+  if (!right) return std::nullopt;
+  const std::size_t frames = std::min(left->size(), right->size());
+  std::vector<float> mix(2 * frames);
+  for (std::size_t i = 0; i < frames; ++i) {
+    mix[2 * i] = (*left)[i];
+    mix[2 * i + 1] = (*right)[i];
+  }
+  return mix;
+}
+
 }  // namespace
 
 std::optional<std::vector<std::uint8_t>> convert_to_mix(const AudioSpec& spec,
                                                         std::span<const std::uint8_t> bytes) {
-  SDL_AudioCVT cvt;
-  const int built = SDL_BuildAudioCVT(&cvt, spec.format, spec.channels, spec.freq, kMixSpec.format,
-                                      kMixSpec.channels, kMixSpec.freq);
-  if (built < 0) return std::nullopt;
-  if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<int>::max() / 16)) {
-    return std::nullopt;
-  }
-  const std::size_t used = whole_frame_bytes(spec, bytes.size());
-  if (built == 0) return std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + used);
-  if (std::uint64_t{used} * static_cast<std::uint64_t>(cvt.len_mult) > kConvertMaxBytes) {
-    return std::nullopt;
-  }
-  std::vector<std::uint8_t> buf(used * static_cast<std::size_t>(cvt.len_mult));
-  if (used > 0) std::memcpy(buf.data(), bytes.data(), used);  // an empty clip may have no buffer
-  cvt.len = static_cast<int>(used);
-  cvt.buf = buf.data();
-  if (SDL_ConvertAudio(&cvt) != 0) return std::nullopt;
-  buf.resize(static_cast<std::size_t>(cvt.len_cvt));
-  return buf;
+  if (clip_refusal(spec, bytes.size())) return std::nullopt;
+  std::optional<FloatChannels> channels =
+      to_float_channels(spec, bytes.first(whole_frame_bytes(spec, bytes.size())));
+  if (!channels) return std::nullopt;
+  std::optional<std::vector<float>> mix = to_mix(std::move(*channels), spec.freq);
+  if (!mix) return std::nullopt;
+  std::vector<std::uint8_t> out(mix->size() * sizeof(float));
+  if (!out.empty()) std::memcpy(out.data(), mix->data(), out.size());
+  return out;
 }
 
 bool wav_for_sdl(std::span<std::uint8_t> wav) {
@@ -417,14 +506,6 @@ std::optional<std::string> clip_refusal(const AudioSpec& spec, std::size_t bytes
   if (frame == 0 || !clip_fits(static_cast<std::uint32_t>(spec.freq), used / frame)) {
     return "lasts more than " + std::to_string(kClipMaxSeconds) + " s";
   }
-  SDL_AudioCVT cvt;
-  if (SDL_BuildAudioCVT(&cvt, spec.format, spec.channels, spec.freq, kMixSpec.format,
-                        kMixSpec.channels, kMixSpec.freq) <= 0) {
-    return std::nullopt;  // nothing to convert, or SDL refuses the format itself
-  }
-  if (std::uint64_t{used} * static_cast<std::uint64_t>(cvt.len_mult) > kConvertMaxBytes) {
-    return "needs more than " + std::to_string(kConvertMaxBytes) + " bytes to convert";
-  }
   return std::nullopt;
 }
 
@@ -435,6 +516,9 @@ Clip::Clip(const AudioSpec& format, std::span<const std::uint8_t> mix_bytes) : s
   std::memcpy(floats->data(), mix_bytes.data(), floats->size() * sizeof(float));
   samples = std::move(floats);
 }
+
+Clip::Clip(const AudioSpec& format, std::vector<float> mix)
+    : spec(format), samples(std::make_shared<const std::vector<float>>(std::move(mix))) {}
 
 namespace {
 
@@ -457,10 +541,14 @@ std::optional<Clip> decode_wav(const std::vector<std::uint8_t>& bytes, std::stri
     refused = std::move(*why);
     return std::nullopt;
   }
-  std::optional<std::vector<std::uint8_t>> data = convert_to_mix(source, std::span(buf, len));
+  std::optional<FloatChannels> channels =
+      to_float_channels(source, std::span(buf, whole_frame_bytes(source, len)));
+  // SDL's samples go before the channels are resampled.
   SDL_FreeWAV(buf);
-  if (!data) return std::nullopt;
-  return Clip{kMixSpec, std::move(*data)};
+  if (!channels) return std::nullopt;
+  std::optional<std::vector<float>> mix = to_mix(std::move(*channels), source.freq);
+  if (!mix) return std::nullopt;
+  return Clip{kMixSpec, std::move(*mix)};
 }
 
 }  // namespace

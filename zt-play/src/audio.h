@@ -13,6 +13,7 @@
 #include <SDL.h>
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -64,6 +65,12 @@ class AudioSubsystem {
   // takes nothing from the streams; render mixes frames by hand instead.
   void hold_output(bool held);
   std::vector<float> render(std::size_t frames);
+
+  // Waits until every stream bound to the device has played what it holds,
+  // but no longer than `longest`: what is queued when the program ends (the
+  // end of the music's fade, an effect's tail) is heard before the device
+  // closes. Returns at once while the output is held or nothing plays.
+  void drain(std::chrono::milliseconds longest);
 
  private:
   friend class AudioDevice;
@@ -136,16 +143,14 @@ class AudioStream {
 
 // Sample bytes of the given format converted to interleaved mix-format
 // floats with SDL_BuildAudioCVT and SDL_ConvertAudio; nothing when SDL
-// cannot convert them or the conversion would need more than
-// kConvertMaxBytes of room.
+// cannot convert them or clip_refusal refuses the clip. SDL converts in place
+// in a buffer of what it converts times its growth factor, hundreds for slow
+// rates: so the format and the channels are converted a few thousand frames
+// at a time, then each channel is resampled on its own. Every clip of up to
+// 30 s at 1000 to 192000 Hz converts, in at most 46 MB of room besides its
+// channels (30 s at 192 kHz); the result is the same as one conversion.
 std::optional<std::vector<std::uint8_t>> convert_to_mix(const AudioSpec& spec,
                                                         std::span<const std::uint8_t> bytes);
-
-// SDL converts in place in a buffer of the clip's bytes times its growth
-// factor, which for slow rates is hundreds. Four times the longest clip lets
-// mono and stereo clips of 30 s through at rates up to 88.2 kHz; at 96 kHz
-// they may last 27 s, at 192 kHz 13 s.
-inline constexpr std::size_t kConvertMaxBytes = 4 * kClipMaxBytes;
 
 // Makes a WAV member safe to give to SDL, which trusts what the file says:
 // every chunk size is lowered to the bytes that follow it (SDL reserves a
@@ -156,14 +161,15 @@ inline constexpr std::size_t kConvertMaxBytes = 4 * kClipMaxBytes;
 bool wav_for_sdl(std::span<std::uint8_t> wav);
 
 // Why a clip of `bytes` sample bytes in `spec` may not be converted, judged
-// from its declared length and the conversion's ratio before anything is
-// converted: its rate, its length or the room it needs; nothing when it may.
+// before anything is converted: its rate or its length; nothing when it may.
 std::optional<std::string> clip_refusal(const AudioSpec& spec, std::size_t bytes);
 
 // ---- Sound effects ----
 
-// All the clips held, in the mix format: the game's seven take about 1 MB.
-inline constexpr std::size_t kClipsMaxBytes = std::size_t{32} << 20;
+// All the clips held, in the mix format: room for the game's seven effects
+// at the longest a clip may be (74,088,000 bytes); the generated ones take
+// about 1 MB.
+inline constexpr std::size_t kClipsMaxBytes = 7 * kClipMaxBytes;
 
 // How the host starts a sound effect.
 class Sfx {
@@ -177,6 +183,7 @@ class Sfx {
 struct Clip {
   // From the bytes of converted (mix-format) samples; a torn last float is dropped.
   Clip(const AudioSpec& spec, std::span<const std::uint8_t> mix_bytes);
+  Clip(const AudioSpec& spec, std::vector<float> mix);
   AudioSpec spec;  // the format of samples: the mix format after conversion
   SharedSamples samples;
   std::size_t bytes() const { return samples->size() * sizeof(float); }

@@ -17,6 +17,7 @@
 #include "formats/config.h"
 #include "layout.h"
 #include "renderer.h"
+#include "synth.h"
 
 namespace zt::game {
 
@@ -24,6 +25,10 @@ namespace fs = std::filesystem;
 using options::Confine;
 using options::Options;
 using options::SettingsSnapshot;
+
+static_assert(kExitDrain.count() * 44100 >=
+              std::int64_t{1000} * (SynthBackend::kQueueLimitFrames + SynthBackend::kBlockFrames +
+                                    kDevicePeriodFrames));
 
 SettingsSnapshot snapshot(const TConfig& s) {
   return {s.last_player_name, s.num_of_fragments, s.score_digits,
@@ -614,6 +619,8 @@ std::optional<std::string> run(const std::vector<std::string>& args) {
   Subsystem events(SDL_INIT_EVENTS);
 
   main_loop(texture.get(), renderer.get(), *app, window.get(), fullscreen);
+  // The exit screen's fade is still queued when the loop ends.
+  if (audio) audio->drain(kExitDrain);
   app->save_on_exit();
   return std::nullopt;
 }

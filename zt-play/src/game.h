@@ -32,6 +32,10 @@ inline constexpr std::chrono::milliseconds kMaxSleep{2};
 // How long start-up waits for the renderer question; a first start of an
 // OpenGL driver from a cold disk can take a while.
 inline constexpr std::chrono::milliseconds kProbeTimeout{5000};
+// The longest the end of the run waits for what is queued to be heard: the
+// music's queue at its fullest and the period the device is playing, 12048
+// frames at 44100 Hz.
+inline constexpr std::chrono::milliseconds kExitDrain{274};
 
 // The settings snapshot of what the game holds now.
 options::SettingsSnapshot snapshot(const TGame& game);

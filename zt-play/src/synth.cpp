@@ -115,6 +115,7 @@ std::variant<std::unique_ptr<SynthBackend>, std::string> SynthBackend::create(
   fluid_settings_setint(settings, "synth.polyphony", 64);
   fluid_settings_setint(settings, "synth.reverb.active", 1);
   fluid_settings_setint(settings, "synth.chorus.active", 1);
+  fluid_settings_setnum(settings, "synth.gain", kGain);
   backend->synth_.reset(new_fluid_synth(settings));
   if (!backend->synth_) {
     return "could not start the synthesizer: " + capture.first("new_fluid_synth failed");
@@ -126,15 +127,7 @@ std::variant<std::unique_ptr<SynthBackend>, std::string> SynthBackend::create(
 }
 
 std::variant<std::vector<std::uint8_t>, std::string> SynthBackend::player_song(
-    std::span<const std::uint8_t> file_bytes) {
-  // FluidSynth's reader refuses much that ours takes, and its looping player
-  // then retries the file inside one render call for ever; it is handed the
-  // song as we read it, in the plain form it reads.
-  const MidiParseResult parsed = parse_midi_file(file_bytes);
-  if (!parsed) {
-    return midi_error_text(parsed.error);
-  }
-  const MidiFile& file = *parsed.file;
+    const MidiFile& file) {
   if (file.division.timecode) {
     return std::string("timecode division, which the SoundFont player lacks");
   }
@@ -160,8 +153,12 @@ std::int32_t SynthBackend::load_file(std::string_view file_name) {
     }
     return 0;
   }
+  // FluidSynth's reader refuses much that ours takes, and its looping player
+  // then retries the file inside one render call for ever; it is handed the
+  // song as we read it, in the plain form it reads.
+  const MidiParseResult parsed = parse_midi_file(std::get<std::vector<std::uint8_t>>(read));
   std::variant<std::vector<std::uint8_t>, std::string> song =
-      player_song(std::get<std::vector<std::uint8_t>>(read));
+      parsed ? player_song(*parsed.file) : std::string(midi_error_text(parsed.error));
   if (const auto* refusal = std::get_if<std::string>(&song)) {
     std::cerr << "midi: could not load " << path.string() << " (" << *refusal << ")\n";
     return 0;
@@ -169,6 +166,7 @@ std::int32_t SynthBackend::load_file(std::string_view file_name) {
   ++next_handle_;
   songs_[next_handle_] =
       std::make_shared<const std::vector<std::uint8_t>>(std::move(std::get<0>(song)));
+  loop_restores_[next_handle_] = loop_restore(*parsed.file);
   return next_handle_;
 }
 
@@ -178,12 +176,25 @@ std::int32_t SynthBackend::play(std::int32_t handle, bool repeat) {
   if (it == songs_.end()) return 1;
   stop_sequencer();
   FluidCapture capture;
+  // Every pass of every song starts from a reset synthesizer and the song's
+  // own events at tick 0. The player would reset it again at each loop point
+  // and so cut the notes and the reverb still ringing there: where the song
+  // allows, the loop point sets the start state again instead.
+  fluid_synth_system_reset(synth_.get());
+  restore_ = loop_restores_[handle];
+  fluid_settings_setint(settings_.get(), "player.reset-synth", restore_ ? 0 : 1);
   player_.reset(new_fluid_player(synth_.get()));
   if (!player_) return 1;
   const std::vector<std::uint8_t>& bytes = *it->second;
   if (fluid_player_add_mem(player_.get(), bytes.data(), bytes.size()) != FLUID_OK) {
     player_.reset();
     return 1;
+  }
+  if (restore_ && !restore_->empty()) {
+    event_tick_ = player_tick_ = 0;
+    restored_ = false;
+    fluid_player_set_playback_callback(player_.get(), on_song_event, this);
+    fluid_player_set_tick_callback(player_.get(), on_song_tick, this);
   }
   // -1 loops for ever; 1 plays once. The loop starts again at tick 0.
   fluid_player_set_loop(player_.get(), repeat ? -1 : 1);
@@ -192,6 +203,56 @@ std::int32_t SynthBackend::play(std::int32_t handle, bool repeat) {
     return 1;
   }
   return 0;
+}
+
+// A new pass shows as a tick lower than the one before. Its first event
+// usually comes before the player reports its first tick, so the events see
+// it first; the ticks catch a pass whose first event comes later.
+int SynthBackend::on_song_event(void* data, fluid_midi_event_t* event) {
+  auto* self = static_cast<SynthBackend*>(data);
+  const int tick = fluid_player_get_current_tick(self->player_.get());
+  if (tick < self->event_tick_) {
+    self->restore_start_state();
+    self->restored_ = true;
+  }
+  self->event_tick_ = tick;
+  return fluid_synth_handle_midi_event(self->synth_.get(), event);
+}
+
+int SynthBackend::on_song_tick(void* data, int tick) {
+  auto* self = static_cast<SynthBackend*>(data);
+  if (tick < self->player_tick_) {
+    if (!self->restored_) self->restore_start_state();
+    self->restored_ = false;
+  }
+  self->player_tick_ = tick;
+  return FLUID_OK;
+}
+
+void SynthBackend::restore_start_state() {
+  fluid_synth_t* synth = synth_.get();
+  for (const ChannelMessage& m : *restore_) {
+    const int channel = m.status & 0x0F;
+    switch (m.status & 0xF0) {
+      case 0x80:
+        fluid_synth_noteoff(synth, channel, m.data1);
+        break;
+      case 0xB0:
+        fluid_synth_cc(synth, channel, m.data1, m.data2);
+        break;
+      case 0xC0:
+        fluid_synth_program_change(synth, channel, m.data1);
+        break;
+      case 0xD0:
+        fluid_synth_channel_pressure(synth, channel, m.data1);
+        break;
+      case 0xE0:
+        fluid_synth_pitch_bend(synth, channel, m.data1 | m.data2 << 7);
+        break;
+      default:
+        break;
+    }
+  }
 }
 
 void SynthBackend::stop_sequencer() {

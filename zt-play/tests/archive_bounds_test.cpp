@@ -16,6 +16,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -57,7 +58,7 @@ Bytes hostile_sounds() {
 
 // ---- Clips ----
 
-TEST(ClipBounds, RefusedForRateLengthOrRoomBeforeConverting) {
+TEST(ClipBounds, RefusedForRateOrLengthBeforeConverting) {
   const std::string rate_range = " Hz is outside 1000 to 192000 Hz";
   struct Case {
     const char* what;
@@ -76,12 +77,13 @@ TEST(ClipBounds, RefusedForRateLengthOrRoomBeforeConverting) {
       {"below the lowest rate", {AUDIO_U8, 1, 999}, 100, "999" + rate_range},
       {"above the highest rate", {AUDIO_S16LSB, 2, 192001}, 100, "192001" + rate_range},
       {"no rate", {AUDIO_S16LSB, 2, 0}, 100, "0" + rate_range},
-      {"stereo at 96 kHz, 20 s", {AUDIO_S16LSB, 2, 96000}, 20 * 96000 * 4, std::nullopt},
-      // SDL converts 8-bit mono in place in a buffer 16 times its size.
-      {"8-bit at 192 kHz, 30 s",
-       {AUDIO_U8, 1, 192000},
-       30 * 192000,
-       "needs more than 42336000 bytes to convert"},
+      {"stereo at 96 kHz, 28 s", {AUDIO_S16LSB, 2, 96000}, 28 * 96000 * 4, std::nullopt},
+      // However much room SDL would take to convert it in one go.
+      {"8-bit at 192 kHz, 30 s", {AUDIO_U8, 1, 192000}, 30 * 192000, std::nullopt},
+      {"float, 8 channels at 192 kHz, 30 s",
+       {AUDIO_F32LSB, 8, 192000},
+       std::size_t{30} * 192000 * 32,
+       std::nullopt},
       {"the mix format itself, 30 s", kMixSpec, kClipMaxBytes, std::nullopt},
   };
   for (const Case& c : cases) {
@@ -89,13 +91,13 @@ TEST(ClipBounds, RefusedForRateLengthOrRoomBeforeConverting) {
   }
 }
 
-TEST(ClipBounds, ConversionNeverTakesMoreRoomThanItsBound) {
+TEST(ClipBounds, ConversionMakesNoMoreThanTheLongestClip) {
   // 1000 Hz grows 44.1 times: 30 s come to the longest clip there may be.
   const Bytes thirty_seconds(30 * 1000, 0xC0);
   const auto converted = convert_to_mix(AudioSpec{AUDIO_U8, 1, 1000}, thirty_seconds);
   ASSERT_TRUE(converted);
   EXPECT_EQ(converted->size(), kClipMaxBytes);
-  // Twice as long needs more room than a conversion may take.
+  // Twice as long is refused before anything is converted.
   const Bytes minute(60 * 1000, 0xC0);
   EXPECT_EQ(convert_to_mix(AudioSpec{AUDIO_U8, 1, 1000}, minute), std::nullopt);
 }
@@ -185,19 +187,66 @@ TEST_F(SfxBoundsTest, ClipsBeyondTheBoundsAreNamedAndTheRestPlay) {
   EXPECT_FALSE(sfx->slots()[1].stream);
 }
 
+// Within the bounds every clip plays, whatever its rate and however long.
+TEST_F(SfxBoundsTest, LongClipsAtAnyRatePlayForTheirWholeLength) {
+  struct Case {
+    const char* what;
+    std::vector<test::PackedMember> members;
+    std::map<std::string, std::size_t> seconds;  // of the clips loaded
+  } cases[] = {
+      {"four effects of 30 s at 22050 Hz and three short ones",
+       {packed_wav("gravitychange.wav", 22050, 8, 1, 30 * 22050),
+        packed_wav("explosion1.wav", 22050, 8, 1, 30 * 22050),
+        packed_wav("bound.wav", 22050, 8, 1, 30 * 22050),
+        packed_wav("select.wav", 22050, 8, 1, 30 * 22050),
+        packed_wav("cutwarn.wav", 22050, 8, 1, 22050),
+        packed_wav("destroy0.wav", 22050, 8, 1, 22050),
+        packed_wav("destroy1.wav", 22050, 8, 1, 22050)},
+       {{"gravitychange.wav", 30},
+        {"explosion1.wav", 30},
+        {"bound.wav", 30},
+        {"select.wav", 30},
+        {"cutwarn.wav", 1},
+        {"destroy0.wav", 1},
+        {"destroy1.wav", 1}}},
+      {"16-bit stereo at 96 kHz for 28 s, 16-bit mono at 192 kHz for 30 s",
+       {packed_wav("select.wav", 96000, 16, 2, 28 * 96000 * 4),
+        packed_wav("bound.wav", 192000, 16, 1, 30 * 192000 * 2)},
+       {{"bound.wav", 30}, {"select.wav", 28}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    err_.str("");
+    auto sfx = make(test::packed_qda(c.members));
+    EXPECT_EQ(err_.str(), "");
+    std::map<std::string, std::size_t> seconds;
+    for (const auto& [name, clip] : sfx->clips()) {
+      const std::size_t frames = clip.bytes() / kMixFrameBytes;
+      EXPECT_EQ(frames % 44100, 0u) << name;
+      seconds[name] = frames / 44100;
+    }
+    EXPECT_EQ(seconds, c.seconds);
+    sfx->play("select", 5);
+    EXPECT_TRUE(sfx->slots()[0].stream) << "select.wav plays";
+  }
+}
+
+// The clips held together: the game's seven at 30 s each, about 74 MB as
+// float stereo; an eighth of that length is refused, and a later member of
+// an effect's name replaces its clip within the bound.
 TEST_F(SfxBoundsTest, TheClipsHeldTogetherAreBounded) {
-  // 29 s at 44.1 kHz, 8-bit mono: 1.3 MB each in the archive, 10.2 MB each
-  // once converted, so the fourth would pass 32 MiB.
   std::vector<test::PackedMember> members;
-  for (const char* name : {"a.wav", "b.wav", "c.wav", "d.wav", "a.wav"}) {
-    members.push_back(packed_wav(name, 44100, 8, 1, 29 * 44100));
+  for (const char* name :
+       {"gravitychange.wav", "explosion1.wav", "bound.wav", "select.wav", "cutwarn.wav",
+        "destroy0.wav", "destroy1.wav", "extra.wav", "bound.wav"}) {
+    members.push_back(packed_wav(name, 44100, 8, 1, 30 * 44100));
   }
   auto sfx = make(test::packed_qda(members));
   EXPECT_EQ(err_.str(),
-            "sfx: member d.wav refused: the clips come to more than 33554432 bytes in all\n");
-  EXPECT_EQ(sfx->clips().size(), 3u);
-  // A later member of the same name replaces its clip within the bound.
-  EXPECT_EQ(sfx->clips().count("a.wav"), 1u);
+            "sfx: member extra.wav refused: the clips come to more than 74088000 bytes in all\n");
+  EXPECT_EQ(sfx->clips().size(), 7u);
+  EXPECT_EQ(sfx->clips().count("extra.wav"), 0u);
+  for (const auto& [name, clip] : sfx->clips()) EXPECT_EQ(clip.bytes(), kClipMaxBytes) << name;
 }
 
 // ---- The program ----
@@ -388,8 +437,9 @@ Bytes ima_adpcm_headers(std::uint32_t rate, std::uint16_t channels, std::uint16_
 }
 
 // Everything as large as the bounds let through at once: seven sheets of
-// 4 MiB (held twice, as bitmaps and as sheets), three clips of 30 s, and a
-// member of 16 MiB that SDL decodes to 64 MiB before it is refused.
+// 4 MiB (held twice, as bitmaps and as sheets), the seven effects at 30 s
+// (74 MB as float stereo), and a member of 16 MiB that SDL decodes to 64 MiB
+// before it is refused.
 TEST(ProgramOnExpandingArchives, TheMostTheBoundsLetThroughStaysWithinTheMemoryBound) {
   const fs::path generated = ZT_GENERATED_DATA_DIR;
   if (!fs::exists(generated / "images.qda")) GTEST_SKIP() << "no generated data at " << generated;
@@ -402,12 +452,13 @@ TEST(ProgramOnExpandingArchives, TheMostTheBoundsLetThroughStaysWithinTheMemoryB
                       static_cast<std::uint32_t>(head.size()) + rows});
   }
   std::vector<test::PackedMember> clips;
-  for (const char* name : {"gravitychange.wav", "explosion1.wav", "bound.wav"}) {
+  for (const char* name : {"gravitychange.wav", "explosion1.wav", "bound.wav", "select.wav",
+                           "cutwarn.wav", "destroy0.wav", "destroy1.wav"}) {
     clips.push_back(packed_wav(name, 44100, 8, 1, 30 * 44100));
   }
   const std::uint32_t adpcm_bytes = (std::uint32_t{16} << 20) - 4096;
   const Bytes adpcm = ima_adpcm_headers(192000, 2, 2048, adpcm_bytes);
-  clips.push_back({"select.wav", test::bpe_run(adpcm, 0, adpcm_bytes),
+  clips.push_back({"extra.wav", test::bpe_run(adpcm, 0, adpcm_bytes),
                    static_cast<std::uint32_t>(adpcm.size()) + adpcm_bytes});
 
   test::TempDir dir;
@@ -422,8 +473,9 @@ TEST(ProgramOnExpandingArchives, TheMostTheBoundsLetThroughStaysWithinTheMemoryB
   const Finished f = run_program(data, std::chrono::seconds(2));
   std::cout << "peak " << f.peak_kb / 1024 << " MB\n";
   EXPECT_EQ(f.status, 0) << f.err;
-  EXPECT_NE(f.err.find("sfx: member select.wav refused: lasts more than 30 s"), std::string::npos)
+  EXPECT_NE(f.err.find("sfx: member extra.wav refused: lasts more than 30 s"), std::string::npos)
       << f.err;
+  EXPECT_EQ(f.err.find("sfx: member extra.wav refused"), f.err.find("sfx: member")) << f.err;
   expect_within_the_memory_bound(f);
 }
 

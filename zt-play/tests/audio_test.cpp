@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -195,6 +196,44 @@ TEST(AudioLayer, DiskDriverPlaysAnEffectAtItsLevel) {
   // Every frame of the clip on both channels, but for the resampler's soft edges.
   EXPECT_GE(loud, 4408u * 2);
   EXPECT_LE(loud, 4410u * 2);
+}
+
+// What is queued when the program ends is heard before the device closes,
+// but the wait has a bound: an effect longer than it is cut there.
+TEST(AudioLayer, DrainPlaysWhatIsQueuedWithinItsBound) {
+  using std::chrono::milliseconds;
+  TempDir dir;
+  const std::string out = (dir / "out.raw").string();
+  const std::vector<float> tenth(4410 * 2, 0.5f);
+  const std::vector<float> half_minute(44100 * 2 * 30, 0.25f);
+  {
+    auto audio = test::start_audio("disk", out.c_str());
+    ASSERT_TRUE(audio);
+    auto device = std::get<AudioDevice>(AudioDevice::open_playback(*audio, kMixSpec));
+    auto queued = std::get<AudioStream>(AudioStream::create(*audio, kMixSpec));
+    ASSERT_TRUE(queued.put(std::span<const float>(tenth)));
+    ASSERT_TRUE(queued.bind(device));
+    ASSERT_TRUE(queued.resume_device());
+    audio->drain(std::chrono::seconds(30));
+    EXPECT_EQ(queued.queued(), 0);
+
+    auto long_one = std::get<AudioStream>(AudioStream::create(*audio, kMixSpec));
+    ASSERT_TRUE(long_one.put(std::span<const float>(half_minute)));
+    ASSERT_TRUE(long_one.bind(device));
+    const auto start = std::chrono::steady_clock::now();
+    audio->drain(milliseconds(100));
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, milliseconds(100));
+    EXPECT_LT(waited, milliseconds(10000));  // a watchdog, not a figure
+    EXPECT_GT(long_one.queued(), 0);
+  }
+  auto bytes = read_file(out, std::uint64_t{1} << 26);
+  ASSERT_TRUE(std::holds_alternative<std::vector<std::uint8_t>>(bytes));
+  const auto& raw = std::get<std::vector<std::uint8_t>>(bytes);
+  std::vector<float> samples(raw.size() / sizeof(float));
+  std::memcpy(samples.data(), raw.data(), samples.size() * sizeof(float));
+  // Every sample of the first stream reached the output before it closed.
+  EXPECT_EQ(std::count(samples.begin(), samples.end(), 0.5f), 4410 * 2);
 }
 
 // The dummy driver calls back in real time; each call takes one period from

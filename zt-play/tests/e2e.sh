@@ -351,6 +351,55 @@ if [ -n "$replayer" ]; then
   pid=
 fi
 
+# Music switched on in the options of a run started without it plays the
+# title at once, and is saved on; Esc on the title then ends the run with the
+# fade heard to its end. SDL's disk driver records what the device plays
+# (32-bit float stereo frames); effects are off so that only music sounds.
+# rms FILE FROM FRAMES: the RMS of both channels over those frames.
+rms() {
+  od -An -v -f -w8 -j $(($2 * 8)) -N $(($3 * 8)) "$1" |
+    awk '{ s += $1 * $1 + $2 * $2; n += 2 } END { printf "%.6f", n ? sqrt(s / n) : 0 }'
+}
+if [ -n "${ZT_SOUNDFONT:-}" ]; then
+  rm -rf "$work/data"
+  cp -r "$data" "$work/data"
+  printf '[GameSetting]\r\nPlayMidi=0\r\nPlaySE=0\r\n' >"$work/data/Zentria.ini"
+  rec=$work/music.raw
+  SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=$rec "$exe" --data-dir="$work/data" \
+    --soundfont="$ZT_SOUNDFONT" >"$work/out9" 2>"$work/err9" &
+  pid=$!
+  wid=$(timeout 15 xdotool search --sync --name '^Zentropolium$' | head -1)
+  xdotool windowfocus --sync "$wid" 2>/dev/null
+  sleep 6.5     # the logo, then the title menu
+  click_at 301 481  # OPTION
+  sleep 1
+  switched=$(($(stat -c %s "$rec") / 8))
+  click_at 301 316  # PLAY MIDI MUSIC, field (100, 105)
+  sleep 3
+  press_key Escape  # back to the title menu, whose song goes on
+  sleep 1
+  press_key Escape  # the exit screen fades the song out over a second
+  if ended_within 50; then
+    wait "$pid"
+    frames=$(($(stat -c %s "$rec") / 8))
+    silent=$(rms "$rec" 0 "$switched")
+    music=$(rms "$rec" $((switched + 22050)) 88200)
+    last=$(rms "$rec" $((frames - 2205)) 2205)
+    awk -v s="$silent" 'BEGIN { exit !(s < 0.0005) }' && pass "no music before the switch" \
+      || fail "music before the switch: RMS $silent"
+    awk -v m="$music" 'BEGIN { exit !(m > 0.02) }' && pass "the switch plays the title at once (RMS $music)" \
+      || fail "after the switch the RMS is $music"
+    awk -v m="$music" -v l="$last" 'BEGIN { exit !(l < m / 100) }' \
+      && pass "the exit fade ends in silence (last 50 ms: RMS $last)" \
+      || fail "the last 50 ms before the device closed: RMS $last against $music"
+    grep -q '^PlayMidi=1' "$work/data/Zentria.ini" && pass "music switched on is saved" \
+      || fail "Zentria.ini: $(cat "$work/data/Zentria.ini")"
+  else
+    fail "still running after Esc on the title menu with music"
+  fi
+  pid=
+fi
+
 # A start-up error shows its box; a key dismisses it and the status stays 2.
 # The path is long enough that an unbroken line would be wider than the screen.
 long="$work/$(printf 'a-long-folder-name-%02d/' $(seq 40))data"
@@ -443,5 +492,5 @@ else
   pass "no ALSA lib line on standard error ($(grep -c '^sfx: ' "$work/err6") sfx line)"
 fi
 
-[ $failures -eq 0 ] || { echo "--- stderr"; cat "$work/err" "$work/err2" "$work/err3" "$work/err5" "$work/err6" "$work/err7" "$work/err8" 2>/dev/null; }
+[ $failures -eq 0 ] || { echo "--- stderr"; cat "$work/err" "$work/err2" "$work/err3" "$work/err5" "$work/err6" "$work/err7" "$work/err8" "$work/err9" 2>/dev/null; }
 exit $((failures > 0))

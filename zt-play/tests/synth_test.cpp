@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <span>
 
 #include "audio_fixtures.h"
 #include "files.h"
@@ -230,6 +231,92 @@ TEST_F(SynthTest, LoopsAsTheRepeatSettingSays) {
     EXPECT_GT(test::rms(sink_->pushed, start + kSecond / 200, window), first * 0.5) << loop;
   }
   EXPECT_LT(test::rms(once_sink->pushed, 4 * kSecond, window), first * 0.01);
+}
+
+// One string note from tick 240 to the end (at tick 960, a second) with all
+// the reverb it can take, so that it still rings when the song repeats.
+test::Bytes ringing_song(bool sysex_later) {
+  test::SmfTrack t;
+  t.event(0, {0xC0, 48}).event(0, {0xB0, 91, 127}).event(240, {0x90, 60, 110});
+  if (sysex_later) t.sysex(0, 0xF0, {0x7D, 0x01, 0xF7});  // for no one in particular
+  t.event(720, {0x80, 60, 0}).end();
+  return test::smf_file(0, 480, {t});
+}
+
+// The largest difference between neighbouring samples of one channel, over
+// frames [from, from + frames).
+float largest_step(std::span<const float> stereo, std::size_t from, std::size_t frames) {
+  float step = 0;
+  for (std::size_t i = 2 * from + 2; i < 2 * (from + frames); ++i) {
+    step = std::max(step, std::abs(stereo[i] - stereo[i - 2]));
+  }
+  return step;
+}
+
+// At the loop point the note's release and its reverb ring on into the next
+// pass. A song that needs the synthesizer reset there (it sends SysEx after
+// its start) still gets it: the reset empties the reverb at once, a step
+// several times the note's own largest.
+TEST_F(SynthTest, WhatRingsAtTheLoopPointRingsOn) {
+  test::write_bytes(dir_ / "rings.mid", ringing_song(false));
+  test::write_bytes(dir_ / "resets.mid", ringing_song(true));
+  for (const bool reset : {false, true}) {
+    const char* song = reset ? "resets.mid" : "rings.mid";
+    SCOPED_TRACE(song);
+    sink_->pushed.clear();
+    ASSERT_EQ(synth_->play(synth_->load_file(song), true), 0);
+    render_blocks(*synth_, *sink_, blocks_for(kSecond + kSecond / 4));
+    // The player starts the next pass within a few of the synthesizer's
+    // blocks of the loop point at one second.
+    const float at_loop = largest_step(sink_->pushed, kSecond - kSecond / 100, kSecond / 25);
+    const float sounding = largest_step(sink_->pushed, kSecond / 2, kSecond / 2 - kSecond / 50);
+    ASSERT_GT(sounding, 0.01f);
+    if (reset) {
+      EXPECT_GT(at_loop, 2 * sounding);
+    } else {
+      EXPECT_LT(at_loop, 1.2f * sounding);
+    }
+    // Either way the note goes on ringing into the next pass.
+    EXPECT_GT(test::rms(sink_->pushed, kSecond + kSecond / 50, kSecond / 20),
+              0.3 * test::rms(sink_->pushed, kSecond - kSecond / 20, kSecond / 20));
+  }
+}
+
+// The smallest RMS difference between the first `frames` frames of `a`
+// from frame `at_a` and those of `b` from `at_b`, shifted by up to 256 frames:
+// the player starts a pass at the edge of one of the synthesizer's blocks.
+double best_difference(std::span<const float> a, std::size_t at_a, std::span<const float> b,
+                       std::size_t at_b, std::size_t frames) {
+  double best = 1e9;
+  for (std::size_t shifted = at_b - 256; shifted <= at_b + 256; ++shifted) {
+    double sum = 0;
+    for (std::size_t i = 0; i < 2 * frames; ++i) {
+      const double d = a[2 * at_a + i] - b[2 * shifted + i];
+      sum += d * d;
+    }
+    best = std::min(best, std::sqrt(sum / static_cast<double>(2 * frames)));
+  }
+  return best;
+}
+
+// A song that bends its pitch, turns its volume down and changes its program
+// after its first note: each repeat's first note sounds as the first pass's did.
+TEST_F(SynthTest, EachRepeatStartsFromTheSongsStartState) {
+  test::SmfTrack t;
+  t.event(0, {0xC0, 0}).event(0, {0x90, 60, 100}).event(240, {0x80, 60, 0});
+  t.event(240, {0xE0, 0x7F, 0x7F}).event(0, {0xB0, 7, 20}).event(0, {0xC0, 80});
+  t.event(0, {0xB0, 64, 127}).end(1440);  // and the pedal is down at the end
+  test::write_bytes(dir_ / "changes.mid", test::smf_file(0, 480, {t}));
+  ASSERT_EQ(synth_->play(synth_->load_file("changes.mid"), true), 0);
+  render_blocks(*synth_, *sink_, blocks_for(4 * kSecond + kSecond / 2));
+  const std::size_t note = kSecond / 5;
+  const double first = test::rms(sink_->pushed, 0, note);
+  ASSERT_GT(first, 0.01);
+  for (std::size_t pass = 1; pass <= 2; ++pass) {
+    EXPECT_LT(best_difference(sink_->pushed, 0, sink_->pushed, pass * 2 * kSecond, note),
+              first * 0.1)
+        << "pass " << pass + 1;
+  }
 }
 
 // A song that is no regular file, or too large, is refused at once with one

@@ -12,6 +12,20 @@ namespace {
 constexpr double kTau = 2 * std::numbers::pi;
 constexpr double kRate = kSampleRate;
 
+// The peak of each effect. Every voice is mixed at full gain, and a perfect
+// hit at full stretch against a wall starts explosion1, cutwarn and bound in
+// one frame, with earlier hits still ringing and the music (peaks near
+// -9.5 dBFS) under them: these levels keep such a mix below full scale. The
+// hits lead; the warning and the wall's knock, the most frequent effect, sit
+// below them; "select" sounds over the menus' music only.
+constexpr double kPeakGravityChange = 0.38;
+constexpr double kPeakExplosion = 0.34;
+constexpr double kPeakBound = 0.14;
+constexpr double kPeakSelect = 0.45;
+constexpr double kPeakCutWarn = 0.20;
+constexpr double kPeakDestroyPlain = 0.30;
+constexpr double kPeakDestroyGood = 0.32;
+
 using Buffer = std::vector<float>;
 
 Buffer silence(double seconds) {
@@ -82,7 +96,7 @@ Buffer gravity_change() {
     b[i] += static_cast<float>(0.25 * std::sin(kTau * phase * 1.5) * arc * arc);
   }
   add_noise(b, rng, 600, 3000, 0.25, 0.3, 0.4);
-  normalize(b, 0.8);
+  normalize(b, kPeakGravityChange);
   return b;
 }
 
@@ -95,7 +109,7 @@ Buffer explosion() {
   add_sweep(b, 1568, 1568, 0.18, 0.002, 0.25, 0.02);
   add_sweep(b, 2093, 2093, 0.14, 0.002, 0.25, 0.08);
   add_sweep(b, 2637, 2637, 0.12, 0.002, 0.3, 0.14);
-  normalize(b, 0.9);
+  normalize(b, kPeakExplosion);
   return b;
 }
 
@@ -104,7 +118,7 @@ Buffer bound() {
   add_sweep(b, 320, 140, 0.8, 0.002, 0.04);
   Rng rng(73);
   add_noise(b, rng, 2500, 800, 0.15, 0.001, 0.01);
-  normalize(b, 0.6);
+  normalize(b, kPeakBound);
   return b;
 }
 
@@ -114,7 +128,7 @@ Buffer select_blip() {
   add_sweep(b, 880, 880, 0.6, 0.001, 0.03, 0.0, 0.5);
   add_sweep(hi, 1320, 1320, 0.6, 0.001, 0.04, 0.045, 0.5);
   for (std::size_t i = 0; i < b.size(); ++i) b[i] += hi[i];
-  normalize(b, 0.55);
+  normalize(b, kPeakSelect);
   return b;
 }
 
@@ -128,7 +142,7 @@ Buffer cut_warn() {
       if (t >= 0 && t < 0.11) b[i] += pulse[i];
     }
   }
-  normalize(b, 0.6);
+  normalize(b, kPeakCutWarn);
   return b;
 }
 
@@ -137,7 +151,7 @@ Buffer destroy_plain() {
   Rng rng(74);
   add_noise(b, rng, 4000, 600, 0.8, 0.001, 0.04);
   add_sweep(b, 600, 180, 0.6, 0.001, 0.05);
-  normalize(b, 0.7);
+  normalize(b, kPeakDestroyPlain);
   return b;
 }
 
@@ -148,7 +162,7 @@ Buffer destroy_good() {
   add_sweep(b, 700, 220, 0.5, 0.001, 0.07);
   add_sweep(b, 1319, 1319, 0.2, 0.002, 0.12, 0.03);
   add_sweep(b, 1760, 1760, 0.16, 0.002, 0.14, 0.07);
-  normalize(b, 0.8);
+  normalize(b, kPeakDestroyGood);
   return b;
 }
 

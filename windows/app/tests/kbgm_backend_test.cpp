@@ -131,6 +131,21 @@ TEST_F(KbgmBackendTest, StartUpOpensLoadsAndPlaysWithTheLibrarysCalls) {
   EXPECT_EQ(bgm.current(), "title");
 }
 
+// A run started with music off loads nothing; the options' switch then opens
+// the library, loads both songs and plays the title.
+TEST_F(KbgmBackendTest, MusicSwitchedOnAfterAStartWithoutItLoadsAndPlaysTheTitle) {
+  bgm.set_on(false, host);
+  bgm.load_song("title", host);
+  bgm.load_song("stage", host);
+  EXPECT_THAT(calls.take(), IsEmpty());
+  bgm.set_on(true, host);
+  bgm.play("title", true, 0, 0, host);
+  EXPECT_THAT(calls.take(), ElementsAre("Open(10,-1)", "SendSysx(0)", "LoadFile(title.mid)",
+                                        "LoadFile(stage.mid)", "Stop", "Init(1)",
+                                        "SetRepeat(1,0,0)", "Play(1,1)", "SetVolume(1,100)"));
+  EXPECT_EQ(bgm.current(), "title");
+}
+
 TEST_F(KbgmBackendTest, ChangeFadesOutAndTheTimerStartsThePendingSongWhenSilent) {
   start_with_stage();
   bgm.change("title", 4, true, 0, 1, host);

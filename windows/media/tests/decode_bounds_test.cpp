@@ -156,5 +156,23 @@ TEST_F(WaveBounds, WavesBeyondTheBoundsStaySilentAndTheRestLoad) {
   EXPECT_NE(log[2].find("は、効果音として扱える長さと周波数を超えています"), std::string::npos);
 }
 
+// Clips as long as they may be at the highest rates load whole: their
+// buffers are bounded by the member they come from, not by a clip of 30 s
+// at 44.1 kHz.
+TEST_F(WaveBounds, LongClipsAtTheHighestRatesLoad) {
+  const std::string path =
+      test::write_temp("sounds.qda", test::packed_qda({
+                                         packed_wav("stereo96k.wav", 96000, 16, 2, 28 * 96000 * 4),
+                                         packed_wav("mono192k.wav", 192000, 16, 1, 30 * 192000 * 2),
+                                     }));
+  QdaBudget budget;
+  for (const char* member : {"stereo96k.wav", "mono192k.wav"}) {
+    SCOPED_TRACE(member);
+    TDDSDWaveData wave(*ddsd, path, member, &budget);
+    EXPECT_TRUE(static_cast<bool>(wave.Buffer));
+  }
+  EXPECT_TRUE(test::log_lines("ddsd.debug").empty());
+}
+
 }  // namespace
 }  // namespace zt

@@ -29,8 +29,8 @@ inline constexpr std::uint32_t kClipMinRate = 1000;
 inline constexpr std::uint32_t kClipMaxRate = 192000;
 inline constexpr std::uint32_t kClipMaxSeconds = 30;
 // The sample bytes of the longest clip once it is 44.1 kHz stereo 32-bit
-// float, the Linux program's mix format; the Windows program holds a clip in
-// its own format and takes the same figure as the bound of its buffer.
+// float, the Linux program's mix format. The Windows program holds a clip in
+// its own format, in a buffer no larger than the member it came from.
 inline constexpr std::size_t kClipMaxBytes = std::size_t{kClipMaxSeconds} * 44100 * 2 * 4;
 
 // Whether `frames` sample frames at `rate` Hz are a clip the programs play.

@@ -39,6 +39,15 @@ void TBgm::fail_device() {
   on_ = false;
 }
 
+void TBgm::defer(std::string_view name) {
+  if (zt_bgm_get_midi(name) != 0) return;
+  for (const std::string& d : deferred_) {
+    if (bgm_same_name(d, name)) return;
+  }
+  // A seventeenth song fails the device once it is loaded; more change nothing.
+  if (deferred_.size() <= kSlots) deferred_.emplace_back(name);
+}
+
 void TBgm::stop_now(BgmBackend& bgm) {
   bgm.stop();
   fading_.clear();

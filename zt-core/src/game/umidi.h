@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "game/glue.h"
 
@@ -42,6 +43,8 @@ class TBgm {
 
   template <BgmHost H>
   void set_on(bool v, H& host);
+  // While music is off the song is loaded when it is switched on, so that a
+  // run started without music can switch it on and play.
   template <BgmHost H>
   void load_song(std::string_view name, H& host);
   template <BgmHost H>
@@ -64,6 +67,8 @@ class TBgm {
   const std::string& fading() const { return fading_; }
   const std::string& pending() const { return pending_; }
   const std::array<BgmEntry, kSlots>& entries() const { return entries_; }
+  // Songs asked for while music was off, not loaded yet.
+  const std::vector<std::string>& deferred() const { return deferred_; }
   std::int32_t pending_repeat_value() const { return pending_repeat_value_; }
   std::int32_t pending_fade_in() const { return pending_fade_in_; }
   bool on() const { return on_; }
@@ -78,11 +83,13 @@ class TBgm {
   bool open_step(BgmBackend& bgm);
   void fail_device();
   void stop_now(BgmBackend& bgm);
+  void defer(std::string_view name);
 
   std::string current_;
   std::string fading_;
   std::string pending_;
   std::array<BgmEntry, kSlots> entries_{};
+  std::vector<std::string> deferred_;  // one more than the slots at most
   std::int32_t pending_repeat_value_ = 0;
   std::int32_t pending_fade_in_ = 0;
   bool on_ = false;
@@ -107,11 +114,18 @@ void TBgm::set_on(bool v, H& host) {
     stop_now(bgm);
   }
   on_ = v && !device_failed_;
+  if (!on_) return;
+  std::vector<std::string> waiting = std::move(deferred_);
+  deferred_.clear();
+  for (const std::string& name : waiting) load_song(name, host);
 }
 
 template <BgmHost H>
 void TBgm::load_song(std::string_view name, H& host) {
-  if (!on_) return;
+  if (!on_) {
+    if (!device_failed_) defer(name);
+    return;
+  }
   BgmBackend& bgm = host.bgm();
   if (!open_step(bgm)) return;
   if (zt_bgm_get_midi(name) != 0) return;
