@@ -26,6 +26,7 @@
 #include "formats/decode_bounds.h"
 #include "game/glue.h"
 #include "hostile_qda.h"
+#include "program_run.h"
 
 namespace zt {
 namespace {
@@ -251,64 +252,10 @@ TEST_F(SfxBoundsTest, TheClipsHeldTogetherAreBounded) {
 
 // ---- The program ----
 
-struct Finished {
-  int status = -1;  // exit status, or -1 when ended by a signal
-  long peak_kb = 0;
-  std::string err;
-};
-
-// Runs zt-play headless on the data directory. A program still running after
-// `ask_to_end` gets SIGTERM (the window's close); one still running after a
-// minute is killed and fails the test.
-Finished run_program(const fs::path& data, std::chrono::milliseconds ask_to_end) {
-  const fs::path err_file = data / "stderr.txt";
-  const std::string data_arg = "--data-dir=" + data.string();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    setenv("SDL_VIDEODRIVER", "dummy", 1);
-    setenv("SDL_AUDIODRIVER", "dummy", 1);
-    unsetenv("DISPLAY");
-    unsetenv("WAYLAND_DISPLAY");
-    // The program's leak check is the business of its own tests.
-    const char* asan = std::getenv("ASAN_OPTIONS");
-    const std::string options =
-        std::string(asan ? asan : "") + (asan ? ":" : "") + "detect_leaks=0";
-    setenv("ASAN_OPTIONS", options.c_str(), 1);
-    const int out = open("/dev/null", O_WRONLY);
-    const int err = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (out < 0 || err < 0) _exit(126);
-    dup2(out, 1);
-    dup2(err, 2);
-    execl(ZT_PLAY_EXE, ZT_PLAY_EXE, data_arg.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  Finished f;
-  if (pid < 0) return f;
-  const auto start = std::chrono::steady_clock::now();
-  bool asked = false;
-  int status = 0;
-  rusage usage{};
-  for (;;) {
-    const pid_t done = wait4(pid, &status, WNOHANG, &usage);
-    if (done == pid) break;
-    const auto ran = std::chrono::steady_clock::now() - start;
-    if (!asked && ran >= ask_to_end) {
-      kill(pid, SIGTERM);
-      asked = true;
-    }
-    if (ran >= std::chrono::seconds(60)) {
-      kill(pid, SIGKILL);
-      wait4(pid, &status, 0, &usage);
-      ADD_FAILURE() << "zt-play still running after a minute";
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  f.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  f.peak_kb = usage.ru_maxrss;
-  std::ifstream in(err_file);
-  f.err.assign(std::istreambuf_iterator<char>(in), {});
-  return f;
+// zt-play on the data directory, asked to end once it shows its first
+// picture, or ending by itself at start-up.
+test::ProgramRun run_program(const fs::path& data) {
+  return test::run_headless(data, data, {{}, 1, std::chrono::milliseconds(500)});
 }
 
 Bytes expanding_images(std::size_t entries, std::int32_t width, std::int32_t height) {
@@ -332,9 +279,9 @@ constexpr bool kPeakIsTheProgramsOwn = false;
 constexpr bool kPeakIsTheProgramsOwn = true;
 #endif
 
-void expect_within_the_memory_bound(const Finished& f) {
+void expect_within_the_memory_bound(const test::ProgramRun& f) {
   if (kPeakIsTheProgramsOwn) {
-    EXPECT_LT(f.peak_kb, kPeakBoundKb);
+    EXPECT_LT(f.peak_kib, kPeakBoundKb);
   }
 }
 
@@ -392,8 +339,8 @@ TEST(ProgramOnExpandingArchives, RefusesThemByNameWithinItsMemoryBound) {
       ASSERT_LT(c.bytes.size(), 30000u) << "the test's archives stay small";
       test::write_bytes(data / c.archive, c.bytes);
     }
-    const Finished f = run_program(data, std::chrono::seconds(2));
-    std::cout << c.what << ": peak " << f.peak_kb / 1024 << " MB\n";
+    const test::ProgramRun f = run_program(data);
+    std::cout << c.what << ": peak " << f.peak_kib / 1024 << " MB\n";
     EXPECT_EQ(f.status, c.status) << f.err;
     expect_within_the_memory_bound(f);
     std::size_t at = 0;
@@ -470,8 +417,8 @@ TEST(ProgramOnExpandingArchives, TheMostTheBoundsLetThroughStaysWithinTheMemoryB
   // holds whole while it decodes.
   fs::resize_file(data / "images.qda", kArchiveFileCap);
   fs::resize_file(data / "sounds.qda", kArchiveFileCap);
-  const Finished f = run_program(data, std::chrono::seconds(2));
-  std::cout << "peak " << f.peak_kb / 1024 << " MB\n";
+  const test::ProgramRun f = run_program(data);
+  std::cout << "peak " << f.peak_kib / 1024 << " MB\n";
   EXPECT_EQ(f.status, 0) << f.err;
   EXPECT_NE(f.err.find("sfx: member extra.wav refused: lasts more than 30 s"), std::string::npos)
       << f.err;
