@@ -17,16 +17,11 @@ namespace zt {
 namespace {
 
 using test::Bytes;
+using test::parse_ok;
 using test::smf_chunk;
 using test::smf_file;
 using test::smf_header;
 using test::SmfTrack;
-
-MidiFile parse_ok(const Bytes& bytes) {
-  MidiParseResult r = parse_midi_file(bytes);
-  EXPECT_TRUE(r) << "error " << midi_error_text(r.error.code) << " at " << r.error.offset;
-  return r ? std::move(*r.file) : MidiFile{};
-}
 
 Bytes concat(std::initializer_list<Bytes> parts) {
   Bytes out;

@@ -14,18 +14,13 @@ namespace zt {
 namespace {
 
 using test::Bytes;
+using test::parse_ok;
 using test::smf_chunk;
 using test::smf_file;
 using test::smf_header;
 using test::SmfTrack;
 
 constexpr std::size_t kMaxTracks = 127;
-
-MidiFile parse_ok(const Bytes& bytes) {
-  MidiParseResult r = parse_midi_file(bytes);
-  EXPECT_TRUE(r) << midi_error_text(r.error);
-  return r ? std::move(*r.file) : MidiFile{};
-}
 
 Bytes plain(const Bytes& bytes) {
   std::optional<Bytes> out = write_plain_midi(parse_ok(bytes), kMaxTracks);

@@ -1,5 +1,7 @@
 #include "smf_builder.h"
 
+#include <gtest/gtest.h>
+
 #include "formats/midifile.h"
 
 namespace zt::test {
@@ -225,6 +227,12 @@ Bytes densest_song_within_bounds() {
   }
   t.end(96);
   return smf_file(0, 480, {t});
+}
+
+MidiFile parse_ok(const Bytes& bytes) {
+  MidiParseResult r = parse_midi_file(bytes);
+  EXPECT_TRUE(r) << midi_error_text(r.error);
+  return r ? std::move(*r.file) : MidiFile{};
 }
 
 }  // namespace zt::test

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "formats/midifile.h"
+
 namespace zt::test {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -68,5 +70,9 @@ Bytes running_status_events(std::size_t file_bytes);
 // have them: kMaxSongEvents - kMaxEventsPerWindow notes on and off over 16
 // channels, kMaxEventsPerWindow within 0.1 s every 0.101 s; ten seconds.
 Bytes densest_song_within_bounds();
+
+// The file our reader makes of `bytes`, a test failure (and an empty file)
+// when it refuses them.
+MidiFile parse_ok(const Bytes& bytes);
 
 }  // namespace zt::test
