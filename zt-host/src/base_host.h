@@ -18,7 +18,7 @@
 #include <variant>
 #include <vector>
 
-#include "bmp.h"
+#include "formats/bmp.h"
 #include "dddd/surface.h"
 #include "files.h"
 #include "formats/config.h"

@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "bitmap_library.h"
-#include "bmp.h"
+#include "formats/bmp.h"
 #include "formats/qda.h"
 #include "game/ugame.h"
 #include "memory_host.h"

@@ -3,7 +3,7 @@
 #include <fstream>
 #include <system_error>
 
-#include "bmp.h"
+#include "formats/bmp.h"
 #include "demo.h"
 #include "music.h"
 #include "palette.h"

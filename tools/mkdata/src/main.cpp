@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "bmp.h"
+#include "formats/bmp.h"
 #include "contact.h"
 #include "data_set.h"
 #include "palette.h"

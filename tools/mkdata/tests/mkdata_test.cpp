@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "bmp.h"
+#include "formats/bmp.h"
 #include "data_set.h"
 #include "formats/qda.h"
 #include "game/glue.h"

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "bmp.h"
+#include "formats/bmp.h"
 #include "demo.h"
 #include "formats/config.h"
 #include "game/ugame.h"

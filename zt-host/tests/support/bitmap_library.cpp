@@ -4,7 +4,7 @@
 #include <iterator>
 #include <vector>
 
-#include "bmp.h"
+#include "formats/bmp.h"
 #include "formats/qda.h"
 
 namespace zt {

@@ -1,4 +1,4 @@
-#include "bmp.h"
+#include "formats/bmp.h"
 
 #include <algorithm>
 #include <cstdlib>

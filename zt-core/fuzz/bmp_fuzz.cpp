@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <span>
 
-#include "bmp.h"
+#include "formats/bmp.h"
 #include "formats/decode_bounds.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
