@@ -72,9 +72,9 @@ TEST(StartGame, OpensTheMusicAndLoadsBothSongsWhenPlayMidiIsOn) {
   MemoryHost host;
   host.songs.existing = {"title.mid", "stage.mid"};
   StartedGame started = start_game(TConfig{}, std::nullopt, host);
-  EXPECT_THAT(host.music.log, ElementsAre("open(10, -1) -> 0", "send_sysx(0)",
-                                          "load_file(title.mid) -> 1",
-                                          "load_file(stage.mid) -> 2"));
+  EXPECT_THAT(host.music.log,
+              ElementsAre("open(10, -1) -> 0", "send_sysx(0)", "load_file(title.mid) -> 1",
+                          "load_file(stage.mid) -> 2"));
   const TBgm& bgm = started.game.bgm();
   EXPECT_TRUE(bgm.on());
   EXPECT_EQ(bgm.zt_bgm_get_midi("title"), 1);

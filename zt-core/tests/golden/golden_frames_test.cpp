@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "formats/bmp.h"
 #include "demo.h"
+#include "formats/bmp.h"
 #include "formats/config.h"
 #include "game/ugame.h"
 #include "headless_game.h"
@@ -93,9 +93,7 @@ class Player {
   }
 
   // Runs until the state is reached; false after limit frames.
-  bool run_until(std::uint8_t state, int limit = 5000) {
-    return headless.run_until(state, limit);
-  }
+  bool run_until(std::uint8_t state, int limit = 5000) { return headless.run_until(state, limit); }
 
   void point(std::int32_t x, std::int32_t y) { host.set_pointer(x, y); }
   void click(std::int32_t x, std::int32_t y) { headless.click({x, y}); }
