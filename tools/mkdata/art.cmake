@@ -11,11 +11,6 @@ if(NOT TARGET zt-mkdata-art)
     ${ZT_MKDATA_SRC}/demo.cpp)
   target_include_directories(zt-mkdata-art PUBLIC ${ZT_MKDATA_SRC})
   target_link_libraries(zt-mkdata-art PUBLIC zt-core)
-  # The demonstration is played by the headless host and a scripted hand.
-  if(TARGET zt-core-testsupport)
-    target_link_libraries(zt-mkdata-art PRIVATE zt-core-testsupport)
-    target_compile_definitions(zt-mkdata-art PRIVATE ZT_MKDATA_DEMO=1)
-  else()
-    message(WARNING "zt-mkdata without the test support library writes no demonstration replay")
-  endif()
+  # The demonstration is played by the headless game and its scripted hand.
+  target_link_libraries(zt-mkdata-art PRIVATE zt-headless)
 endif()

@@ -29,6 +29,7 @@
 #include "bitmap_library.h"
 #include "formats/config.h"
 #include "game/ugame.h"
+#include "headless_game.h"
 #include "memory_host.h"
 #include "scripted_hand.h"
 
@@ -150,16 +151,22 @@ Point scripted_point(TGame& game, const PlaySpec& spec, const ScriptedHand& hand
 class Runner {
  public:
   Runner(const BitmapLibrary& library, const TConfig& settings, std::uint32_t runtime_seed)
-      : host_(library), game_(TGame::create(settings)) {
+      : host_(library), run_(host_, settings), game_(run_.game()) {
     host_.keep_pixels = false;
     host_.datetime = kRecordingDate;
     game_.random_state() = runtime_seed;
-    game_.set_state(kStateLogo, host_);
     game_.set_state(kStateTitle, host_);
+    run_.on_frame = [this](const std::optional<GameError>&) {
+      for (const MemoryHost::PresentedFrame& f : host_.presented) tally_.hashes.push_back(f.hash);
+      for (const MemoryHost::Sound& s : host_.sounds) ++tally_.sounds[s.name];
+    };
   }
+  Runner(const Runner&) = delete;
+  Runner& operator=(const Runner&) = delete;
 
   MemoryHost& host() { return host_; }
   TGame& game() { return game_; }
+  const ScriptedHand& hand() const { return run_.hand(); }
   const Tally& tally() const { return tally_; }
 
   // From the title menu to the stage intro of a play, by the menus where the
@@ -216,12 +223,8 @@ class Runner {
     const std::uint8_t before = game_.state();
     if (before == kStateIntro) mark_play_start();
     const double gravity = game_.play().gravity;
-    if (game_.step_frame(host_)) return false;
+    if (run_.frame()) return false;
     host_.release(kKeyC);
-    for (const MemoryHost::PresentedFrame& f : host_.presented) tally_.hashes.push_back(f.hash);
-    host_.presented.clear();
-    for (const MemoryHost::Sound& s : host_.sounds) ++tally_.sounds[s.name];
-    host_.sounds.clear();
     if (before == kStatePlay) count_play_frame(gravity, press_c);
     if (game_.state() == kStateIntro) mark_play_start();
     return true;
@@ -267,7 +270,8 @@ class Runner {
   }
 
   MemoryHost host_;
-  TGame game_;
+  HeadlessGame run_;
+  TGame& game_;
   Tally tally_;
   bool play_started_ = false;
 };
@@ -343,7 +347,7 @@ Outcome record_play(const PlaySpec& spec, const BitmapLibrary& library) {
     return unfinished(spec.name, "the menus did not start the play");
   }
   HandTrace trace(game.play().seed);
-  const ScriptedHand hand;
+  const ScriptedHand& hand = run.hand();
   const bool done = run.run_to_end([&](std::optional<Point>& p, bool& c) {
     if (game.state() == kStatePlay) p = scripted_point(game, spec, hand);
     c = presses_c(spec, game);

@@ -10,6 +10,7 @@
 
 #include "game/ugame.h"
 #include "game_fixture.h"
+#include "headless_game.h"
 #include "memory_host.h"
 #include "scripted_hand.h"
 
@@ -30,11 +31,12 @@ class BenchHost : public MemoryHost {
   std::int64_t frames = 0;
 };
 
-void enter_play(TGame& game, Host& host, std::int32_t mode) {
-  game.set_state(kStateLogo, host);
-  game.set_state(kStateTitle, host);
-  game.start_play(mode, kSlot, false, host);
-  game.set_state(kStatePlay, host);
+// From the logo straight into the play, as a recording or its replay.
+void enter_play(HeadlessGame& run, std::int32_t mode) {
+  TGame& game = run.game();
+  game.set_state(kStateTitle, run.host());
+  game.start_play(mode, kSlot, false, run.host());
+  game.set_state(kStatePlay, run.host());
 }
 
 // A play of about 3000 frames recorded once by the scripted hand, ended by
@@ -42,16 +44,14 @@ void enter_play(TGame& game, Host& host, std::int32_t mode) {
 const std::vector<std::uint8_t>& recorded_play() {
   static const std::vector<std::uint8_t> file = [] {
     BenchHost host{testing_game::painted_library()};
-    TGame game = TGame::create(TConfig{});
-    enter_play(game, host, TGame::kModeRecord);
-    const ScriptedHand hand;
+    HeadlessGame run(host);
+    enter_play(run, TGame::kModeRecord);
+    const TGame& game = run.game();
     for (int i = 0; i < 20000 && game.state() != kStateResult; ++i) {
       const bool steer = game.state() == kStatePlay && game.play().play_frame < 3000;
-      const Point p = steer ? hand.next(game) : ScriptedHand::tear(game);
-      host.set_pointer(p.x, p.y);
-      (void)game.step_frame(host);
+      (void)run.frame_at(steer ? run.hand().next(run.game()) : ScriptedHand::tear(run.game()));
     }
-    (void)game.step_frame(host);  // the end of the play finishes the file
+    (void)run.frame();  // the end of the play finishes the file
     return host.files.files.at(kSlot);
   }();
   return file;
@@ -65,12 +65,11 @@ void BM_ReplayedPlay(benchmark::State& state) {
     state.PauseTiming();
     BenchHost host{library};
     host.files.files[kSlot] = file;
-    TGame game = TGame::create(TConfig{});
-    enter_play(game, host, TGame::kModeReplay);
+    HeadlessGame run(host);
+    enter_play(run, TGame::kModeReplay);
+    const TGame& game = run.game();
     state.ResumeTiming();
-    while (game.state() == kStatePlay || game.state() == kStateLineCut) {
-      (void)game.step_frame(host);
-    }
+    while (game.state() == kStatePlay || game.state() == kStateLineCut) (void)run.frame();
     frames += host.frames;
     benchmark::DoNotOptimize(game.play().score);
   }

@@ -9,6 +9,7 @@
 
 #include "game/ugame.h"
 #include "game_fixture.h"
+#include "headless_game.h"
 #include "memory_host.h"
 #include "scripted_hand.h"
 
@@ -16,49 +17,6 @@ namespace zt {
 namespace {
 
 using namespace testing_game;
-
-// What the Linux host does at start-up after creating the game.
-void start_up(TGame& game, MemoryHost& host) {
-  host.songs.existing = {"title.mid", "stage.mid"};
-  game.hiscore_load(std::nullopt);
-  game.bgm().set_on(game.flag(kPlayMidi), host);
-  game.bgm().load_song("title", host);
-  game.bgm().load_song("stage", host);
-  game.set_state(kStateLogo, host);
-}
-
-class Session {
- public:
-  Session(TGame& game, MemoryHost& host) : game_(game), host_(host) {}
-
-  void frame() {
-    ASSERT_EQ(game_.step_frame(host_), std::nullopt);
-    if (visited.empty() || visited.back() != game_.state()) visited.push_back(game_.state());
-    host_.presented.clear();  // keeps memory flat over long runs
-  }
-  void frames(int n) {
-    for (int i = 0; i < n; ++i) frame();
-  }
-  void until(std::uint8_t state, int limit) {
-    for (int i = 0; i < limit && game_.state() != state; ++i) frame();
-    ASSERT_EQ(game_.state(), state);
-  }
-  void click_at(std::int32_t x, std::int32_t y) {
-    click(host_, x, y);
-    frame();
-  }
-  void key(std::int32_t code) {
-    host_.press(code);
-    frame();
-    host_.release(code);
-  }
-
-  std::vector<std::uint8_t> visited;
-
- private:
-  TGame& game_;
-  MemoryHost& host_;
-};
 
 // The middle of the name entry's key for a character.
 Point name_key(char ch) {
@@ -69,36 +27,34 @@ Point name_key(char ch) {
 TEST(SessionTest, AWholeGameFromTheLogoToTheExit) {
   MemoryHost host{painted_library()};
   host.keep_pixels = false;
-  TGame game = TGame::create(TConfig{});
-  start_up(game, host);
-  Session s(game, host);
+  HeadlessGame s(host);
+  s.on_frame = [](const std::optional<GameError>& e) { ASSERT_EQ(e, std::nullopt); };
+  TGame& game = s.game();
   const std::uint8_t flags = game.settings().flags;
+  const auto click_at = [&](std::int32_t x, std::int32_t y) { s.click({x, y}); };
 
-  s.until(kStateTitle, 200);
+  s.run_until(kStateTitle, 200);
+  ASSERT_EQ(game.state(), kStateTitle);
   s.frame();
 
   // Options: one flag off and on again, then back to the menu.
-  s.click_at(100, 160);
+  click_at(100, 160);
   ASSERT_EQ(game.state(), kStateOptions);
   s.frame();
-  s.click_at(100, 65);
+  click_at(100, 65);
   EXPECT_FALSE(game.flag(kDrawBackground));
-  s.click_at(100, 65);
+  click_at(100, 65);
   EXPECT_TRUE(game.flag(kDrawBackground));
-  s.click_at(100, 225);
+  click_at(100, 225);
   ASSERT_EQ(game.state(), kStateTitle);
   s.frame();
 
   // A new game played by the scripted hand, ended with C.
-  s.click_at(100, 130);
+  click_at(100, 130);
   ASSERT_EQ(game.state(), kStateIntro);
-  s.until(kStatePlay, 100);
-  ScriptedHand hand;
-  for (int i = 0; i < 400 && game.state() == kStatePlay; ++i) {
-    const Point p = hand.next(game);
-    host.set_pointer(p.x, p.y);
-    s.frame();
-  }
+  s.run_until(kStatePlay, 100);
+  ASSERT_EQ(game.state(), kStatePlay);
+  s.chase(400);
   ASSERT_EQ(game.state(), kStatePlay);
   std::int32_t hits = 0;
   for (const std::int32_t d : game.play().destroyed) hits += d;
@@ -108,18 +64,20 @@ TEST(SessionTest, AWholeGameFromTheLogoToTheExit) {
   s.key(kKeyC);
   EXPECT_EQ(game.state(), kStateLineCut);
 
-  s.until(kStateResult, 200);
-  s.until(kStateNameEntry, 600);
+  s.run_until(kStateResult, 200);
+  ASSERT_EQ(game.state(), kStateResult);
+  s.run_until(kStateNameEntry, 600);
+  ASSERT_EQ(game.state(), kStateNameEntry);
   EXPECT_EQ(game.play().table_rank, 1);
 
   // Name entry: clear the default name, type a new one, confirm.
-  for (int i = 0; i < 9; ++i) s.click_at(223, 175);
+  for (int i = 0; i < 9; ++i) click_at(223, 175);
   for (const char ch : std::string("ZT.1")) {
     const Point k = name_key(ch);
-    s.click_at(k.x, k.y);
+    click_at(k.x, k.y);
   }
   EXPECT_EQ(game.player_name(), "ZT.1");
-  s.click_at(205, 175);
+  click_at(205, 175);
   ASSERT_EQ(game.state(), kStateTop10);
   s.frames(10);
   const ScoreEntryRaw top = game.hiscore().get_entry2(1);
@@ -128,15 +86,15 @@ TEST(SessionTest, AWholeGameFromTheLogoToTheExit) {
   EXPECT_EQ(game.hiscore().get_entry2(2).score, 10000);
   EXPECT_EQ(game.hiscore().get_entry2(10).score, 2000);
 
-  s.click_at(160, 120);
+  click_at(160, 120);
   ASSERT_EQ(game.state(), kStateTitle);
   s.frame();
   s.key(kKeyEsc);
   ASSERT_EQ(game.state(), kStateExit);
-  for (int i = 0; i < 41 && !game.quit(); ++i) s.frame();
+  s.frames(41);
   EXPECT_TRUE(game.quit());
 
-  EXPECT_THAT(s.visited,
+  EXPECT_THAT(s.visited(),
               ::testing::ElementsAre(kStateLogo, kStateTitle, kStateOptions, kStateTitle,
                                      kStateIntro, kStatePlay, kStateLineCut, kStateResult,
                                      kStateNameEntry, kStateTop10, kStateTitle, kStateExit));
@@ -170,20 +128,19 @@ struct PlayRun {
 // From the stage intro of a started play up to and including the first
 // frame of the result, where the play ends. steer gives the pointer.
 template <class Steer>
-PlayRun run_play(TGame& game, MemoryHost& host, Steer steer) {
+PlayRun run_play(HeadlessGame& headless, Steer steer) {
+  TGame& game = headless.game();
+  MemoryHost& host = headless.host();
   PlayRun run;
-  EXPECT_TRUE(run_until(game, host, kStatePlay, 100));
+  EXPECT_TRUE(headless.run_until(kStatePlay, 100));
   for (int i = 0; i < 30000 && game.state() != kStateResult; ++i) {
-    const Point p = steer(game);
-    host.set_pointer(p.x, p.y);
-    EXPECT_EQ(game.step_frame(host), std::nullopt);
-    host.presented.clear();
+    EXPECT_EQ(headless.frame_at(steer(game)), std::nullopt);
     run.hashes.push_back(play_picture_hash(host));
     run.met_changer = run.met_changer || game.gravity_changer().has_value();
   }
   run.cut = game.pend().is_cut();
   run.last_play_frame = game.play().play_frame;
-  EXPECT_EQ(game.step_frame(host), std::nullopt);
+  EXPECT_EQ(headless.frame(), std::nullopt);
   run.hashes.push_back(play_picture_hash(host));
   run.score = game.play().score;
   run.max_combo = game.play().max_combo;
@@ -195,8 +152,8 @@ TEST(SessionTest, ARecordedPlayReplaysToTheSameFramesAndResult) {
   constexpr std::int32_t kSlot = 1;
   MemoryHost rec_host{painted_library()};
   rec_host.keep_pixels = false;
-  TGame rec = TGame::create(TConfig{});
-  rec.set_state(kStateLogo, rec_host);
+  HeadlessGame recording(rec_host);
+  TGame& rec = recording.game();
   rec.set_state(kStateTitle, rec_host);
   rec.start_play(TGame::kModeRecord, kSlot, false, rec_host);
   rec.set_state(kStateIntro, rec_host);
@@ -205,7 +162,7 @@ TEST(SessionTest, ARecordedPlayReplaysToTheSameFramesAndResult) {
   // hand that tears the string.
   const ScriptedHand hand;
   const double gravity = rec.settings().gravity;
-  const PlayRun recorded = run_play(rec, rec_host, [&](TGame& g) {
+  const PlayRun recorded = run_play(recording, [&](TGame& g) {
     if (g.state() == kStatePlay && g.play().gravity == gravity) return hand.next(g);
     return ScriptedHand::tear(g);
   });
@@ -232,13 +189,13 @@ TEST(SessionTest, ARecordedPlayReplaysToTheSameFramesAndResult) {
     MemoryHost play_host{painted_library()};
     play_host.keep_pixels = false;
     play_host.files.files[kSlot] = changed;
-    TGame replay = TGame::create(TConfig{});
+    HeadlessGame replaying(play_host);
+    TGame& replay = replaying.game();
     replay.random_state() = runtime_state;
-    replay.set_state(kStateLogo, play_host);
     replay.set_state(kStateTitle, play_host);
     replay.start_play(TGame::kModeReplay, kSlot, false, play_host);
     replay.set_state(kStateIntro, play_host);
-    const PlayRun replayed = run_play(replay, play_host, [](TGame&) { return Point{7, 9}; });
+    const PlayRun replayed = run_play(replaying, [](TGame&) { return Point{7, 9}; });
 
     EXPECT_EQ(replayed.score, recorded.score);
     EXPECT_EQ(replayed.max_combo, recorded.max_combo);

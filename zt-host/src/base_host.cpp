@@ -207,11 +207,4 @@ std::vector<DisplayEvent> BaseHost::take_events() {
   return std::exchange(events_, {});
 }
 
-TGame create_game(const TConfig& settings) {
-  TGame game = TGame::create(settings);
-  game.set_player_name(settings.last_player_name);
-  game.settings().flags = settings.flags;
-  return game;
-}
-
 }  // namespace zt

@@ -149,8 +149,4 @@ class BaseHost final : public RecorderIo, public KbgmSink {
   HostFiles files_;                   // the data directory and the one open replay file
 };
 
-// The game for these settings, with their last player name as the current
-// player and their flags as the option flags.
-TGame create_game(const TConfig& settings);
-
 }  // namespace zt

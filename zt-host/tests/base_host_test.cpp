@@ -581,18 +581,6 @@ TEST_F(BaseHostTest, ReplayAndSongFilesLiveInTheDataDirectory) {
   EXPECT_FALSE(songs.file_exists("stage.mid"));
 }
 
-TEST(CreateGame, TakesThePlayerNameAndFlagsFromTheSettings) {
-  TConfig settings;
-  settings.flags = kPlaySE | kMiniScreen;
-  settings.last_player_name = "PENDULA";
-  settings.num_of_fragments = 7;
-  const TGame game = create_game(settings);
-  EXPECT_EQ(game.player_name(), "PENDULA");
-  EXPECT_EQ(game.settings().flags, kPlaySE | kMiniScreen);
-  EXPECT_EQ(game.settings(), settings);
-  EXPECT_EQ(game.state(), kStateNone);
-}
-
 #ifdef ZT_DATA_DIR
 TEST(GeneratedData, AllTwentySheetsLoadAtTheirCutSizes) {
   // The sizes the game cuts the sheets into cells by.

@@ -15,6 +15,7 @@
 #include "files.h"
 #include "formats/ascii.h"
 #include "formats/config.h"
+#include "game/start_game.h"
 #include "layout.h"
 #include "renderer.h"
 #include "synth.h"
@@ -434,25 +435,18 @@ std::variant<std::unique_ptr<App>, std::string> create_app(
   PlayHost host(std::move(std::get<BaseHost>(base)), std::move(sfx), std::move(music));
   host.sfx->set_enabled((settings.flags & kPlaySE) != 0);
 
-  TGame game = create_game(settings);
-  auto app = std::make_unique<App>(std::move(game), std::move(host), data_dir,
-                                   std::move(settings_text), opts);
-  app->settings_at_start = snapshot(settings);
-
   std::optional<std::vector<std::uint8_t>> score =
       options::read_save_file(data_dir / "ZTScore.dat", kScoreFileCap,
                               "using the default score table", found.score, std::cerr);
-  if (app->game.hiscore_load(score) == HiScoreLoad::Invalid) {
+  StartedGame started = start_game(settings, score, host);
+  if (started.score == HiScoreLoad::Invalid) {
     found.score.state = options::SaveFileAtStart::State::Damaged;
     found.score.bytes = std::move(*score);
   }
+  auto app = std::make_unique<App>(std::move(started.game), std::move(host), data_dir,
+                                   std::move(settings_text), opts);
+  app->settings_at_start = snapshot(settings);
   app->save_files_at_start = std::move(found);
-
-  app->game.bgm() = TBgm{};
-  app->game.bgm().set_on((settings.flags & kPlayMidi) != 0, app->host);
-  app->game.bgm().load_song("title", app->host);
-  app->game.bgm().load_song("stage", app->host);
-  app->game.set_state(kStateLogo, app->host);
 
   app->start = Clock::now();
   app->next_step = app->start;

@@ -16,6 +16,7 @@
 #include "bitmap_library.h"
 #include "files.h"
 #include "formats/config.h"
+#include "game/start_game.h"
 #include "game/ugame.h"
 #include "memory_host.h"
 #include "synth.h"
@@ -90,7 +91,7 @@ TEST_F(GeneratedLevels, TheDemonstrationsEffectsStayWithinTheirShare) {
   MemoryHost host(std::move(*library));
   host.keep_pixels = false;
   host.files.files[0] = *bytes;
-  TGame game = create_game(load_config(""));
+  TGame game = start_game(load_config(""), std::nullopt, host).game;
   game.start_play(TGame::kModeReplay, 0, true, host);
   game.set_state(kStateIntro, host);
 

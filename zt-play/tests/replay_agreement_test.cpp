@@ -12,6 +12,7 @@
 #include "bitmap_library.h"
 #include "files.h"
 #include "formats/config.h"
+#include "game/start_game.h"
 #include "game/ugame.h"
 #include "memory_host.h"
 
@@ -31,7 +32,8 @@ TEST(ReplayAgreement, TheInMemoryHostReplaysToTheRecordedScore) {
   MemoryHost host(std::move(*library));
   host.keep_pixels = false;
   host.files.files[1] = *recording;
-  TGame game = create_game(load_config(read_config_text(dir / "Zentria.ini")));
+  TGame game =
+      start_game(load_config(read_config_text(dir / "Zentria.ini")), std::nullopt, host).game;
 
   RecHeaderRaw header;
   ASSERT_EQ(game.recorder().read_header(1, header, host), HeaderRead::Read);

@@ -23,7 +23,9 @@ std::optional<DataSet> build_data_set() {
   for (Clip& c : build_clips()) d.sounds.push_back({c.name, std::move(c.wav)});
   d.title_mid = title_song();
   d.stage_mid = stage_song();
-  d.demo = record_demo();
+  std::optional<Bytes> demo = record_demo();
+  if (!demo) return std::nullopt;
+  d.demo = std::move(*demo);
   return d;
 }
 
@@ -60,7 +62,7 @@ std::optional<std::string> write_data_dir(const std::filesystem::path& dir, cons
   };
   for (const auto& [name, bytes] : files)
     if (!write_file(dir / name, bytes)) return "could not write " + (dir / name).string();
-  if (data.demo && !write_file(dir / "Rec" / "Rec0.dat", *data.demo))
+  if (!write_file(dir / "Rec" / "Rec0.dat", data.demo))
     return "could not write " + (dir / "Rec" / "Rec0.dat").string();
   return std::nullopt;
 }

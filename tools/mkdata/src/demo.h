@@ -12,7 +12,7 @@ namespace zt::mkdata {
 // and a copy of it in a player's slot shows as data: 2025/06/01 12:00:00.
 inline constexpr double kDemoDate = 45809.5;
 
-// The replay file's bytes; nothing when this build has no headless player.
+// The replay file's bytes; nothing when the play did not come to its result.
 std::optional<std::vector<std::uint8_t>> record_demo();
 
 }  // namespace zt::mkdata

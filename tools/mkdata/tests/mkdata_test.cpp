@@ -88,16 +88,12 @@ TEST_F(DataDir, WritesEveryFileAndTheRecordingDirectory) {
     EXPECT_GT(fs::file_size(dir() / name), 0u) << name;
   }
   ASSERT_TRUE(fs::is_directory(dir() / "Rec"));
-  // The recording directory holds the title demonstration (slot 0) when the
-  // tool was built with the headless player, and nothing else.
+  // The recording directory holds the title demonstration (slot 0), and
+  // nothing else.
   std::vector<std::string> recs;
   for (const auto& e : fs::directory_iterator(dir() / "Rec")) recs.push_back(e.path().filename());
-  if (expected_->demo) {
-    EXPECT_EQ(recs, std::vector<std::string>{"Rec0.dat"});
-    EXPECT_EQ(read_file(dir() / "Rec" / "Rec0.dat"), *expected_->demo);
-  } else {
-    EXPECT_TRUE(recs.empty());
-  }
+  EXPECT_EQ(recs, std::vector<std::string>{"Rec0.dat"});
+  EXPECT_EQ(read_file(dir() / "Rec" / "Rec0.dat"), expected_->demo);
   EXPECT_EQ(read_file(dir() / "title.mid"), expected_->title_mid);
   EXPECT_EQ(read_file(dir() / "stage.mid"), expected_->stage_mid);
 }

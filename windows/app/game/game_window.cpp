@@ -4,6 +4,7 @@
 #include <string>
 
 #include "fpu.h"
+#include "game/start_game.h"
 #include "getkey.h"
 
 namespace zt::win {
@@ -147,20 +148,18 @@ void TForm1::CreateGame() {
   surfaces_ = std::make_unique<TSurfaces>(*DDDD);
   sounds_ = std::make_unique<TSounds>(*DDSD);
   host_ = std::make_unique<WinHost>(*DDDD, surfaces_.get(), sounds_.get(), music_);
-  game_.emplace(TGame::create(settings_.config));
+  // None of the score table, the music or the logo's palette depends on the
+  // small generator, the screen size or the sound switch set after them.
+  StartedGame started = start_game(settings_.config, score_file_.Read(), *host_);
+  score_file_.Loaded(started.score);
+  game_.emplace(std::move(started.game));
   TGame& g = *game_;
   g.rnd() = TRnd(0, 0);
   g.set_screen_size(DDDD->ScreenWidth, DDDD->ScreenHeight);
-  score_file_.Loaded(g.hiscore_load(score_file_.Read()));
-  g.set_player_name(settings_.config.last_player_name);
   sounds_->PlaySE = g.flag(kPlaySE);
-  g.bgm().set_on(g.flag(kPlayMidi), *host_);
-  g.bgm().load_song("title", *host_);
-  g.bgm().load_song("stage", *host_);
   fade_timer_ = std::make_unique<FadeTimer>([this] {
     if (game_) kbgm_fade_timer_tick(game_->bgm(), *host_);
   });
-  g.set_state(kStateLogo, *host_);
 }
 
 void TForm1::FormMouseDown(UINT message) {

@@ -16,13 +16,13 @@
 #include <string>
 #include <vector>
 
-#include "formats/bmp.h"
 #include "demo.h"
+#include "formats/bmp.h"
 #include "formats/config.h"
 #include "game/ugame.h"
+#include "headless_game.h"
 #include "memory_host.h"
 #include "palette.h"
-#include "scripted_hand.h"
 #include "sheets.h"
 
 namespace zt {
@@ -69,31 +69,23 @@ class Player {
     // The title's demonstration, and a copy of it in a player's slot.
     host.files.files[0] = demo;
     host.files.files[3] = demo;
-    game.set_state(kStateLogo, host);
-  }
-
-  // n frames, 25 ms apart.
-  void run(int n) {
-    for (int i = 0; i < n; ++i) {
-      if (game.quit()) return;
-      host.ms += 25;
-      const std::optional<GameError> e = game.step_frame(host);
+    headless.frame_ms = 25;
+    headless.on_frame = [this](const std::optional<GameError>& e) {
       ASSERT_EQ(e, std::nullopt) << "frame " << frames_;
       ++frames_;
       for (MemoryHost::PresentedFrame& f : host.presented) {
         between_ = (between_ ^ f.hash) * 1099511628211ull;
         last_ = std::move(f.pixels);
       }
-      host.presented.clear();
       for (const MemoryHost::Sound& s : host.sounds) {
         if (!sounds_.empty()) sounds_ += ' ';
         sounds_ += s.name + ":" + std::to_string(s.priority);
       }
-      host.sounds.clear();
-      // A click is pressed for one frame and then let go.
-      host.release(kKeyLButton);
-    }
+    };
   }
+
+  // n frames, 25 ms apart.
+  void run(int n) { headless.frames(n); }
 
   // Runs until the frame counter of the current state reaches fc.
   void run_to(std::int32_t fc) {
@@ -101,22 +93,11 @@ class Player {
   }
 
   // Runs until the state is reached; false after limit frames.
-  bool run_until(std::uint8_t state, int limit = 5000) {
-    for (int i = 0; i < limit && game.state() != state; ++i) run(1);
-    return game.state() == state;
-  }
+  bool run_until(std::uint8_t state, int limit = 5000) { return headless.run_until(state, limit); }
 
   void point(std::int32_t x, std::int32_t y) { host.set_pointer(x, y); }
-  void click(std::int32_t x, std::int32_t y) {
-    point(x, y);
-    host.press(kKeyLButton);
-    run(1);
-  }
-  void key(std::int32_t code) {
-    host.press(code);
-    run(1);
-    host.release(code);
-  }
+  void click(std::int32_t x, std::int32_t y) { headless.click({x, y}); }
+  void key(std::int32_t code) { headless.key(code); }
 
   void check(const std::string& name) {
     checks.push_back({name, frame_hash(last_, host.palette), between_, sounds_});
@@ -127,28 +108,16 @@ class Player {
 
   // The play under the scripted hand for n play frames (the pointer is the
   // hand's choice for each next frame).
-  void play(int n) {
-    for (int i = 0; i < n && game.state() == kStatePlay; ++i) {
-      const Point p = hand.next(game);
-      point(p.x, p.y);
-      run(1);
-    }
-  }
-  void tear() {
-    for (int i = 0; i < 100 && game.state() == kStatePlay; ++i) {
-      const Point p = ScriptedHand::tear(game);
-      point(p.x, p.y);
-      run(1);
-    }
-  }
+  void play(int n) { headless.chase(n); }
+  void tear() { headless.tear(100); }
 
   MemoryHost host;
-  TGame game = TGame::create(TConfig{});
+  HeadlessGame headless{host};
+  TGame& game = headless.game();
   std::vector<Check> checks;
   std::vector<std::pair<std::vector<std::uint8_t>, Palette>> pictures;
 
  private:
-  ScriptedHand hand;
   std::vector<std::uint8_t> last_ = std::vector<std::uint8_t>(320 * 240, 0);
   std::uint64_t between_ = 0;
   std::string sounds_;

@@ -1,6 +1,5 @@
 // The bitmaps of a data directory's "images.qda", decoded, for the in-memory
-// host of the core's tests: the core's test support cannot read archives or
-// bitmaps itself, the host library can.
+// host: the replay checker and the tests that play on generated data.
 #pragma once
 
 #include <filesystem>

@@ -10,8 +10,8 @@
 namespace zt {
 
 std::optional<BitmapLibrary> load_bitmap_library(const std::filesystem::path& data_dir) {
-  // The generated data the tests made themselves; also built for Windows,
-  // where the host's file reader is not.
+  // Data the build generated; also built for Windows, where the Linux host's
+  // file reader is not.
   std::ifstream in(data_dir / "images.qda", std::ios::binary);
   if (!in) return std::nullopt;
   std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),

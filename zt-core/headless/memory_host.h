@@ -4,10 +4,9 @@
 // palette, a log of the sound effects, replay files in a FakeRecorderIo and
 // music through a FakeBgm.
 //
-// The bitmaps of "images.qda" are handed in already decoded (a BitmapLibrary),
-// so that this library needs no archive reader or bitmap decoder: tests make
-// small sheets in memory, and a loader on the host side fills a library from
-// a real data directory.
+// The bitmaps of "images.qda" are handed in already decoded (a BitmapLibrary):
+// tests make small sheets in memory, and load_bitmap_library fills a library
+// from a real data directory.
 #pragma once
 
 #include <array>

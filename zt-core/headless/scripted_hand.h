@@ -18,7 +18,9 @@ class ScriptedHand {
   static Point tear(TGame& game);
 
  private:
-  mutable MemoryHost quiet_;  // swallows the sounds of the tried steps
+  // Swallows the sounds of the tried steps, the pendulum's only use of a host:
+  // no sheets to hold.
+  mutable MemoryHost quiet_{BitmapLibrary{}};
 };
 
 }  // namespace zt
