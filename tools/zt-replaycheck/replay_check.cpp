@@ -153,7 +153,7 @@ class Runner {
       : host_(library), game_(TGame::create(settings)) {
     host_.keep_pixels = false;
     host_.datetime = kRecordingDate;
-    game_.random_state() = runtime_seed;
+    game_.seed_random(runtime_seed);
     game_.set_state(kStateLogo, host_);
     game_.set_state(kStateTitle, host_);
   }

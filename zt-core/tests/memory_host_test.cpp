@@ -53,9 +53,9 @@ TEST(MemoryHost, NamedPicturesLoadWithoutRegardToCase) {
   const std::optional<Palette> p = host.load_named_into(kPicture, "LOGO.BMP");
   ASSERT_TRUE(p.has_value());
   EXPECT_EQ(*p, ramp_palette(0x11));
-  EXPECT_EQ(host.surface_size(kPicture), (Size{200, 100}));
+  EXPECT_EQ(host.surface_size(kPicture), (Size{219, 148}));
   EXPECT_FALSE(host.load_named_into(kPicture, "nothing.bmp").has_value());
-  EXPECT_EQ(host.surface_size(kPicture), (Size{200, 100}));
+  EXPECT_EQ(host.surface_size(kPicture), (Size{219, 148}));
   EXPECT_FALSE(host.load_named_into(scratch_id(99), "ball.bmp").has_value());
 }
 

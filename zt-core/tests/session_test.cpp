@@ -233,7 +233,7 @@ TEST(SessionTest, ARecordedPlayReplaysToTheSameFramesAndResult) {
     play_host.keep_pixels = false;
     play_host.files.files[kSlot] = changed;
     TGame replay = TGame::create(TConfig{});
-    replay.random_state() = runtime_state;
+    replay.seed_random(runtime_state);
     replay.set_state(kStateLogo, play_host);
     replay.set_state(kStateTitle, play_host);
     replay.start_play(TGame::kModeReplay, kSlot, false, play_host);

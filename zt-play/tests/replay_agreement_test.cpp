@@ -14,6 +14,7 @@
 #include "formats/config.h"
 #include "game/ugame.h"
 #include "memory_host.h"
+#include "tgame_probe.h"
 
 namespace zt {
 namespace {
@@ -34,7 +35,7 @@ TEST(ReplayAgreement, TheInMemoryHostReplaysToTheRecordedScore) {
   TGame game = create_game(load_config(read_config_text(dir / "Zentria.ini")));
 
   RecHeaderRaw header;
-  ASSERT_EQ(game.recorder().read_header(1, header, host), HeaderRead::Read);
+  ASSERT_EQ(TGameProbe::recorder(game).read_header(1, header, host), HeaderRead::Read);
   ASSERT_GE(header.format_mark, RecHeaderRaw::kMinValidMark);
 
   game.start_play(TGame::kModeReplay, 1, false, host);

@@ -140,7 +140,7 @@ void TForm1::FormCreate() {
     Terminate();
     return;
   }
-  game_->random_state() = seed_from_clock();
+  game_->seed_random(seed_from_clock());
 }
 
 void TForm1::CreateGame() {
@@ -149,7 +149,7 @@ void TForm1::CreateGame() {
   host_ = std::make_unique<WinHost>(*DDDD, surfaces_.get(), sounds_.get(), music_);
   game_.emplace(TGame::create(settings_.config));
   TGame& g = *game_;
-  g.rnd() = TRnd(0, 0);
+  g.set_rnd(TRnd(0, 0));
   g.set_screen_size(DDDD->ScreenWidth, DDDD->ScreenHeight);
   score_file_.Loaded(g.hiscore_load(score_file_.Read()));
   g.set_player_name(settings_.config.last_player_name);
@@ -183,7 +183,7 @@ void TForm1::AppIdle() {
   if (g.settings().flags != flags_before) {
     settings_.config.experiment = g.settings().experiment;
     settings_.SetFlags(g.settings().flags);
-    g.settings().flags = settings_.config.flags;
+    g.set_option_flags(settings_.config.flags);
     sounds_->PlaySE = g.flag(kPlaySE);
   }
   DDDD->BackColor = static_cast<std::uint32_t>(g.back_colour());
