@@ -154,7 +154,7 @@ class Runner {
       : host_(library), run_(host_, settings), game_(run_.game()) {
     host_.keep_pixels = false;
     host_.datetime = kRecordingDate;
-    game_.random_state() = runtime_seed;
+    game_.seed_random(runtime_seed);
     game_.set_state(kStateTitle, host_);
     run_.on_frame = [this](const std::optional<GameError>&) {
       for (const MemoryHost::PresentedFrame& f : host_.presented) tally_.hashes.push_back(f.hash);

@@ -1,5 +1,5 @@
 // A complete Host in memory, for tests and tools that run the game without a
-// window: surfaces over the core's Surface and blits, a scripted key table and
+// window: the core's surface table, a scripted key table and
 // pointer, a settable clock, a capture of every presented frame with its
 // palette, a log of the sound effects, replay files in a FakeRecorderIo and
 // music through a FakeBgm.
@@ -11,7 +11,6 @@
 
 #include <array>
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,9 +18,11 @@
 #include <vector>
 
 #include "dddd/surface.h"
+#include "dddd/surface_table.h"
 #include "fake_bgm.h"
 #include "fake_recorder_io.h"
 #include "game/glue.h"
+#include "game/table_host.h"
 
 namespace zt {
 
@@ -52,14 +53,14 @@ Surface make_cell_sheet(std::int32_t columns, std::int32_t rows, std::int32_t ce
 // the untouched fourth byte can be told apart.
 Palette ramp_palette(std::uint8_t fourth);
 
-// The 20 sheets at the sizes the game cuts them, every pixel 0 (transparent);
+// The 20 sheets at the sizes of the game's sheet table, every pixel 0 (transparent);
 // "logo.bmp" and "ball.bmp" carry ramp palettes with different fourth bytes.
 BitmapLibrary blank_library();
 
 // A 64-bit hash of the pixels and then the palette, the same on every build.
 std::uint64_t frame_hash(const std::vector<std::uint8_t>& pixels, const Palette& palette);
 
-class MemoryHost : public Host {
+class MemoryHost : public TableHost {
  public:
   // What present saw.
   struct PresentedFrame {
@@ -83,10 +84,11 @@ class MemoryHost : public Host {
   // load_named_into.
   explicit MemoryHost(BitmapLibrary library = blank_library());
 
-  // Surfaces, for inspection and for setting up a picture directly.
-  Surface* surface(SurfaceId id);
-  Surface& frame() { return frame_; }
-  std::size_t scratch_count() const { return scratch_.size(); }
+  // Surfaces, for inspection and for setting up a picture directly. The
+  // frame is there unless the core has freed it.
+  Surface* surface(SurfaceId id) { return surfaces_.find(id); }
+  Surface& frame() { return *surfaces_.find(kFrame); }
+  std::size_t scratch_count() const { return surfaces_.scratch_count(); }
 
   // Input.
   void press(std::int32_t code) { keys_[static_cast<std::uint8_t>(code)] = 1; }
@@ -116,23 +118,11 @@ class MemoryHost : public Host {
   FakeKbgmSink songs;
   FakeBgm music;
 
-  // Host
-  void dd_pixelate(SurfaceId id, std::int32_t block) override;
-  void dd_blit_rect(SurfaceId dst, SurfaceId src, std::int32_t sx, std::int32_t sy, std::int32_t w,
-                    std::int32_t h, std::int32_t dx, std::int32_t dy, bool keyed) override;
-  void dd_fill_rect(SurfaceId id, std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h,
-                    std::uint8_t colour) override;
-  void free_surface(SurfaceId id) override;
-  Size surface_size(SurfaceId id) override;
-  SurfaceId create_scratch(std::int32_t w, std::int32_t h) override;
-  void dd_blit_rect_to(SurfaceId dst, SurfaceId src, std::int32_t sx, std::int32_t sy,
-                       std::int32_t sw, std::int32_t sh, std::int32_t dx, std::int32_t dy,
-                       std::int32_t dw, std::int32_t dh, bool keyed) override;
+  // Host, besides the drawing operations and files of TableHost
   std::optional<Palette> load_named_into(SurfaceId id, std::string_view name) override;
   void realize_palette(const Palette& p) override;
   bool save_screenshot(SurfaceId id, const Palette& p, std::int32_t n) override;
   bool surface_lost(SurfaceId id) override { return frame_lost && id == kFrame; }
-  void dd_plot(SurfaceId id, std::int32_t x, std::int32_t y, std::uint8_t colour) override;
   void present() override;
   double now_datetime() override { return datetime; }
 
@@ -145,33 +135,17 @@ class MemoryHost : public Host {
   void play_sound(std::string_view name, std::int32_t priority) override;
   BgmBackend& bgm() override { return music; }
 
-  // RecorderIo
-  bool file_exists(std::int32_t slot) override { return files.file_exists(slot); }
-  bool open_for_read(std::int32_t slot) override { return files.open_for_read(slot); }
-  bool read_only() const override { return files.read_only(); }
-  bool seek_from_end(std::int64_t offset) override { return files.seek_from_end(offset); }
-  bool open_for_write(std::int32_t slot) override { return files.open_for_write(slot); }
-  bool seek_from_start(std::int64_t offset) override { return files.seek_from_start(offset); }
-  std::optional<std::vector<std::uint8_t>> read(std::size_t length) override {
-    return files.read(length);
-  }
-  void close() override { files.close(); }
-  bool write(const std::vector<std::uint8_t>& bytes) override { return files.write(bytes); }
-  bool commit() override { return files.commit(); }
-
-  // KbgmSink
-  bool file_exists(std::string_view name) override { return songs.file_exists(name); }
+ protected:
+  SurfaceTable& surface_table() override { return surfaces_; }
+  RecorderIo& replay_files() override { return files; }
+  const RecorderIo& replay_files() const override { return files; }
+  KbgmSink& song_files() override { return songs; }
 
  private:
   const NamedBitmap* find_bitmap(std::string_view name) const;
 
   BitmapLibrary library_;
-  Surface frame_;
-  Surface picture_;
-  Surface presentation_;
-  std::array<std::optional<Surface>, kSheetCount> sheets_;
-  std::map<std::uint32_t, Surface> scratch_;
-  std::uint32_t next_serial_ = 1;
+  SurfaceTable surfaces_;
   std::array<std::uint8_t, 256> keys_{};
   Point pointer_{160, 120};
 };

@@ -15,10 +15,10 @@ constexpr int kMoveFrames = 4;  // a tried movement lasts this long, then the ha
 constexpr std::int64_t kHitRange = 17 * 17;  // radius 5 + 12, squared
 
 std::int32_t field_x(std::int64_t v) {
-  return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, 0, TGame::kFieldWidth));
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, 0, kFieldWidth));
 }
 std::int32_t field_y(std::int64_t v) {
-  return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, 0, TGame::kFieldHeight));
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, 0, kFieldHeight));
 }
 
 }  // namespace
@@ -71,9 +71,9 @@ Point ScriptedHand::next(TGame& game) const {
 }
 
 Point ScriptedHand::tear(TGame& game) {
-  const bool left = game.pend().ball_x() < TGame::kFieldWidth / 2;
-  const bool top = game.pend().ball_y() < TGame::kFieldHeight / 2;
-  return {left ? TGame::kFieldWidth : 0, top ? TGame::kFieldHeight : 0};
+  const bool left = game.pend().ball_x() < kFieldWidth / 2;
+  const bool top = game.pend().ball_y() < kFieldHeight / 2;
+  return {left ? kFieldWidth : 0, top ? kFieldHeight : 0};
 }
 
 }  // namespace zt

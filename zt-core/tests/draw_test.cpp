@@ -10,6 +10,7 @@
 
 #include "game/ugame.h"
 #include "memory_host.h"
+#include "tgame_probe.h"
 
 namespace zt {
 namespace {
@@ -211,8 +212,8 @@ constexpr std::int32_t score_cell(std::int32_t n) {
 }
 
 TEST_F(DrawTest, NumbersFillTheirPlacesAndChangeColourByGroup) {
-  game.settings().score_digits = 12;
-  game.settings().score_grouping = 4;
+  TGameProbe::settings(game).score_digits = 12;
+  TGameProbe::settings(game).score_grouping = 4;
   game.draw_number(0, 6, kAlignLeft, 0, false, 1234567, host);
   // 12 places of 10 pixels: five blanks, then 123 in the second colour
   // (cells 21..23) and 4567 in the first (cells 34..37).
@@ -225,8 +226,8 @@ TEST_F(DrawTest, NumbersFillTheirPlacesAndChangeColourByGroup) {
 }
 
 TEST_F(DrawTest, GroupsCycleThroughThreeColours) {
-  game.settings().score_digits = 4;
-  game.settings().score_grouping = 1;
+  TGameProbe::settings(game).score_digits = 4;
+  TGameProbe::settings(game).score_grouping = 1;
   game.draw_number(0, 6, kAlignLeft, 0, false, 1234, host);
   // Group of place i is (4 - i) mod 3: 0, 2, 1, 0 from the right.
   EXPECT_THAT(lit(host.frame()),
@@ -243,7 +244,7 @@ TEST_F(DrawTest, PlaceWidthNarrowsWithThePlaces) {
        {Case{4, 12}, Case{6, 12}, Case{7, 11}, Case{10, 11}, Case{11, 10}, Case{12, 10},
         Case{13, 9}, Case{14, 9}, Case{15, 8}, Case{17, 8}, Case{18, 7}, Case{20, 7}}) {
     MemoryHost h{marker_library()};
-    game.settings().score_digits = c.places;
+    TGameProbe::settings(game).score_digits = c.places;
     game.draw_number(0, 6, kAlignLeft, 0, false, 0, h);
     const std::vector<Px> px = lit(h.frame());
     ASSERT_EQ(px.size(), static_cast<std::size_t>(c.places)) << c.places;
@@ -253,7 +254,7 @@ TEST_F(DrawTest, PlaceWidthNarrowsWithThePlaces) {
 }
 
 TEST_F(DrawTest, NumberAlignment) {
-  game.settings().score_digits = 4;
+  TGameProbe::settings(game).score_digits = 4;
   struct Case {
     std::int32_t alignment;
     std::int32_t first_x;
@@ -270,7 +271,7 @@ TEST_F(DrawTest, NumberAlignment) {
 }
 
 TEST_F(DrawTest, ALongerNumberRaisesTheDigitsSettingForGood) {
-  game.settings().score_digits = 12;
+  TGameProbe::settings(game).score_digits = 12;
   game.draw_number(0, 6, kAlignLeft, 0, false, 1234567890123, host);
   EXPECT_EQ(game.settings().score_digits, 13);
   EXPECT_EQ(lit(host.frame()).size(), 13u);
@@ -280,7 +281,7 @@ TEST_F(DrawTest, ALongerNumberRaisesTheDigitsSettingForGood) {
   EXPECT_EQ(lit(h.frame()).size(), 13u);
 
   // The setting stops at 20 but the places do not.
-  game.settings().score_digits = 4;
+  TGameProbe::settings(game).score_digits = 4;
   MemoryHost big{marker_library()};
   game.draw_number(0, 6, kAlignLeft, 0, false, std::numeric_limits<std::int64_t>::min(), big);
   EXPECT_EQ(game.settings().score_digits, 20);
@@ -294,7 +295,7 @@ TEST_F(DrawTest, AHandEditedDigitsSettingDrawsAtMostTwentyPlaces) {
 }
 
 TEST_F(DrawTest, TheSignOfANegativeNumberIsABlankPlace) {
-  game.settings().score_digits = 4;
+  TGameProbe::settings(game).score_digits = 4;
   game.draw_number(0, 6, kAlignLeft, 0, false, -5, host);
   EXPECT_THAT(lit(host.frame()),
               ::testing::ElementsAre(Px{0, 0, score_cell(0)}, Px{12, 0, score_cell(0)},
@@ -302,7 +303,7 @@ TEST_F(DrawTest, TheSignOfANegativeNumberIsABlankPlace) {
 }
 
 TEST_F(DrawTest, NumbersWave) {
-  game.settings().score_digits = 4;
+  TGameProbe::settings(game).score_digits = 4;
   game.draw_number(0, 106, kAlignLeft, 0, true, 1111, host);
   // Offsets 0, 1, 1, 2 as for text.
   EXPECT_THAT(lit(host.frame()),
@@ -367,7 +368,7 @@ TEST(StretchColour, BandsOfThePercent) {
 }
 
 TEST_F(DrawTest, BackgroundFillsWhenSwitchedOff) {
-  game.settings().flags = 0;
+  TGameProbe::settings(game).flags = 0;
   game.draw_background(1, host);
   EXPECT_TRUE(lit(host.frame(), 15).empty());
   game.draw_background(0, host);
@@ -382,7 +383,7 @@ TEST_F(DrawTest, BackgroundTilesScrollWithTheGravity) {
         return n == 0 ? 1 + y : 250;
       }));
   MemoryHost h(std::move(lib));
-  game.settings().flags = kDrawBackground;
+  TGameProbe::settings(game).flags = kDrawBackground;
   struct Case {
     double gravity;
     std::int32_t scroll_before;
@@ -391,8 +392,8 @@ TEST_F(DrawTest, BackgroundTilesScrollWithTheGravity) {
   // Going below 0 wraps by 1073741823, not by a multiple of 160.
   for (const Case c :
        {Case{0.2, 0, 1}, Case{-0.2, 5, 4}, Case{0.0, 7, 7}, Case{-0.2, 0, 1073741822}}) {
-    game.play().gravity = c.gravity;
-    game.set_background_scroll(c.scroll_before);
+    TGameProbe::play(game).gravity = c.gravity;
+    TGameProbe::background_scroll(game) = c.scroll_before;
     game.draw_background(0, h);
     ASSERT_EQ(game.background_scroll(), c.scroll_after);
     const std::int32_t o = c.scroll_after % 160 - 160;
@@ -407,35 +408,35 @@ TEST_F(DrawTest, BackgroundTilesScrollWithTheGravity) {
 }
 
 TEST_F(DrawTest, TheRecorderMarkBlinksInTheCorner) {
-  game.settings().flags = 0;
+  TGameProbe::settings(game).flags = 0;
   // Centred on 310: one letter starts at 304, its top at 224.
   const auto mark_at_corner = [&](std::int32_t bfc) {
     MemoryHost h{marker_library()};
-    game.set_banner_frame_counter(bfc);
+    TGameProbe::banner_frame_counter(game) = bfc;
     game.draw_background(0, h);
     return static_cast<std::int32_t>(h.frame().at(304, 224));
   };
   EXPECT_EQ(mark_at_corner(0), 34);  // idle: no mark
-  game.recorder().start_record(1, host.recorder_io());
+  TGameProbe::recorder(game).start_record(1, host.recorder_io());
   EXPECT_EQ(mark_at_corner(0), font_colour('r'));
   EXPECT_EQ(mark_at_corner(14), font_colour('r'));
   EXPECT_EQ(mark_at_corner(15), 34);
   EXPECT_EQ(mark_at_corner(29), 34);
   EXPECT_EQ(mark_at_corner(30), font_colour('r'));
-  game.recorder().finish_record(RecHeaderRaw{}, host.recorder_io());
+  TGameProbe::recorder(game).finish_record(RecHeaderRaw{}, host.recorder_io());
 
-  game.recorder().start_play(1, host.recorder_io());
+  TGameProbe::recorder(game).start_play(1, host.recorder_io());
   ASSERT_EQ(game.recorder().state(), RecState::Playing);
   EXPECT_EQ(mark_at_corner(3), font_colour('p'));
-  game.recorder().close(host.recorder_io());
+  TGameProbe::recorder(game).close(host.recorder_io());
 
-  game.recorder().start_play(9, host.recorder_io());  // no such file
+  TGameProbe::recorder(game).start_play(9, host.recorder_io());  // no such file
   ASSERT_TRUE(game.recorder().failed());
   EXPECT_EQ(mark_at_corner(3), font_colour('x'));
 }
 
 TEST_F(DrawTest, TheFpsOverlayShowsTheLastWholeSecond) {
-  game.settings().flags = kViewFpsNumber;
+  TGameProbe::settings(game).flags = kViewFpsNumber;
   game.set_state(kStateTitle, host);
   const auto overlay = [&] {
     return std::vector<std::int32_t>{host.frame().at(5, 14), host.frame().at(17, 14),
@@ -462,7 +463,7 @@ TEST_F(DrawTest, TheFpsOverlayShowsTheLastWholeSecond) {
 class PlayPictureTest : public DrawTest {
  protected:
   void SetUp() override {
-    game.settings().flags = 0;  // plain background, colour 34
+    TGameProbe::settings(game).flags = 0;  // plain background, colour 34
   }
   // Hand at (160, 50), ball 65 below it: with natural length 25 and the
   // given endurance the string is stretched (65 - 25) x 100 / E percent.
@@ -476,7 +477,7 @@ class PlayPictureTest : public DrawTest {
     s.endurance = endurance;
     s.radius = 5.0;
     s.cut = cut;
-    game.set_pend(TPend::from_state(s));
+    TGameProbe::pend(game) = TPend::from_state(s);
   }
 };
 
@@ -535,12 +536,12 @@ TEST_F(PlayPictureTest, ACutStringShowsTheBannerInsteadOfTheFilledBar) {
 
 TEST_F(PlayPictureTest, TargetsShowTheirKindAndTheNewestBlinks) {
   hang(80.0);
-  game.slots().push({50, 50}, 0, {0, 0});
-  game.slots().push({100, 50}, 1, {0, 0});
-  game.slots().push({150, 50}, 2, {0, 0});
+  TGameProbe::slots(game).push({50, 50}, 0, {0, 0});
+  TGameProbe::slots(game).push({100, 50}, 1, {0, 0});
+  TGameProbe::slots(game).push({150, 50}, 2, {0, 0});
   for (const std::int32_t bfc : {3, 4}) {
     MemoryHost h{marker_library()};
-    game.set_banner_frame_counter(bfc);
+    TGameProbe::banner_frame_counter(game) = bfc;
     game.draw_play(h);
     const std::int32_t f = bfc % 20;
     EXPECT_EQ(h.frame().at(38, 38), kTargetBase + f);      // live, kind 0
@@ -551,9 +552,9 @@ TEST_F(PlayPictureTest, TargetsShowTheirKindAndTheNewestBlinks) {
 
 TEST_F(PlayPictureTest, TheComboHopsAfterAHitAndBlinksWhenItsTimerRunsLow) {
   hang(80.0, true);  // no string across the digits
-  game.play().combo = 12;
-  game.play().combo_timer = 100;
-  game.play().frames_since_hit = 30;
+  TGameProbe::play(game).combo = 12;
+  TGameProbe::play(game).combo_timer = 100;
+  TGameProbe::play(game).frames_since_hit = 30;
   game.draw_play(host);
   // Two digits from x 160 - 40, 40 apart, top 100.
   EXPECT_EQ(host.frame().at(120, 100), kNumberBase + 1);
@@ -564,12 +565,12 @@ TEST_F(PlayPictureTest, TheComboHopsAfterAHitAndBlinksWhenItsTimerRunsLow) {
 
   // Five frames after the hit: 100 - sin[30] div 40 = 100 - 688 div 40 = 83.
   MemoryHost hop{marker_library()};
-  game.play().frames_since_hit = 5;
+  TGameProbe::play(game).frames_since_hit = 5;
   game.draw_play(hop);
   EXPECT_EQ(hop.frame().at(120, 83), kNumberBase + 1);
 
   // A timer of 34 or less shows the combo only on odd frames of the state.
-  game.play().combo_timer = 20;
+  TGameProbe::play(game).combo_timer = 20;
   // The pause screen draws the play picture without advancing the play.
   game.set_state(kStatePause, host);  // frame counter 0
   MemoryHost even{marker_library()};
@@ -590,22 +591,22 @@ TEST_F(PlayPictureTest, TheComboHopsAfterAHitAndBlinksWhenItsTimerRunsLow) {
 
 TEST_F(PlayPictureTest, PercentTextsShowOnEvenPlayFrames) {
   hang(80.0);
-  game.texts().add_percent(57, {100, 100});
-  game.play().play_frame = 2;
+  TGameProbe::texts(game).add_percent(57, {100, 100});
+  TGameProbe::play(game).play_frame = 2;
   game.draw_play(host);
   // Two digits from 100 - 10 div 2, 6 apart, top 96, then the percent sign.
   EXPECT_EQ(host.frame().at(95, 96), kPfontBase + 5);
   EXPECT_EQ(host.frame().at(101, 96), kPfontBase + 7);
   EXPECT_EQ(host.frame().at(107, 96), kPfontBase + 10);
   MemoryHost odd{marker_library()};
-  game.play().play_frame = 3;
+  TGameProbe::play(game).play_frame = 3;
   game.draw_play(odd);
   EXPECT_EQ(odd.frame().at(95, 96), 34);
 }
 
 TEST_F(PlayPictureTest, JudgeTextsShrinkIntoPlace) {
   hang(80.0);
-  game.texts().add_judge(1, {160, 100});
+  TGameProbe::texts(game).add_judge(1, {160, 100});
   game.draw_play(host);
   // Class 1 at age 0: (x - 70, y - 35) to (x + 70, y + 35), right and bottom excluded.
   const std::int32_t c = kJudgeBase + 1;
@@ -631,8 +632,8 @@ TEST_F(PlayPictureTest, TheTimeGaugeGrowsAndBlinksWhenLow) {
   for (const Case c :
        {Case{201, 1, 267, 1, true}, Case{150, 2, 219, 3, true}, Case{150, 3, 219, 3, false}}) {
     MemoryHost h{marker_library()};
-    game.play().gauge = c.gauge;
-    game.set_banner_frame_counter(c.bfc);
+    TGameProbe::play(game).gauge = c.gauge;
+    TGameProbe::banner_frame_counter(game) = c.bfc;
     game.draw_play(h);
     EXPECT_EQ(h.frame().at(c.x, c.y), c.shown ? font_colour('t') : 34) << c.gauge << " " << c.bfc;
   }
@@ -646,8 +647,8 @@ TEST_F(PlayPictureTest, TheShownScoreRunsAfterTheScore) {
   for (const Case c :
        {Case{10000, 0, 500}, Case{10399, 10000, 10399}, Case{10400, 10000, 10020}, Case{5, 5, 5}}) {
     MemoryHost h{marker_library()};
-    game.play().score = c.score;
-    game.play().shown_score = c.shown;
+    TGameProbe::play(game).score = c.score;
+    TGameProbe::play(game).shown_score = c.shown;
     game.draw_play(h);
     EXPECT_EQ(game.play().shown_score, c.after);
     EXPECT_EQ(h.frame().at(5, 1), font_colour('S'));   // "SCORE" at (5, 7)
@@ -658,9 +659,9 @@ TEST_F(PlayPictureTest, TheShownScoreRunsAfterTheScore) {
 TEST_F(PlayPictureTest, TheGravityChangerStepsAndFlipsOnlyInPlay) {
   hang(80.0);
   game.set_state(kStatePlay, host);
-  game.play().gravity = 0.2;
-  game.gravity_changer() = TGravityChanger::create(false);
-  for (int i = 0; i < 50; ++i) game.gravity_changer()->step(0.2);
+  TGameProbe::play(game).gravity = 0.2;
+  TGameProbe::gravity_changer(game) = TGravityChanger::create(false);
+  for (int i = 0; i < 50; ++i) TGameProbe::gravity_changer(game)->step(0.2);
   game.draw_play(host);
   // From the left at x 21 after 51 steps: "gravityh" cell (51 div 3) mod 5 + 5 = 7
   // at (21 - 25, 160 - 30).
@@ -670,7 +671,7 @@ TEST_F(PlayPictureTest, TheGravityChangerStepsAndFlipsOnlyInPlay) {
 
   // Waiting: on its first frame of waiting it sounds and shows cell 9 - 0.
   while (game.gravity_changer()->phase() == TGravityChanger::kApproach) {
-    game.gravity_changer()->step(0.2);
+    TGameProbe::gravity_changer(game)->step(0.2);
   }
   MemoryHost wait{marker_library()};
   game.draw_play(wait);

@@ -6,6 +6,7 @@
 
 #include "game/ugame.h"
 #include "memory_host.h"
+#include "tgame_probe.h"
 
 namespace zt::testing_game {
 
@@ -57,14 +58,14 @@ inline Point ball_after_step(TGame& game, MemoryHost& host) {
 // next play frame hits the live target (of the given kind).
 inline void aim_targets_at_ball(TGame& game, MemoryHost& host, std::uint8_t kind = kTargetPlain) {
   const Point b = ball_after_step(game, host);
-  game.slots() = TSlotSet{};
-  for (int i = 0; i < 3; ++i) game.slots().push(b, kind, {0, 0});
+  TGameProbe::slots(game) = TSlotSet{};
+  for (int i = 0; i < 3; ++i) TGameProbe::slots(game).push(b, kind, {0, 0});
 }
 
 // Moves every target far from the ball's side of the field.
 inline void park_targets(TGame& game) {
-  game.slots() = TSlotSet{};
-  for (int i = 0; i < 3; ++i) game.slots().push({30, 30}, kTargetPlain, {0, 0});
+  TGameProbe::slots(game) = TSlotSet{};
+  for (int i = 0; i < 3; ++i) TGameProbe::slots(game).push({30, 30}, kTargetPlain, {0, 0});
 }
 
 // A finished replay file: the header, the seed frame, the points, the end frame.

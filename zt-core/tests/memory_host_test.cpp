@@ -53,10 +53,41 @@ TEST(MemoryHost, NamedPicturesLoadWithoutRegardToCase) {
   const std::optional<Palette> p = host.load_named_into(kPicture, "LOGO.BMP");
   ASSERT_TRUE(p.has_value());
   EXPECT_EQ(*p, ramp_palette(0x11));
-  EXPECT_EQ(host.surface_size(kPicture), (Size{200, 100}));
+  EXPECT_EQ(host.surface_size(kPicture), (Size{219, 148}));
   EXPECT_FALSE(host.load_named_into(kPicture, "nothing.bmp").has_value());
-  EXPECT_EQ(host.surface_size(kPicture), (Size{200, 100}));
+  EXPECT_EQ(host.surface_size(kPicture), (Size{219, 148}));
   EXPECT_FALSE(host.load_named_into(scratch_id(99), "ball.bmp").has_value());
+}
+
+// As on the real host: a freed surface, the fixed ones too, measures 0 x 0
+// and takes nothing; with the frame gone nothing is presented.
+TEST(MemoryHost, FreedSurfacesNameNothingAsOnTheRealHost) {
+  for (const SurfaceId id : {kFrame, kPicture, kPresent, sheet_id(kSheetBall)}) {
+    SCOPED_TRACE(id);
+    MemoryHost host;
+    host.free_surface(id);
+    EXPECT_EQ(host.surface_size(id), (Size{0, 0}));
+    EXPECT_EQ(host.surface(id), nullptr);
+    host.dd_fill_rect(id, 0, 0, 10, 10, 5);
+    EXPECT_FALSE(host.load_named_into(id, "ball.bmp").has_value());
+    EXPECT_TRUE(host.save_screenshot(id, Palette{}, 0));
+    EXPECT_EQ(host.surface_size(id), (Size{0, 0}));
+  }
+  MemoryHost host;
+  host.free_surface(kFrame);
+  host.present();
+  EXPECT_TRUE(host.presented.empty());
+}
+
+// A loaded picture brings its bitmap's own key and flag, not those of the
+// sheet of that name.
+TEST(MemoryHost, ALoadedPictureKeepsItsBitmapsKey) {
+  MemoryHost host;
+  ASSERT_TRUE(host.load_named_into(kPicture, "title.bmp").has_value());
+  EXPECT_EQ(host.surface(kPicture)->colour_key, 0);
+  EXPECT_FALSE(host.surface(kPicture)->keyed);
+  EXPECT_EQ(host.surface(sheet_id(kSheetTitle))->colour_key, 255);
+  EXPECT_TRUE(host.surface(sheet_id(kSheetTitle))->keyed);
 }
 
 TEST(MemoryHost, KeysPointerAndScreenshots) {

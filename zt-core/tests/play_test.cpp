@@ -8,6 +8,7 @@
 #include "game/ugame.h"
 #include "game_fixture.h"
 #include "memory_host.h"
+#include "tgame_probe.h"
 
 namespace zt {
 namespace {
@@ -37,7 +38,7 @@ class PlayTest : public ::testing::Test {
     s.vy = 0.0;
     s.hand_x = 160;
     s.hand_y = hand_y;
-    game.set_pend(TPend::from_state(s));
+    TGameProbe::pend(game) = TPend::from_state(s);
     host.set_pointer(160, hand_y);
   }
 
@@ -95,7 +96,7 @@ TEST_F(PlayTest, HitsScoreByStretchComboAndStreak) {
     begin(TGame::kModePlain, 0);
     hang_ball(c.hand_y);
     aim_targets_at_ball(game, host);
-    PlayFields& f = game.play();
+    PlayFields& f = TGameProbe::play(game);
     f.score = 1000;
     f.combo = c.combo;
     f.combo_timer = 10;
@@ -144,8 +145,8 @@ TEST_F(PlayTest, AHandEditedFragmentFactorIsBoundedBeforeAHitMultipliesIt) {
 TEST_F(PlayTest, TheGaugeIsCappedAndTheStreakStopsAtTwenty) {
   hang_ball(48);
   aim_targets_at_ball(game, host);
-  game.play().gauge = 9990;
-  game.play().perfect_streak = 20;
+  TGameProbe::play(game).gauge = 9990;
+  TGameProbe::play(game).perfect_streak = 20;
   frames(1);
   EXPECT_EQ(game.play().gauge, 9999);
   EXPECT_EQ(game.play().perfect_streak, 20);
@@ -154,7 +155,7 @@ TEST_F(PlayTest, TheGaugeIsCappedAndTheStreakStopsAtTwenty) {
 TEST_F(PlayTest, TheNextTargetTakesFiveDrawsInOrder) {
   hang_ball(48);
   aim_targets_at_ball(game, host);
-  game.play().play_frame = 6499;  // velocities of 2 from play frame 6000
+  TGameProbe::play(game).play_frame = 6499;  // velocities of 2 from play frame 6000
   const Target next = game.slots().slot(0);
   TRnd r = game.rnd();
   frames(1);
@@ -202,15 +203,15 @@ TEST_F(PlayTest, ConsecutiveHitsRunTheComboTimerUpToItsCap) {
 }
 
 TEST_F(PlayTest, AComboDecaysOnceItsTimerIsOut) {
-  game.play().combo = 120;
-  game.play().combo_timer = 0;
+  TGameProbe::play(game).combo = 120;
+  TGameProbe::play(game).combo_timer = 0;
   frames(1);
   EXPECT_EQ(game.play().combo, 117);
   frames(1);
   EXPECT_EQ(game.play().combo, 114);
   // The frame on which the timer reaches 0 already decays.
-  game.play().combo = 10;
-  game.play().combo_timer = 1;
+  TGameProbe::play(game).combo = 10;
+  TGameProbe::play(game).combo_timer = 1;
   frames(1);
   EXPECT_EQ(game.play().combo_timer, 0);
   EXPECT_EQ(game.play().combo, 9);
@@ -238,8 +239,8 @@ TEST_F(PlayTest, GravityChangersComeEvery3000FramesFrom6000) {
                        Case{5999, -0.2, true}}) {
     SCOPED_TRACE(c.frame_before);
     begin(TGame::kModePlain, 0);
-    game.play().play_frame = c.frame_before;
-    game.play().gravity = c.gravity;
+    TGameProbe::play(game).play_frame = c.frame_before;
+    TGameProbe::play(game).gravity = c.gravity;
     frames(1);
     ASSERT_EQ(game.gravity_changer().has_value(), c.expected);
     if (c.expected) {
@@ -248,9 +249,9 @@ TEST_F(PlayTest, GravityChangersComeEvery3000FramesFrom6000) {
   }
   // One on the field keeps the next one away.
   begin(TGame::kModePlain, 0);
-  game.play().play_frame = 5999;
+  TGameProbe::play(game).play_frame = 5999;
   frames(1);
-  game.play().play_frame = 8999;
+  TGameProbe::play(game).play_frame = 8999;
   frames(1);
   ASSERT_TRUE(game.gravity_changer().has_value());
   EXPECT_EQ(game.gravity_changer()->counter(), 2);
@@ -280,7 +281,7 @@ TEST_F(PlayTest, PPausesAndTransitionsOverrideInOrder) {
   EXPECT_EQ(game.state(), kStatePause);
   // P and an empty gauge together: the line cut wins.
   begin(TGame::kModePlain, 0);
-  game.play().gauge = 1;
+  TGameProbe::play(game).gauge = 1;
   host.press(kKeyP);
   frames(1);
   EXPECT_EQ(game.state(), kStateLineCut);
@@ -289,7 +290,7 @@ TEST_F(PlayTest, PPausesAndTransitionsOverrideInOrder) {
 TEST_F(PlayTest, TheLineCutHoldsThePlayFor120Frames) {
   begin(TGame::kModeRecord, 5);
   host.set_pointer(100, 100);
-  game.play().gauge = 1;
+  TGameProbe::play(game).gauge = 1;
   frames(1);
   ASSERT_EQ(game.state(), kStateLineCut);
   const PlayFields before = game.play();
@@ -312,7 +313,7 @@ TEST_F(PlayTest, TheEndOfARecordingWritesItsEndFrameAndHeader) {
   game.set_player_name("ZED");
   host.datetime = 45000.25;
   frames(3);
-  PlayFields& f = game.play();
+  PlayFields& f = TGameProbe::play(game);
   f.score = 12345;
   f.max_combo = 7;
   f.destroyed = {1, 2, 3, 0, 4};
@@ -347,7 +348,7 @@ TEST_F(PlayTest, AFailedEndOfARecordingIsAnErrorAndKeepsTheOldReplay) {
     host.files.files[2] = older;
     begin(TGame::kModeRecord, 2);
     frames(2);
-    game.play().score = 500;
+    TGameProbe::play(game).score = 500;
     game.set_state(kStateResult, host);
     host.files.fail_next(op);
     EXPECT_EQ(game.step_frame(host), GameError::Recording);
@@ -381,8 +382,8 @@ TEST_F(PlayTest, AReplayWritesItsScoreBackAndKeepsTheRest) {
   EXPECT_EQ(game.rnd().seed(), 5);  // the seed comes from the file
   frames(2);
   EXPECT_EQ(game.pend().hand(), (Point{20, 20}));
-  game.play().score = 4242;
-  game.settings().highest_rank = 0;
+  TGameProbe::play(game).score = 4242;
+  TGameProbe::settings(game).highest_rank = 0;
   game.set_state(kStateResult, host);
   frames(1);
   const std::vector<std::uint8_t>& file = host.files.files.at(3);
@@ -414,7 +415,7 @@ TEST_F(PlayTest, AReadOnlyReplayPlaysAndKeepsItsHeader) {
     frames(2);
     EXPECT_EQ(game.pend().hand(), (Point{20, 20}));
     EXPECT_FALSE(game.recorder().failed());
-    game.play().score = 4242;
+    TGameProbe::play(game).score = 4242;
     game.set_state(kStateResult, host);
     if (!read_only) host.files.fail_next(FakeRecorderIo::Op::Write);
     EXPECT_EQ(game.step_frame(host),
@@ -459,11 +460,11 @@ TEST_F(PlayTest, TheResultLeadsByRankReplayAndName) {
     SCOPED_TRACE(c.what);
     game = TGame::create(settings);  // the default score table
     begin(TGame::kModePlain, 0);
-    game.settings().experiment = c.experiment;
+    TGameProbe::settings(game).experiment = c.experiment;
     game.set_state(kStateLineCut, host);
-    game.play().score = c.score;
-    game.play().replaying = c.replaying;
-    game.play().name_known = c.name_known;
+    TGameProbe::play(game).score = c.score;
+    TGameProbe::play(game).replaying = c.replaying;
+    TGameProbe::play(game).name_known = c.name_known;
     game.set_state(kStateResult, host);
     const std::int32_t rank = TGame::rank_index_of(c.score);
     for (int i = 1; i < 10 * rank + 350; ++i) frames(1);
@@ -480,7 +481,7 @@ TEST_F(PlayTest, TheResultLeadsByRankReplayAndName) {
 }
 
 TEST_F(PlayTest, AnUnrankedResultClosesInBeforeItEnds) {
-  game.play().score = 500;  // rank index 0: the close starts after frame 300
+  TGameProbe::play(game).score = 500;  // rank index 0: the close starts after frame 300
   game.set_state(kStateResult, host);
   frames(300);
   const Palette full = game.shown_palette();
@@ -500,11 +501,11 @@ TEST(ResultScreen, TheHiddenRanksQuestionMarkIsDrawnOverTheExperimentBox) {
   game.set_state(kStateLogo, host);
   game.set_state(kStateTitle, host);
   game.start_play(TGame::kModePlain, 0, false, host);
-  game.settings().experiment = true;
-  game.settings().highest_rank = 0;
+  TGameProbe::settings(game).experiment = true;
+  TGameProbe::settings(game).highest_rank = 0;
   game.set_state(kStateLineCut, host);
-  game.play().score = 50000;  // rank index 3
-  game.play().replaying = true;
+  TGameProbe::play(game).score = 50000;  // rank index 3
+  TGameProbe::play(game).replaying = true;
   game.set_state(kStateResult, host);
   for (int i = 0; i < 150; ++i) ASSERT_EQ(game.step_frame(host), std::nullopt);
 
@@ -556,8 +557,8 @@ TEST_F(NameEntryTest, TheNameHoldsNineCharactersAndDefaultsWhenEmpty) {
 
 TEST_F(NameEntryTest, AfterAResultTheNameGoesIntoTheTable) {
   host.datetime = 45123.5;
-  game.play().score = 50000;
-  game.play().table_rank = 1;
+  TGameProbe::play(game).score = 50000;
+  TGameProbe::play(game).table_rank = 1;
   game.set_state(kStateResult, host);
   game.set_state(kStateNameEntry, host);
   game.set_player_name("");

@@ -10,6 +10,7 @@
 #include "game/ugame.h"
 #include "game_fixture.h"
 #include "memory_host.h"
+#include "tgame_probe.h"
 
 namespace zt {
 namespace {
@@ -87,7 +88,7 @@ TEST_F(ScreensTest, TitleRowsAreHitInTheirBandsOnly) {
        }) {
     SCOPED_TRACE(::testing::Message() << c.x << "," << c.y << (c.experiment ? " experiment" : ""));
     game = TGame::create(no_flags());
-    game.settings().experiment = c.experiment;
+    TGameProbe::settings(game).experiment = c.experiment;
     open(kStateTitle);
     frames(1);  // the first frame puts the pointer at (0, 130)
     EXPECT_EQ(host.pointer(), (Point{0, 130}));
@@ -99,7 +100,7 @@ TEST_F(ScreensTest, TitleRowsAreHitInTheirBandsOnly) {
 }
 
 TEST_F(ScreensTest, NewGameRecordsIntoSlotOneWithAutomaticSave) {
-  game.settings().flags = kAutoSaveAt1;
+  TGameProbe::settings(game).flags = kAutoSaveAt1;
   open(kStateTitle);
   frames(1);
   click_at(100, 130);
@@ -122,7 +123,7 @@ TEST_F(ScreensTest, TheDemonstrationStartsOnFrame1000WhenSlotZeroHoldsAReplay) {
   for (const Case c :
        {Case{true, false, true}, Case{false, false, false}, Case{true, true, false}}) {
     game = TGame::create(no_flags());
-    game.settings().experiment = c.experiment;
+    TGameProbe::settings(game).experiment = c.experiment;
     host.files.files.erase(0);
     if (c.file) host.files.files[0] = replay_file(h, 3, {{50, 50}});
     open(kStateTitle);
@@ -197,7 +198,7 @@ TEST_F(ScreensTest, MusicThatCannotStartClearsItsFlagOnTheNextClick) {
 TEST_F(ScreensTest, MusicSwitchedOffAndOnAgainRestartsTheTitleSong) {
   // Start-up with music on: the device opens and both songs load.
   host.songs.existing = {"title.mid", "stage.mid"};
-  game.settings().flags = kPlayMidi;
+  TGameProbe::settings(game).flags = kPlayMidi;
   game.bgm().set_on(true, host);
   game.bgm().load_song("title", host);
   game.bgm().load_song("stage", host);
@@ -272,7 +273,7 @@ class SlotScreenTest : public ScreensTest {
   static std::int32_t slot_y(std::int32_t n) { return 75 + 15 * n; }
   void open_slots(std::uint8_t mode) {
     open(kStateTitle);
-    game.set_slot_mode(mode);
+    TGameProbe::slot_mode(game) = mode;
     game.set_state(kStateSlots, host);
     frames(1);
   }
@@ -332,7 +333,7 @@ std::pair<std::int32_t, std::int32_t> slot_date_columns(double date) {
   host.files.files[2] = replay_file(header, 9, {{10, 10}});
   game.set_state(kStateLogo, host);
   game.set_state(kStateTitle, host);
-  game.set_slot_mode(TGame::kModeReplay);
+  TGameProbe::slot_mode(game) = TGame::kModeReplay;
   game.set_state(kStateSlots, host);
   host.set_pointer(200, 105);  // slot 2's band
   EXPECT_EQ(game.step_frame(host), std::nullopt);

@@ -191,7 +191,7 @@ TEST(SessionTest, ARecordedPlayReplaysToTheSameFramesAndResult) {
     play_host.files.files[kSlot] = changed;
     HeadlessGame replaying(play_host);
     TGame& replay = replaying.game();
-    replay.random_state() = runtime_state;
+    replay.seed_random(runtime_state);
     replay.set_state(kStateTitle, play_host);
     replay.start_play(TGame::kModeReplay, kSlot, false, play_host);
     replay.set_state(kStateIntro, play_host);

@@ -9,6 +9,7 @@
 
 #include "memory_host.h"
 #include "mock_host.h"
+#include "tgame_probe.h"
 
 namespace zt {
 namespace {
@@ -87,7 +88,7 @@ TEST(ScoreTable, BytesWhenTheTableDiffersFromTheFile) {
   EXPECT_EQ(h.hiscore_load(std::vector<std::uint8_t>(defaults->begin(), defaults->end())),
             HiScoreLoad::Loaded);
   EXPECT_FALSE(h.hiscore_bytes().has_value());
-  h.hiscore().insert("NEW", 999999, 45000.0);
+  TGameProbe::hiscore(h).insert("NEW", 999999, 45000.0);
   EXPECT_TRUE(h.hiscore_bytes().has_value());
 }
 
@@ -203,9 +204,9 @@ TEST_F(StepFrameTest, LeavingAPlayDropsItsRecording) {
   const std::vector<std::uint8_t> older(RecHeaderRaw::kSize + 2 * Frame::kSize, 0x11);
   host.files.files[3] = older;
   game.set_state(kStatePlay, host);
-  game.recorder().start_record(3, host.recorder_io());
-  game.recorder().write_frame(417, 0, host.recorder_io());
-  game.recorder().write_frame(100, 120, host.recorder_io());
+  TGameProbe::recorder(game).start_record(3, host.recorder_io());
+  TGameProbe::recorder(game).write_frame(417, 0, host.recorder_io());
+  TGameProbe::recorder(game).write_frame(100, 120, host.recorder_io());
   ASSERT_EQ(game.recorder().state(), RecState::Recording);
   host.press(kKeyEsc);
   game.step_frame(host);
@@ -224,7 +225,7 @@ TEST_F(StepFrameTest, LeavingAReplayClosesItsFile) {
   }
   host.files.files[4] = file;
   game.set_state(kStateIntro, host);
-  game.recorder().start_play(4, host.recorder_io());
+  TGameProbe::recorder(game).start_play(4, host.recorder_io());
   ASSERT_EQ(game.recorder().state(), RecState::Playing);
   host.press(kKeyQ);
   game.step_frame(host);

@@ -5,15 +5,10 @@
 #include <limits>
 #include <utility>
 
-#include "dddd/blit.h"
 #include "formats/qda.h"
 
 namespace zt {
 namespace {
-
-// The host never passes a key of its own: every keyed copy uses the key
-// stored on the source when the host made it.
-constexpr std::int32_t kStoredKey = -1;
 
 std::string member_label(std::size_t index, std::string_view name) {
   return std::to_string(index) + " (" + std::string(name) + ")";
@@ -62,38 +57,10 @@ std::variant<BaseHost, std::string> BaseHost::create(const std::filesystem::path
     const std::string_view table_name = kSheetNames[static_cast<std::size_t>(k - 1)];
     const NamedIndexedBitmap* found = host.find_bitmap(table_name);
     if (!found) return "images.qda is missing " + std::string(table_name);
-    SurfaceEntry entry{found->name, found->bitmap.surface, sheet_id(k)};
-    entry.surface.colour_key = sheet_colour_key(k);
-    entry.surface.keyed = k == kSheetTitle;
-    host.surfaces_.push_back(std::move(entry));
+    host.surfaces_.add_sheet(k, found->name, found->bitmap.surface);
   }
-
-  const std::pair<const char*, SurfaceId> fixed[] = {
-      {"screen", kFrame}, {"f8c", kPicture}, {"present", kPresent}};
-  for (const auto& [name, id] : fixed) {
-    auto surface = Surface::create(kFrameWidth, kFrameHeight);
-    if (!surface) {
-      return "could not create a " + std::to_string(kFrameWidth) + "x" +
-             std::to_string(kFrameHeight) + " surface";
-    }
-    host.surfaces_.push_back({name, std::move(*surface), id});
-  }
+  host.surfaces_.add_fixed_surfaces();
   return host;
-}
-
-SurfaceEntry* BaseHost::find(SurfaceId id) {
-  const auto it = std::find_if(surfaces_.begin(), surfaces_.end(),
-                               [id](const SurfaceEntry& e) { return same_surface(e.id, id); });
-  return it == surfaces_.end() ? nullptr : &*it;
-}
-
-Surface* BaseHost::surface(SurfaceId id) {
-  SurfaceEntry* e = find(id);
-  return e ? &e->surface : nullptr;
-}
-
-const Surface* BaseHost::surface(SurfaceId id) const {
-  return const_cast<BaseHost*>(this)->surface(id);
 }
 
 const NamedIndexedBitmap* BaseHost::find_bitmap(std::string_view name) const {
@@ -103,62 +70,9 @@ const NamedIndexedBitmap* BaseHost::find_bitmap(std::string_view name) const {
   return it == bitmaps_.end() ? nullptr : &*it;
 }
 
-void BaseHost::dd_pixelate(SurfaceId id, std::int32_t block) {
-  if (Surface* s = surface(id)) zt::dd_pixelate(*s, block);
-}
-
-void BaseHost::dd_blit_rect(SurfaceId dst, SurfaceId src, std::int32_t sx, std::int32_t sy,
-                            std::int32_t w, std::int32_t h, std::int32_t dx, std::int32_t dy,
-                            bool keyed) {
-  // The blits need two distinct surfaces; a copy onto itself draws nothing.
-  if (same_surface(dst, src)) return;
-  Surface* from = surface(src);
-  Surface* to = surface(dst);
-  if (!from || !to) return;
-  zt::dd_blit_rect(*to, *from, sx, sy, w, h, dx, dy, keyed, kStoredKey);
-}
-
-void BaseHost::dd_fill_rect(SurfaceId id, std::int32_t x, std::int32_t y, std::int32_t w,
-                            std::int32_t h, std::uint8_t colour) {
-  if (Surface* s = surface(id)) zt::dd_fill_rect(*s, x, y, w, h, colour);
-}
-
-void BaseHost::free_surface(SurfaceId id) {
-  std::erase_if(surfaces_, [id](const SurfaceEntry& e) { return same_surface(e.id, id); });
-}
-
-Size BaseHost::surface_size(SurfaceId id) const {
-  const Surface* s = surface(id);
-  return s ? Size{s->width, s->height} : Size{};
-}
-
-SurfaceId BaseHost::create_scratch(std::int32_t w, std::int32_t h) {
-  // The serial is used up even when no surface is made, so no id is ever handed out twice.
-  ++scratch_serial_;
-  const SurfaceId id = scratch_id(scratch_serial_);
-  if (auto s = Surface::create(w, h)) {
-    surfaces_.push_back({"scratch" + std::to_string(scratch_serial_), std::move(*s), id});
-  }
-  return id;
-}
-
-void BaseHost::dd_blit_rect_to(SurfaceId dst, SurfaceId src, std::int32_t sx, std::int32_t sy,
-                               std::int32_t sw, std::int32_t sh, std::int32_t dx, std::int32_t dy,
-                               std::int32_t dw, std::int32_t dh, bool keyed) {
-  if (same_surface(dst, src)) return;
-  Surface* from = surface(src);
-  Surface* to = surface(dst);
-  if (!from || !to) return;
-  zt::dd_blit_rect_to(*to, *from, sx, sy, sw, sh, dx, dy, dw, dh, keyed, kStoredKey);
-}
-
 std::optional<Palette> BaseHost::load_named_into(SurfaceId id, std::string_view name) {
   const NamedIndexedBitmap* bitmap = find_bitmap(name);
-  if (!bitmap) return std::nullopt;
-  SurfaceEntry* entry = find(id);
-  if (!entry) return std::nullopt;
-  entry->surface = bitmap->bitmap.surface;
-  entry->name = std::string(name);
+  if (!bitmap || !surfaces_.load_into(id, name, bitmap->bitmap.surface)) return std::nullopt;
   return bitmap->bitmap.palette;
 }
 
@@ -189,10 +103,6 @@ bool BaseHost::save_screenshot(SurfaceId id, const Palette& palette, std::int32_
     if (error != std::errc::file_exists) return true;
   }
   return true;
-}
-
-void BaseHost::dd_plot(SurfaceId id, std::int32_t x, std::int32_t y, std::uint8_t colour) {
-  if (Surface* s = surface(id)) zt::dd_plot(*s, x, y, colour);
 }
 
 void BaseHost::present() {

@@ -3,9 +3,10 @@
 // of finished pictures for the window, the fields the window loop fills for
 // the game, and the files of the data directory.
 //
-// BaseHost answers the drawing, palette, present and screenshot operations of
-// Host, and RecorderIo and KbgmSink; the program's Host wraps it and adds
-// input, sound effects, music and the date.
+// Its surfaces are the core's SurfaceTable, on which the program's Host draws;
+// BaseHost answers the palette, present, screenshot and picture-loading
+// operations of Host, and RecorderIo and KbgmSink; the program's Host wraps it
+// and adds input, sound effects, music and the date.
 #pragma once
 
 #include <array>
@@ -18,21 +19,15 @@
 #include <variant>
 #include <vector>
 
-#include "formats/bmp.h"
 #include "dddd/surface.h"
+#include "dddd/surface_table.h"
 #include "files.h"
+#include "formats/bmp.h"
 #include "formats/config.h"
 #include "game/glue.h"
 #include "game/ugame.h"
 
 namespace zt {
-
-// One surface of the host and the id under which the core reaches it.
-struct SurfaceEntry {
-  std::string name;
-  Surface surface;
-  SurfaceId id = 0;
-};
 
 // A decoded member of "images.qda" under its member name.
 struct NamedIndexedBitmap {
@@ -52,9 +47,6 @@ struct DisplayEvent {
 
 class BaseHost final : public RecorderIo, public KbgmSink {
  public:
-  static constexpr std::int32_t kFrameWidth = 320;
-  static constexpr std::int32_t kFrameHeight = 240;
-
   // Reads and decodes the archive at the path and makes the sheets and the
   // three fixed surfaces; the data directory is the archive's directory.
   // The error text names what failed. A member refused by a decoding bound
@@ -63,18 +55,9 @@ class BaseHost final : public RecorderIo, public KbgmSink {
                                                     std::ostream& err);
   static std::variant<BaseHost, std::string> create(const std::filesystem::path& images_qda);
 
-  // Host: drawing. An id that names no surface changes nothing.
-  void dd_pixelate(SurfaceId id, std::int32_t block);
-  void dd_blit_rect(SurfaceId dst, SurfaceId src, std::int32_t sx, std::int32_t sy, std::int32_t w,
-                    std::int32_t h, std::int32_t dx, std::int32_t dy, bool keyed);
-  void dd_fill_rect(SurfaceId id, std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h,
-                    std::uint8_t colour);
-  void free_surface(SurfaceId id);
-  Size surface_size(SurfaceId id) const;
-  SurfaceId create_scratch(std::int32_t w, std::int32_t h);
-  void dd_blit_rect_to(SurfaceId dst, SurfaceId src, std::int32_t sx, std::int32_t sy,
-                       std::int32_t sw, std::int32_t sh, std::int32_t dx, std::int32_t dy,
-                       std::int32_t dw, std::int32_t dh, bool keyed);
+  // Host: the surfaces, drawn on through the table. An id that names no
+  // surface changes nothing.
+  SurfaceTable& surface_table() { return surfaces_; }
   std::optional<Palette> load_named_into(SurfaceId id, std::string_view name);
   void realize_palette(const Palette& palette);
   // Writes "ScrSht" + k + ".bmp" as a new file, k the first number from
@@ -82,7 +65,6 @@ class BaseHost final : public RecorderIo, public KbgmSink {
   // error or kScreenshotTries names that are all taken.
   bool save_screenshot(SurfaceId id, const Palette& palette, std::int32_t n);
   static constexpr std::int32_t kScreenshotTries = 100000;
-  void dd_plot(SurfaceId id, std::int32_t x, std::int32_t y, std::uint8_t colour);
   void present();
 
   // data directory / "Rec" / "Rec" + n + ".dat"
@@ -107,9 +89,9 @@ class BaseHost final : public RecorderIo, public KbgmSink {
 
   // The first surface the id names (same kind, and for sheets and scratch
   // surfaces the same number), or none.
-  Surface* surface(SurfaceId id);
-  const Surface* surface(SurfaceId id) const;
-  const std::vector<SurfaceEntry>& surfaces() const { return surfaces_; }
+  Surface* surface(SurfaceId id) { return surfaces_.find(id); }
+  const Surface* surface(SurfaceId id) const { return surfaces_.find(id); }
+  const std::vector<SurfaceEntry>& surfaces() const { return surfaces_.entries(); }
   const std::vector<NamedIndexedBitmap>& bitmaps() const { return bitmaps_; }
   const std::filesystem::path& data_dir() const { return files_.data_dir(); }
   HostFiles& files() { return files_; }
@@ -119,7 +101,7 @@ class BaseHost final : public RecorderIo, public KbgmSink {
   std::vector<DisplayEvent> take_events();
   const std::optional<std::vector<std::uint8_t>>& last_frame() const { return last_frame_; }
   const Palette& palette() const { return palette_; }
-  std::uint32_t scratch_serial() const { return scratch_serial_; }
+  std::uint32_t scratch_serial() const { return surfaces_.scratch_serial(); }
 
   // Written by the window loop, read by the program's input and clock operations.
   std::array<std::uint8_t, 256>& key_table() { return key_table_; }
@@ -132,10 +114,9 @@ class BaseHost final : public RecorderIo, public KbgmSink {
  private:
   explicit BaseHost(std::filesystem::path data_dir) : files_(std::move(data_dir)) {}
 
-  SurfaceEntry* find(SurfaceId id);
   const NamedIndexedBitmap* find_bitmap(std::string_view name) const;
 
-  std::vector<SurfaceEntry> surfaces_;
+  SurfaceTable surfaces_;
   std::vector<NamedIndexedBitmap> bitmaps_;
   std::vector<DisplayEvent> events_;
   std::optional<std::vector<std::uint8_t>> last_frame_;
@@ -144,7 +125,6 @@ class BaseHost final : public RecorderIo, public KbgmSink {
   Palette palette_{};
   Point pointer_{160, 120};
   std::uint32_t clock_ms_ = 0;
-  std::uint32_t scratch_serial_ = 0;
   std::int64_t next_screenshot_ = 0;  // one past the last screenshot written
   HostFiles files_;                   // the data directory and the one open replay file
 };

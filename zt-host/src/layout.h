@@ -10,8 +10,9 @@
 
 namespace zt::layout {
 
-inline constexpr std::uint32_t kFieldWidth = 320;
-inline constexpr std::uint32_t kFieldHeight = 240;
+// The core's field size, unsigned for the window arithmetic.
+inline constexpr std::uint32_t kFieldWidth = static_cast<std::uint32_t>(zt::kFieldWidth);
+inline constexpr std::uint32_t kFieldHeight = static_cast<std::uint32_t>(zt::kFieldHeight);
 
 struct Layout {
   std::uint32_t scale = 1;

@@ -301,25 +301,26 @@ TEST_F(BaseHostTest, DataDirectoryOfABareFileNameIsTheCurrentOne) {
 TEST_F(BaseHostTest, IdsNameSurfacesByKindAndTheirOwnNumberOnly) {
   BaseHost h = host();
   const SurfaceId stray_bits = 0xFFFF0000u;  // bits 16-31 are not compared
-  EXPECT_EQ(h.surface_size(kFrame | stray_bits), (Size{320, 240}));
-  EXPECT_EQ(h.surface_size(kPresent | (SurfaceId{7} << 32)), (Size{320, 240}));
-  EXPECT_EQ(h.surface_size(sheet_id(kSheetGameOver) | stray_bits), sheet_size(kSheetGameOver));
+  EXPECT_EQ(h.surface_table().surface_size(kFrame | stray_bits), (Size{320, 240}));
+  EXPECT_EQ(h.surface_table().surface_size(kPresent | (SurfaceId{7} << 32)), (Size{320, 240}));
+  EXPECT_EQ(h.surface_table().surface_size(sheet_id(kSheetGameOver) | stray_bits),
+            sheet_size(kSheetGameOver));
 
   const SurfaceId nothing[] = {sheet_id(0), sheet_id(21), 5, 0xFF, scratch_id(1), scratch_id(0)};
   const auto before = snapshot(h);
   for (const SurfaceId id : nothing) {
     SCOPED_TRACE(id);
-    EXPECT_EQ(h.surface_size(id), Size{});
-    h.dd_fill_rect(id, 0, 0, 10, 10, 9);
-    h.dd_plot(id, 0, 0, 9);
-    h.dd_pixelate(id, 2);
-    h.dd_blit_rect(kFrame, id, 0, 0, 2, 2, 0, 0, false);
-    h.dd_blit_rect(id, sheet_id(kSheetBall), 0, 0, 2, 2, 0, 0, false);
-    h.dd_blit_rect_to(kFrame, id, 0, 0, 2, 2, 0, 0, 4, 4, false);
-    h.dd_blit_rect_to(id, sheet_id(kSheetBall), 0, 0, 2, 2, 0, 0, 4, 4, true);
+    EXPECT_EQ(h.surface_table().surface_size(id), Size{});
+    h.surface_table().dd_fill_rect(id, 0, 0, 10, 10, 9);
+    h.surface_table().dd_plot(id, 0, 0, 9);
+    h.surface_table().dd_pixelate(id, 2);
+    h.surface_table().dd_blit_rect(kFrame, id, 0, 0, 2, 2, 0, 0, false);
+    h.surface_table().dd_blit_rect(id, sheet_id(kSheetBall), 0, 0, 2, 2, 0, 0, false);
+    h.surface_table().dd_blit_rect_to(kFrame, id, 0, 0, 2, 2, 0, 0, 4, 4, false);
+    h.surface_table().dd_blit_rect_to(id, sheet_id(kSheetBall), 0, 0, 2, 2, 0, 0, 4, 4, true);
     EXPECT_FALSE(h.load_named_into(id, "ball.bmp"));
     EXPECT_TRUE(h.save_screenshot(id, Palette{}, 1));
-    h.free_surface(id);
+    h.surface_table().free_surface(id);
   }
   EXPECT_EQ(snapshot(h), before);
   EXPECT_FALSE(fs::exists(dir_ / "ScrSht1.bmp"));
@@ -327,35 +328,35 @@ TEST_F(BaseHostTest, IdsNameSurfacesByKindAndTheirOwnNumberOnly) {
 
 TEST_F(BaseHostTest, ScratchSerialsCountUpAndAreNeverReused) {
   BaseHost h = host();
-  const SurfaceId failed = h.create_scratch(0, 10);
+  const SurfaceId failed = h.surface_table().create_scratch(0, 10);
   EXPECT_EQ(failed, (SurfaceId{1} << 32) + 4);
-  EXPECT_EQ(h.surface_size(failed), Size{});
+  EXPECT_EQ(h.surface_table().surface_size(failed), Size{});
   EXPECT_EQ(h.surfaces().size(), 23u);
 
-  const SurfaceId a = h.create_scratch(3, 2);
+  const SurfaceId a = h.surface_table().create_scratch(3, 2);
   EXPECT_EQ(a, (SurfaceId{2} << 32) + 4);
   ASSERT_EQ(h.surfaces().size(), 24u);
   EXPECT_EQ(h.surfaces().back().name, "scratch2");
   EXPECT_EQ(h.surfaces().back().surface.pixels, Bytes(6, 0));
-  EXPECT_EQ(h.surface_size(a), (Size{3, 2}));
+  EXPECT_EQ(h.surface_table().surface_size(a), (Size{3, 2}));
 
-  h.free_surface(a);
-  EXPECT_EQ(h.surface_size(a), Size{});
-  EXPECT_EQ(h.create_scratch(1, 1), (SurfaceId{3} << 32) + 4);
-  EXPECT_EQ(h.create_scratch(5, -1), (SurfaceId{4} << 32) + 4);
+  h.surface_table().free_surface(a);
+  EXPECT_EQ(h.surface_table().surface_size(a), Size{});
+  EXPECT_EQ(h.surface_table().create_scratch(1, 1), (SurfaceId{3} << 32) + 4);
+  EXPECT_EQ(h.surface_table().create_scratch(5, -1), (SurfaceId{4} << 32) + 4);
   EXPECT_EQ(h.scratch_serial(), 4u);
 }
 
 TEST_F(BaseHostTest, FreeSurfaceRemovesItAndKeepsTheOrder) {
   BaseHost h = host();
-  h.free_surface(sheet_id(kSheetLogo));
-  EXPECT_EQ(h.surface_size(sheet_id(kSheetLogo)), Size{});
+  h.surface_table().free_surface(sheet_id(kSheetLogo));
+  EXPECT_EQ(h.surface_table().surface_size(sheet_id(kSheetLogo)), Size{});
   ASSERT_EQ(h.surfaces().size(), 22u);
   EXPECT_EQ(h.surfaces()[2].name, "title.bmp");
   EXPECT_EQ(h.surfaces()[3].name, "titlebg.bmp");
 
   // With the frame gone nothing is presented.
-  h.free_surface(kFrame);
+  h.surface_table().free_surface(kFrame);
   h.present();
   EXPECT_TRUE(h.events().empty());
   EXPECT_FALSE(h.last_frame());
@@ -364,9 +365,9 @@ TEST_F(BaseHostTest, FreeSurfaceRemovesItAndKeepsTheOrder) {
 TEST_F(BaseHostTest, KeyedCopiesUseEachSheetsStoredKey) {
   BaseHost h = host();
   // Ball (2 x 3, seed 1): pixel (x, y) = 1 + x + 16 y; make (0, 0) the key colour 0.
-  h.dd_plot(sheet_id(kSheetBall), 0, 0, 0);
-  h.dd_fill_rect(kFrame, 0, 0, 320, 240, 200);
-  h.dd_blit_rect(kFrame, sheet_id(kSheetBall), 0, 0, 2, 2, 10, 20, true);
+  h.surface_table().dd_plot(sheet_id(kSheetBall), 0, 0, 0);
+  h.surface_table().dd_fill_rect(kFrame, 0, 0, 320, 240, 200);
+  h.surface_table().dd_blit_rect(kFrame, sheet_id(kSheetBall), 0, 0, 2, 2, 10, 20, true);
   const Surface& frame = *h.surface(kFrame);
   EXPECT_EQ(frame.at(10, 20), 200);  // key 0 skipped
   EXPECT_EQ(frame.at(11, 20), 2);
@@ -374,22 +375,22 @@ TEST_F(BaseHostTest, KeyedCopiesUseEachSheetsStoredKey) {
   EXPECT_TRUE(h.surface(sheet_id(kSheetBall))->keyed);
 
   // Title (5 x 6, seed 4) is keyed on 255; 0 is drawn.
-  h.dd_plot(sheet_id(kSheetTitle), 0, 0, 255);
-  h.dd_plot(sheet_id(kSheetTitle), 1, 0, 0);
-  h.dd_blit_rect(kFrame, sheet_id(kSheetTitle), 0, 0, 2, 1, 30, 30, true);
+  h.surface_table().dd_plot(sheet_id(kSheetTitle), 0, 0, 255);
+  h.surface_table().dd_plot(sheet_id(kSheetTitle), 1, 0, 0);
+  h.surface_table().dd_blit_rect(kFrame, sheet_id(kSheetTitle), 0, 0, 2, 1, 30, 30, true);
   EXPECT_EQ(frame.at(30, 30), 200);
   EXPECT_EQ(frame.at(31, 30), 0);
 
   // Unkeyed: every pixel, the flag cleared, the key kept.
-  h.dd_blit_rect(kFrame, sheet_id(kSheetTitle), 0, 0, 2, 1, 40, 40, false);
+  h.surface_table().dd_blit_rect(kFrame, sheet_id(kSheetTitle), 0, 0, 2, 1, 40, 40, false);
   EXPECT_EQ(frame.at(40, 40), 255);
   EXPECT_FALSE(h.surface(sheet_id(kSheetTitle))->keyed);
   EXPECT_EQ(h.surface(sheet_id(kSheetTitle))->colour_key, 255);
-  h.dd_blit_rect(kFrame, sheet_id(kSheetTitle), 0, 0, 2, 1, 50, 50, true);
+  h.surface_table().dd_blit_rect(kFrame, sheet_id(kSheetTitle), 0, 0, 2, 1, 50, 50, true);
   EXPECT_EQ(frame.at(50, 50), 200);
 
   // The scaled copy forwards the same way: ball's 2 x 2 corner doubled.
-  h.dd_blit_rect_to(kFrame, sheet_id(kSheetBall), 0, 0, 2, 2, 100, 100, 4, 4, true);
+  h.surface_table().dd_blit_rect_to(kFrame, sheet_id(kSheetBall), 0, 0, 2, 2, 100, 100, 4, 4, true);
   EXPECT_EQ(frame.at(100, 100), 200);
   EXPECT_EQ(frame.at(101, 101), 200);
   EXPECT_EQ(frame.at(102, 100), 2);
@@ -400,34 +401,34 @@ TEST_F(BaseHostTest, CopiesLeaveTheListOrderAndRefuseOneSurfaceOntoItself) {
   BaseHost h = host();
   std::vector<SurfaceId> order;
   for (const auto& e : h.surfaces()) order.push_back(e.id);
-  h.dd_blit_rect(kFrame, sheet_id(kSheetField), 0, 0, 20, 21, 0, 0, false);
-  h.dd_blit_rect_to(kPresent, kFrame, 0, 0, 320, 240, 0, 0, 640, 480, false);
+  h.surface_table().dd_blit_rect(kFrame, sheet_id(kSheetField), 0, 0, 20, 21, 0, 0, false);
+  h.surface_table().dd_blit_rect_to(kPresent, kFrame, 0, 0, 320, 240, 0, 0, 640, 480, false);
   std::vector<SurfaceId> after;
   for (const auto& e : h.surfaces()) after.push_back(e.id);
   EXPECT_EQ(after, order);
   EXPECT_EQ(h.surface(kPresent)->at(1, 1), h.surface(kFrame)->at(0, 0));
 
-  h.dd_fill_rect(kFrame, 0, 0, 1, 1, 7);
+  h.surface_table().dd_fill_rect(kFrame, 0, 0, 1, 1, 7);
   const auto before = snapshot(h);
-  h.dd_blit_rect(kFrame, kFrame, 0, 0, 10, 10, 1, 1, false);
-  h.dd_blit_rect_to(kFrame | 0xFF00, kFrame, 0, 0, 10, 10, 1, 1, 20, 20, false);
-  const SurfaceId s = h.create_scratch(4, 4);
-  h.dd_fill_rect(s, 0, 0, 4, 4, 3);
+  h.surface_table().dd_blit_rect(kFrame, kFrame, 0, 0, 10, 10, 1, 1, false);
+  h.surface_table().dd_blit_rect_to(kFrame | 0xFF00, kFrame, 0, 0, 10, 10, 1, 1, 20, 20, false);
+  const SurfaceId s = h.surface_table().create_scratch(4, 4);
+  h.surface_table().dd_fill_rect(s, 0, 0, 4, 4, 3);
   const auto with_scratch = snapshot(h);
-  h.dd_blit_rect(s, s, 0, 0, 2, 2, 2, 2, true);
+  h.surface_table().dd_blit_rect(s, s, 0, 0, 2, 2, 2, 2, true);
   EXPECT_EQ(snapshot(h), with_scratch);
-  h.free_surface(s);
+  h.surface_table().free_surface(s);
   EXPECT_EQ(snapshot(h), before);
 }
 
 TEST_F(BaseHostTest, FillPlotAndMosaicReachTheirSurface) {
   BaseHost h = host();
-  const SurfaceId s = h.create_scratch(4, 3);
-  h.dd_fill_rect(s, -1, 1, 3, 5, 9);
-  h.dd_plot(s, 3, 0, 5);
-  h.dd_plot(s, 4, 0, 6);  // outside
+  const SurfaceId s = h.surface_table().create_scratch(4, 3);
+  h.surface_table().dd_fill_rect(s, -1, 1, 3, 5, 9);
+  h.surface_table().dd_plot(s, 3, 0, 5);
+  h.surface_table().dd_plot(s, 4, 0, 6);  // outside
   EXPECT_EQ(h.surface(s)->pixels, (Bytes{0, 0, 0, 5, 9, 9, 0, 0, 9, 9, 0, 0}));
-  h.dd_pixelate(s, 2);
+  h.surface_table().dd_pixelate(s, 2);
   EXPECT_EQ(h.surface(s)->pixels, (Bytes{0, 0, 0, 0, 0, 0, 0, 0, 9, 9, 0, 0}));
 }
 
@@ -439,17 +440,17 @@ TEST_F(BaseHostTest, LoadNamedIntoReplacesTheSurfaceAndGivesThePalette) {
   const SurfaceEntry& picture = h.surfaces()[21];
   EXPECT_EQ(picture.name, "BALL.bmp");
   EXPECT_EQ(picture.id, kPicture);
-  EXPECT_EQ(h.surface_size(kPicture), sheet_size(kSheetBall));
+  EXPECT_EQ(h.surface_table().surface_size(kPicture), sheet_size(kSheetBall));
   EXPECT_EQ(picture.surface.pixels, test_pixels(2, 3, 1));
 
   // Into the title sheet: the bitmap's key and flag replace the sheet's.
   ASSERT_TRUE(h.load_named_into(sheet_id(kSheetTitle), "extra.bmp"));
-  EXPECT_EQ(h.surface_size(sheet_id(kSheetTitle)), (Size{3, 2}));
+  EXPECT_EQ(h.surface_table().surface_size(sheet_id(kSheetTitle)), (Size{3, 2}));
   EXPECT_EQ(h.surface(sheet_id(kSheetTitle))->colour_key, 0);
   EXPECT_FALSE(h.surface(sheet_id(kSheetTitle))->keyed);
 
   // Drawing on the loaded copy leaves the decoded bitmap alone.
-  h.dd_fill_rect(kPicture, 0, 0, 2, 3, 77);
+  h.surface_table().dd_fill_rect(kPicture, 0, 0, 2, 3, 77);
   ASSERT_TRUE(h.load_named_into(kFrame, "ball.bmp"));
   EXPECT_EQ(h.surface(kFrame)->pixels, test_pixels(2, 3, 1));
 
@@ -468,7 +469,7 @@ TEST_F(BaseHostTest, PresentAndRealizeQueueFramesWithTheirPalettes) {
   EXPECT_EQ(h.palette(), p1);
   EXPECT_TRUE(h.events().empty());  // nothing shown yet
 
-  h.dd_plot(kFrame, 5, 6, 42);
+  h.surface_table().dd_plot(kFrame, 5, 6, 42);
   h.present();
   Bytes first(320 * 240, 0);
   first[6 * 320 + 5] = 42;
@@ -480,7 +481,7 @@ TEST_F(BaseHostTest, PresentAndRealizeQueueFramesWithTheirPalettes) {
   EXPECT_EQ(h.last_frame(), first);
 
   // A new palette re-shows the frame last presented, not what was drawn since.
-  h.dd_plot(kFrame, 0, 0, 1);
+  h.surface_table().dd_plot(kFrame, 0, 0, 1);
   h.realize_palette(p2);
   h.realize_palette(p1);
   h.present();
@@ -500,9 +501,10 @@ TEST_F(BaseHostTest, PresentAndRealizeQueueFramesWithTheirPalettes) {
 
 TEST_F(BaseHostTest, ScreenshotDecodesBackToTheSurfaceAndPalette) {
   BaseHost h = host();
-  const SurfaceId s = h.create_scratch(7, 3);
+  const SurfaceId s = h.surface_table().create_scratch(7, 3);
   for (std::int32_t y = 0; y < 3; ++y)
-    for (std::int32_t x = 0; x < 7; ++x) h.dd_plot(s, x, y, static_cast<std::uint8_t>(x * 30 + y));
+    for (std::int32_t x = 0; x < 7; ++x)
+      h.surface_table().dd_plot(s, x, y, static_cast<std::uint8_t>(x * 30 + y));
   const Palette p = test_palette(5);
   EXPECT_FALSE(h.save_screenshot(s, p, 12));
   const auto decoded = decode_indexed_bmp(slurp(dir_ / "ScrSht12.bmp"));
@@ -596,7 +598,7 @@ TEST(GeneratedData, AllTwentySheetsLoadAtTheirCutSizes) {
   BaseHost& h = std::get<BaseHost>(r);
   for (int n = 1; n <= kSheetCount; ++n) {
     SCOPED_TRACE(kSheetNames[static_cast<std::size_t>(n - 1)]);
-    EXPECT_EQ(h.surface_size(sheet_id(n)), sizes[static_cast<std::size_t>(n - 1)]);
+    EXPECT_EQ(h.surface_table().surface_size(sheet_id(n)), sizes[static_cast<std::size_t>(n - 1)]);
   }
   // The pictures whose palettes the screens take.
   EXPECT_TRUE(h.load_named_into(kPicture, "logo.bmp"));

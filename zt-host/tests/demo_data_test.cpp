@@ -12,6 +12,7 @@
 #include "formats/recorder.h"
 #include "game/ugame.h"
 #include "memory_host.h"
+#include "tgame_probe.h"
 
 namespace zt {
 namespace {
@@ -88,7 +89,7 @@ TEST(DemoData, ACopyInAPlayersSlotIsDataOnTheSlotScreen) {
   TGame game = TGame::create(TConfig{});
   game.set_state(kStateLogo, host);
   game.set_state(kStateTitle, host);
-  game.set_slot_mode(TGame::kModeReplay);
+  TGameProbe::slot_mode(game) = TGame::kModeReplay;
   game.set_state(kStateSlots, host);
   ASSERT_EQ(game.step_frame(host), std::nullopt);
   // Slot 4's band is y 130 to 140; a click there starts its replay.

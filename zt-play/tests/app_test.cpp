@@ -204,16 +204,16 @@ TEST_F(AppTest, ReachingTheTitleMovesThePointerToTheMenu) {
 
 TEST_F(AppTest, TheSoundEffectsFollowPlaySEFromTheNextStep) {
   ASSERT_TRUE(app->host.sfx->enabled());
-  app->game.settings().flags &= static_cast<std::uint8_t>(~kPlaySE);
+  app->game.set_option_flags(app->game.settings().flags & static_cast<std::uint8_t>(~kPlaySE));
   app->step_game(window, fullscreen);
   EXPECT_FALSE(app->host.sfx->enabled());
-  app->game.settings().flags |= kPlaySE;
+  app->game.set_option_flags(app->game.settings().flags | kPlaySE);
   app->step_game(window, fullscreen);
   EXPECT_TRUE(app->host.sfx->enabled());
 }
 
 TEST_F(AppTest, OnlyTheNewestPictureOfAStepIsKept) {
-  app->host.base.dd_fill_rect(kFrame, 0, 0, 320, 240, 9);
+  app->host.dd_fill_rect(kFrame, 0, 0, 320, 240, 9);
   app->host.base.present();
   app->step_game(window, fullscreen);  // the logo presents its own picture after it
   ASSERT_TRUE(app->frame_pixels);
@@ -413,7 +413,8 @@ TEST_F(AppTest, TheNextStartReadsTheSettingsTheLastRunSaved) {
     test::write_bytes(ini, std::vector<std::uint8_t>(run.file.begin(), run.file.end()));
     make_app(options::Options{});
     EXPECT_EQ(app->game.settings().flags, kDrawBackground | kPlayMidi | kMiniScreen);
-    app->game.settings().flags ^= kDrawBackground;  // as the options screen switches it
+    // As the options screen switches it.
+    app->game.set_option_flags(app->game.settings().flags ^ kDrawBackground);
     test::StderrCapture capture;
     app->save_on_exit();
     const std::string said = capture.text();

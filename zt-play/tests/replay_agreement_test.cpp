@@ -15,6 +15,7 @@
 #include "game/start_game.h"
 #include "game/ugame.h"
 #include "memory_host.h"
+#include "tgame_probe.h"
 
 namespace zt {
 namespace {
@@ -36,7 +37,7 @@ TEST(ReplayAgreement, TheInMemoryHostReplaysToTheRecordedScore) {
       start_game(load_config(read_config_text(dir / "Zentria.ini")), std::nullopt, host).game;
 
   RecHeaderRaw header;
-  ASSERT_EQ(game.recorder().read_header(1, header, host), HeaderRead::Read);
+  ASSERT_EQ(TGameProbe::recorder(game).read_header(1, header, host), HeaderRead::Read);
   ASSERT_GE(header.format_mark, RecHeaderRaw::kMinValidMark);
 
   game.start_play(TGame::kModeReplay, 1, false, host);

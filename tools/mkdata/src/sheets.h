@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "canvas.h"
+#include "game/glue.h"
 
 namespace zt::mkdata {
 
@@ -16,27 +17,30 @@ struct Sheet {
 // All 20, in the order the game numbers them.
 std::vector<Sheet> build_sheets();
 
-// The sheets one by one (sizes fixed by the game's cell layout).
-Image draw_ball();       // 128 x 256
-Image draw_hand();       // 11 x 11
-Image draw_logo();       // 219 x 148
-Image draw_title();      // 300 x 100
-Image draw_titlebg();    // 320 x 240
-Image draw_menu_icon();  // 320 x 32
-Image draw_target();     // 480 x 72
-Image draw_next2();      // 480 x 72
-Image draw_fragments();  // 90 x 54
-Image draw_font();       // 288 x 36
-Image draw_score();      // 90 x 48
-Image draw_number();     // 400 x 40
-Image draw_judge();      // 60 x 150
-Image draw_pfont();      // 55 x 8
-Image draw_gravity_x();  // 250 x 120
-Image draw_gravity_h();  // 250 x 120
-Image draw_gauge();      // 300 x 30
-Image draw_rank();       // 500 x 320
-Image draw_field();      // 160 x 320
-Image draw_gameover();   // 300 x 120
+// A clear canvas of sheet n's size.
+Image sheet_canvas(int n);
+
+// The sheets one by one, each at the size of the game's sheet table.
+Image draw_ball();
+Image draw_hand();
+Image draw_logo();
+Image draw_title();
+Image draw_titlebg();
+Image draw_menu_icon();
+Image draw_target();
+Image draw_next2();
+Image draw_fragments();
+Image draw_font();
+Image draw_score();
+Image draw_number();
+Image draw_judge();
+Image draw_pfont();
+Image draw_gravity_x();
+Image draw_gravity_h();
+Image draw_gauge();
+Image draw_rank();
+Image draw_field();
+Image draw_gameover();
 
 // Shape filled by colour(x, y) at pixel centres, ringed by a 1-pixel outline.
 Image sprite(int w, int h, const Inside& shape,

@@ -77,14 +77,14 @@ void menu_tile(Image& img, int oy) {
 }  // namespace
 
 Image draw_field() {
-  Image img(160, 320);
+  Image img = sheet_canvas(kSheetField);
   play_tile(img, 0);
   menu_tile(img, 160);
   return img;
 }
 
 Image draw_title() {
-  Image img(300, 100);
+  Image img = sheet_canvas(kSheetTitle);
   // Cell 0: the name; the band shows through entry 255 inside the letters.
   Lettering l;
   l.cap = 33;
@@ -118,7 +118,7 @@ Image draw_title() {
 }
 
 Image draw_titlebg() {
-  Image img(320, 240);
+  Image img = sheet_canvas(kSheetTitleBg);
   Rng rng(5150);
   const int horizon = 168;
   for (int y = 0; y < 240; ++y)
@@ -184,7 +184,7 @@ Image draw_titlebg() {
 }
 
 Image draw_logo() {
-  Image img(219, 148);
+  Image img = sheet_canvas(kSheetLogo);
   const double cx = 109.5, cy = 62;
   // Two tilted orbits behind and in front of the sun, each with its planet.
   struct Orbit {

@@ -190,7 +190,7 @@ double sphere_light(double nx, double ny) {
 }
 
 Image draw_ball() {
-  Image img(128, 256);
+  Image img = sheet_canvas(kSheetBall);
   const double c = 64, R = 63.5;
   Image ball = sprite(
       128, 128, circle(c, c, R),
@@ -211,7 +211,7 @@ Image draw_ball() {
 }
 
 Image draw_hand() {
-  Image img(11, 11);
+  Image img = sheet_canvas(kSheetHand);
   const PixelArt glove = {
       ".W.W.W...", ".W.W.W.W.", ".W.W.W.W.", ".WWWWWWW.", "WWWWWWWWS",
       "WWWWWWWSS", ".WWWWWWS.", "..CCCCC..", "..CCCCC..",
@@ -228,21 +228,21 @@ Image draw_hand() {
 }
 
 Image draw_target() {
-  Image img(480, 72);
+  Image img = sheet_canvas(kSheetTarget);
   for (int kind = 0; kind < 3; ++kind)
     for (int f = 0; f < 20; ++f) img.blit(target_frame(kind, f), 24 * f, 24 * kind);
   return img;
 }
 
 Image draw_next2() {
-  Image img(480, 72);
+  Image img = sheet_canvas(kSheetNext2);
   for (int kind = 0; kind < 3; ++kind)
     for (int f = 0; f < 20; ++f) img.blit(ghost(target_frame(kind, f)), 24 * f, 24 * kind);
   return img;
 }
 
 Image draw_fragments() {
-  Image img(90, 54);
+  Image img = sheet_canvas(kSheetFragments);
   const Ramp ramps[3] = {Ramp::Red, Ramp::Green, Ramp::Violet};
   for (int kind = 0; kind < 3; ++kind)
     for (int f = 0; f < 5; ++f) {
@@ -276,7 +276,7 @@ Image draw_fragments() {
 }
 
 Image draw_menu_icon() {
-  Image img(320, 32);
+  Image img = sheet_canvas(kSheetMenuIcon);
   for (int f = 0; f < 10; ++f) {
     Image cell(32, 32);
     const double a = 0.85 * std::cos(2 * kPi * f / 10);
@@ -299,7 +299,7 @@ Image draw_menu_icon() {
 }
 
 Image draw_gravity_x() {
-  Image img(250, 120);
+  Image img = sheet_canvas(kSheetGravityX);
   for (int k = 0; k < 10; ++k) {
     const double angle = kPi * k / 9.0;
     const double glow = 0.6 + 0.4 * std::sin(kPi * k / 9.0);
@@ -309,7 +309,7 @@ Image draw_gravity_x() {
 }
 
 Image draw_gravity_h() {
-  Image img(250, 120);
+  Image img = sheet_canvas(kSheetGravityH);
   for (int k = 0; k < 10; ++k) {
     const bool right = k >= 5;
     const int f = k % 5;

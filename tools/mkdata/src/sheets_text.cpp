@@ -110,7 +110,7 @@ std::vector<std::string> plate_lines(int i) {
 }
 
 Image rank_plate(int i) {
-  const int W = 100, H = 80;
+  const int W = sheet_layout(kSheetRank).cell_width, H = sheet_layout(kSheetRank).cell_height;
   Image img(W, H, ink());
   const PlateLook look = plate_look(i);
   // Background: a diagonal gradient with a soft sheen band.
@@ -167,7 +167,8 @@ Image rank_plate(int i) {
 
 // A ribbon banner 300 x 40 with swallow-tail ends.
 Image banner(std::string_view text, Ramp back, Ramp letters) {
-  const int W = 300, H = 40;
+  const int W = sheet_layout(kSheetGameOver).cell_width;
+  const int H = sheet_layout(kSheetGameOver).cell_height;
   Image img(W, H);
   auto ribbon = polygon({{0, 7}, {300, 7}, {288, 20}, {300, 33}, {0, 33}, {12, 20}});
   const Mask m = rasterize(W, H, ribbon);
@@ -196,7 +197,7 @@ Image banner(std::string_view text, Ramp back, Ramp letters) {
 }  // namespace
 
 Image draw_font() {
-  Image img(288, 36);
+  Image img = sheet_canvas(kSheetFont);
   for (std::size_t i = 0; i < kFontChars.size(); ++i) {
     const int x = 12 * static_cast<int>(i % 24), y = 12 * static_cast<int>(i / 24);
     stamp(img, font_glyph(kFontChars[i]), x + 2, y + 1, font_body, ink());
@@ -205,7 +206,7 @@ Image draw_font() {
 }
 
 Image draw_score() {
-  Image img(90, 48);
+  Image img = sheet_canvas(kSheetScore);
   // Cell 0, a place before the first digit: an unlit figure.
   const PixelArt& unlit = score_digit(10);
   for (int j = 0; j < 9; ++j)
@@ -227,7 +228,7 @@ Image draw_score() {
 }
 
 Image draw_number() {
-  Image img(400, 40);
+  Image img = sheet_canvas(kSheetNumber);
   for (int d = 0; d < 10; ++d) {
     Lettering l;
     l.cap = 27;
@@ -249,7 +250,7 @@ Image draw_number() {
 }
 
 Image draw_pfont() {
-  Image img(55, 8);
+  Image img = sheet_canvas(kSheetPfont);
   for (int d = 0; d < 11; ++d)
     stamp(
         img, percent_glyph(d), 5 * d + 1, 2,
@@ -261,7 +262,7 @@ Image draw_pfont() {
 }
 
 Image draw_judge() {
-  Image img(60, 150);
+  Image img = sheet_canvas(kSheetJudge);
   struct Look {
     const char* text;
     Ramp fill;
@@ -305,7 +306,7 @@ Image draw_judge() {
 }
 
 Image draw_gauge() {
-  Image img(300, 30);
+  Image img = sheet_canvas(kSheetGauge);
   // Cell 0: the filled bar, green through yellow and orange to red, split
   // where the string's colour changes (40, 70 and 90 per cent).
   const Ramp segs[4] = {Ramp::Green, Ramp::Gold, Ramp::Orange, Ramp::Red};
@@ -337,13 +338,13 @@ Image draw_gauge() {
 }
 
 Image draw_rank() {
-  Image img(500, 320);
+  Image img = sheet_canvas(kSheetRank);
   for (int i = 0; i < 20; ++i) img.blit(rank_plate(i), 100 * (i % 5), 80 * (i / 5), false);
   return img;
 }
 
 Image draw_gameover() {
-  Image img(300, 120);
+  Image img = sheet_canvas(kSheetGameOver);
   img.blit(banner("GAME OVER", Ramp::Red, Ramp::Gold), 0, 0);
   img.blit(banner("LINE CUT!", Ramp::Violet, Ramp::Grey), 0, 40);
   img.blit(banner("GET READY", Ramp::Blue, Ramp::Gold), 0, 80);

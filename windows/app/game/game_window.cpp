@@ -141,7 +141,7 @@ void TForm1::FormCreate() {
     Terminate();
     return;
   }
-  game_->random_state() = seed_from_clock();
+  game_->seed_random(seed_from_clock());
 }
 
 void TForm1::CreateGame() {
@@ -154,7 +154,7 @@ void TForm1::CreateGame() {
   score_file_.Loaded(started.score);
   game_.emplace(std::move(started.game));
   TGame& g = *game_;
-  g.rnd() = TRnd(0, 0);
+  g.set_rnd(TRnd(0, 0));
   g.set_screen_size(DDDD->ScreenWidth, DDDD->ScreenHeight);
   sounds_->PlaySE = g.flag(kPlaySE);
   fade_timer_ = std::make_unique<FadeTimer>([this] {
@@ -182,7 +182,7 @@ void TForm1::AppIdle() {
   if (g.settings().flags != flags_before) {
     settings_.config.experiment = g.settings().experiment;
     settings_.SetFlags(g.settings().flags);
-    g.settings().flags = settings_.config.flags;
+    g.set_option_flags(settings_.config.flags);
     sounds_->PlaySE = g.flag(kPlaySE);
   }
   DDDD->BackColor = static_cast<std::uint32_t>(g.back_colour());

@@ -1,19 +1,31 @@
 #include "surfaces.h"
 
+#include "game/glue.h"
+
 namespace zt::win {
 
-const std::array<SheetCut, 20> kSheetCuts = {{
-    {"ball.bmp", 0, 128, 256, 1, 128, 128},   {"hand.bmp", 0, 11, 11, 0, 0, 0},
-    {"logo.bmp", 0, 219, 148, 0, 0, 0},       {"title.bmp", 255, 300, 100, 1, 300, 50},
-    {"titlebg.bmp", 0, 320, 240, 0, 0, 0},    {"MenuIcon.bmp", 0, 320, 32, 10, 32, 32},
-    {"target.bmp", 0, 480, 72, 20, 24, 24},   {"next2.bmp", 0, 480, 72, 20, 24, 24},
-    {"fragments.bmp", 0, 90, 54, 5, 18, 18},  {"font.bmp", 0, 288, 36, 24, 12, 12},
-    {"score.bmp", 0, 90, 48, 10, 9, 12},      {"number.bmp", 0, 400, 40, 10, 40, 40},
-    {"judge.bmp", 0, 60, 150, 1, 60, 30},     {"pfont.bmp", 0, 55, 8, 11, 5, 8},
-    {"gravityx.bmp", 0, 250, 120, 5, 50, 60}, {"gravityh.bmp", 0, 250, 120, 5, 50, 60},
-    {"gauge.bmp", 0, 300, 30, 1, 300, 15},    {"rank.bmp", 0, 500, 320, 5, 100, 80},
-    {"field.bmp", 0, 160, 320, 1, 160, 160},  {"gameover.bmp", 0, 300, 120, 1, 300, 40},
-}};
+namespace {
+
+// The game's own sheet table, with the member names and colour keys the
+// display surfaces are made with.
+constexpr std::array<SheetCut, 20> cuts_of_the_game_sheets() {
+  std::array<SheetCut, 20> cuts{};
+  for (int n = 1; n <= kSheetCount; ++n) {
+    const SheetLayout& l = sheet_layout(n);
+    cuts[static_cast<std::size_t>(n - 1)] = {kSheetNames[static_cast<std::size_t>(n - 1)].data(),
+                                             static_cast<std::uint32_t>(sheet_colour_key(n)),
+                                             l.width,
+                                             l.height,
+                                             l.columns,
+                                             l.cell_width,
+                                             l.cell_height};
+  }
+  return cuts;
+}
+
+}  // namespace
+
+constinit const std::array<SheetCut, 20> kSheetCuts = cuts_of_the_game_sheets();
 
 RECT CellRect(int sheet, std::int32_t n, std::int32_t width, std::int32_t height) {
   if (sheet < 1 || sheet > 20 || kSheetCuts[sheet - 1].columns == 0) {

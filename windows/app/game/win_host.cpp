@@ -81,9 +81,9 @@ std::vector<std::uint8_t> Bitmap8Bytes(std::int32_t width, std::int32_t height,
 
 WinHost::WinHost(TDDDD& display, TSurfaces* sheets, TSounds* sounds, BgmBackend& music)
     : display_(display), sheets_(sheets), sounds_(sounds), music_(music) {
-  frame_ = TDDDDSurface::CreateInSystemMemory(display, kFrameWidth, kFrameHeight, 0);
-  frame_->FillRect(RECT{0, 0, kFrameWidth, kFrameHeight}, 0);
-  picture_ = TDDDDSurface::CreateInSystemMemory(display, kFrameWidth, kFrameHeight, 0);
+  frame_ = TDDDDSurface::CreateInSystemMemory(display, kFieldWidth, kFieldHeight, 0);
+  frame_->FillRect(RECT{0, 0, kFieldWidth, kFieldHeight}, 0);
+  picture_ = TDDDDSurface::CreateInSystemMemory(display, kFieldWidth, kFieldHeight, 0);
 }
 
 WinHost::~WinHost() {

@@ -42,9 +42,6 @@ std::vector<std::uint8_t> Bitmap8Bytes(std::int32_t width, std::int32_t height,
 
 class WinHost final : public Host {
  public:
-  static constexpr std::int32_t kFrameWidth = 320;
-  static constexpr std::int32_t kFrameHeight = 240;
-
   // Sheets and sounds may be absent (tests); their operations then do nothing.
   WinHost(TDDDD& display, TSurfaces* sheets, TSounds* sounds, BgmBackend& music);
   ~WinHost() override;

@@ -25,6 +25,10 @@ enum SurfaceKind : std::uint8_t {
   kKindScratch = 4,  // created by create_scratch
 };
 
+// The field the game plays on, and so the frame, in pixels.
+inline constexpr std::int32_t kFieldWidth = 320;
+inline constexpr std::int32_t kFieldHeight = 240;
+
 constexpr SurfaceId kFrame = kKindFrame;
 constexpr SurfaceId kPicture = kKindPicture;
 constexpr SurfaceId kPresent = kKindPresent;
@@ -76,6 +80,42 @@ inline constexpr std::array<std::string_view, kSheetCount> kSheetNames = {
     "gravityh.bmp", "gauge.bmp",  "rank.bmp",   "field.bmp",  "gameover.bmp"};
 // "title.bmp" is keyed on 255 with its keyed flag set; every other sheet on 0.
 constexpr int sheet_colour_key(int n) { return n == kSheetTitle ? 255 : 0; }
+
+// How the game cuts a sheet: its size, and unless it is one picture, cells of
+// cell_width x cell_height in rows of `columns`.
+struct SheetLayout {
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  std::int32_t columns = 0;  // 0: the whole sheet is one cell
+  std::int32_t cell_width = 0;
+  std::int32_t cell_height = 0;
+};
+// Index n - 1 for sheet n, as kSheetNames.
+inline constexpr std::array<SheetLayout, kSheetCount> kSheetLayouts = {{
+    {128, 256, 1, 128, 128},  // ball
+    {11, 11, 0, 0, 0},        // hand
+    {219, 148, 0, 0, 0},      // logo
+    {300, 100, 1, 300, 50},   // title
+    {320, 240, 0, 0, 0},      // titlebg
+    {320, 32, 10, 32, 32},    // MenuIcon
+    {480, 72, 20, 24, 24},    // target
+    {480, 72, 20, 24, 24},    // next2
+    {90, 54, 5, 18, 18},      // fragments
+    {288, 36, 24, 12, 12},    // font
+    {90, 48, 10, 9, 12},      // score
+    {400, 40, 10, 40, 40},    // number
+    {60, 150, 1, 60, 30},     // judge
+    {55, 8, 11, 5, 8},        // pfont
+    {250, 120, 5, 50, 60},    // gravityx
+    {250, 120, 5, 50, 60},    // gravityh
+    {300, 30, 1, 300, 15},    // gauge
+    {500, 320, 5, 100, 80},   // rank
+    {160, 320, 1, 160, 160},  // field
+    {300, 120, 1, 300, 40},   // gameover
+}};
+constexpr const SheetLayout& sheet_layout(int n) {
+  return kSheetLayouts[static_cast<std::size_t>(n - 1)];
+}
 
 // 256 entries of red, green, blue and a fourth byte carried along unchanged.
 using Palette = std::array<std::uint8_t, 1024>;

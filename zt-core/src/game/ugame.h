@@ -140,8 +140,6 @@ struct PlayFields {
 
 class TGame {
  public:
-  static constexpr std::int32_t kFieldWidth = 320;
-  static constexpr std::int32_t kFieldHeight = 240;
   static constexpr std::size_t kSlotCount = 10;
 
   // Builds the object; it loads no score file, opens no music and sets no
@@ -189,20 +187,59 @@ class TGame {
   static constexpr std::int32_t kModeReplay = 1;
   static constexpr std::int32_t kModeRecord = 2;
   void start_play(std::int32_t mode, std::int32_t slot, bool demonstration, Host& host);
-  // The first frame of the result: raises the highest rank, finishes the
-  // recording or writes the replayed score back.
-  std::optional<GameError> end_play(Host& host);
   // 0..19 from the score of the play.
   std::int32_t rank_index() const;
   static std::int32_t rank_index_of(std::int64_t score);
   // 0..4 from a stretch percent.
   static std::int32_t judge(std::int32_t percent);
-  // Draws from TRnd in a fixed order; a replay repeats them.
-  Point target_velocity();
-  Point target_position();
-  // Drawn over the stage intro, the play and the line cut of the title
-  // screen's demonstration; a click on it ends the demonstration.
-  void draw_demo_banner(Host& host);
+
+  std::uint8_t state() const { return state_; }
+  std::uint8_t previous_state() const { return previous_state_; }
+  std::int32_t frame_counter() const { return frame_counter_; }
+  std::int32_t banner_frame_counter() const { return banner_frame_counter_; }
+  std::int32_t fps_shown() const { return fps_shown_; }
+  std::int32_t fps_frames() const { return fps_frames_; }
+  std::int32_t screenshot_number() const { return screenshot_number_; }
+  std::int32_t back_colour() const { return back_colour_; }
+  Size screen_size() const { return {screen_width_, screen_height_}; }
+  // The Windows program presents on a display mode of its own size.
+  void set_screen_size(std::int32_t w, std::int32_t h);
+  const Palette& base_palette() const { return base_palette_; }
+  const Palette& shown_palette() const { return shown_palette_; }
+  std::uint8_t slot_mode() const { return slot_mode_; }
+  const std::array<RecHeaderRaw, kSlotCount>& slot_headers() const { return slot_headers_; }
+  bool quit() const { return quit_; }
+  // The runtime generator: the Windows program seeds it once at start-up.
+  std::uint32_t random_state() const { return random_state_; }
+  void seed_random(std::uint32_t state) { random_state_ = state; }
+  const TConfig& settings() const { return settings_; }
+  // The option flags, as a host that vets the options screen's choices sets them back.
+  void set_option_flags(std::uint8_t flags) { settings_.flags = flags; }
+  bool flag(std::uint8_t bit) const { return (settings_.flags & bit) != 0; }
+  const std::string& player_name() const { return player_name_; }
+  void set_player_name(std::string name) { player_name_ = std::move(name); }
+  std::int32_t background_scroll() const { return background_scroll_; }
+
+  const PlayFields& play() const { return play_; }
+  const TPend& pend() const { return pend_; }
+  const TSlotSet& slots() const { return slots_; }
+  const TAllTexts& texts() const { return texts_; }
+  const TFragments& fragments() const { return fragments_; }
+  const std::optional<TGravityChanger>& gravity_changer() const { return gravity_changer_; }
+  const TRnd& rnd() const { return rnd_; }
+  // The small generator as the Windows program makes it, before any play.
+  void set_rnd(const TRnd& rnd) { rnd_ = rnd; }
+  const THiScore& hiscore() const { return hiscore_; }
+  const TRecorder& recorder() const { return recorder_; }
+  // The host drives the music: on or off, the songs, the fade timer.
+  TBgm& bgm() { return bgm_; }
+  const TBgm& bgm() const { return bgm_; }
+
+ private:
+  // The tests' one way in (test support).
+  friend struct TGameProbe;
+
+  explicit TGame(const TConfig& settings);
 
   // The state handlers, run by step_frame only.
   std::optional<GameError> state_logo(Host& host);
@@ -218,49 +255,15 @@ class TGame {
   std::optional<GameError> state_top10(Host& host);
   std::optional<GameError> state_exit(Host& host);
 
-  std::uint8_t state() const { return state_; }
-  std::uint8_t previous_state() const { return previous_state_; }
-  std::int32_t frame_counter() const { return frame_counter_; }
-  std::int32_t banner_frame_counter() const { return banner_frame_counter_; }
-  void set_banner_frame_counter(std::int32_t v) { banner_frame_counter_ = v; }
-  std::int32_t fps_shown() const { return fps_shown_; }
-  std::int32_t fps_frames() const { return fps_frames_; }
-  std::int32_t screenshot_number() const { return screenshot_number_; }
-  std::int32_t back_colour() const { return back_colour_; }
-  Size screen_size() const { return {screen_width_, screen_height_}; }
-  // The Windows program presents on a display mode of its own size.
-  void set_screen_size(std::int32_t w, std::int32_t h);
-  const Palette& base_palette() const { return base_palette_; }
-  const Palette& shown_palette() const { return shown_palette_; }
-  std::uint8_t slot_mode() const { return slot_mode_; }
-  void set_slot_mode(std::uint8_t m) { slot_mode_ = m; }
-  std::array<RecHeaderRaw, kSlotCount>& slot_headers() { return slot_headers_; }
-  bool quit() const { return quit_; }
-  void set_quit() { quit_ = true; }
-  std::uint32_t& random_state() { return random_state_; }
-  TConfig& settings() { return settings_; }
-  const TConfig& settings() const { return settings_; }
-  bool flag(std::uint8_t bit) const { return (settings_.flags & bit) != 0; }
-  const std::string& player_name() const { return player_name_; }
-  void set_player_name(std::string name) { player_name_ = std::move(name); }
-  std::int32_t background_scroll() const { return background_scroll_; }
-  void set_background_scroll(std::int32_t v) { background_scroll_ = v; }
-
-  PlayFields& play() { return play_; }
-  const PlayFields& play() const { return play_; }
-  TPend& pend() { return pend_; }
-  void set_pend(const TPend& p) { pend_ = p; }
-  TSlotSet& slots() { return slots_; }
-  TAllTexts& texts() { return texts_; }
-  TFragments& fragments() { return fragments_; }
-  std::optional<TGravityChanger>& gravity_changer() { return gravity_changer_; }
-  TRnd& rnd() { return rnd_; }
-  THiScore& hiscore() { return hiscore_; }
-  TRecorder& recorder() { return recorder_; }
-  TBgm& bgm() { return bgm_; }
-
- private:
-  explicit TGame(const TConfig& settings);
+  // The first frame of the result: raises the highest rank, finishes the
+  // recording or writes the replayed score back.
+  std::optional<GameError> end_play(Host& host);
+  // Draws from TRnd in a fixed order; a replay repeats them.
+  Point target_velocity();
+  Point target_position();
+  // Drawn over the stage intro, the play and the line cut of the title
+  // screen's demonstration; a click on it ends the demonstration.
+  void draw_demo_banner(Host& host);
 
   std::optional<GameError> run_handler(Host& host);
   void load_palette(std::string_view name, Host& host);

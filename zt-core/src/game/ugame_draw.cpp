@@ -21,31 +21,33 @@ constexpr Cell cell(std::int32_t n, std::int32_t columns, std::int32_t w, std::i
   return {w * (n % columns), h * (n / columns)};
 }
 
-constexpr std::int32_t kFontCell = 12;
-constexpr std::int32_t kFontColumns = 24;
+constexpr std::int32_t kFontCell = sheet_layout(kSheetFont).cell_width;
+constexpr std::int32_t kFontColumns = sheet_layout(kSheetFont).columns;
 constexpr std::int32_t kBigLetter = 23;
-constexpr std::int32_t kScoreCellW = 9;
-constexpr std::int32_t kScoreCellH = 12;
-constexpr std::int32_t kScoreColumns = 10;
-constexpr std::int32_t kPfontW = 5;
-constexpr std::int32_t kPfontH = 8;
-constexpr std::int32_t kPfontColumns = 11;
+constexpr std::int32_t kScoreCellW = sheet_layout(kSheetScore).cell_width;
+constexpr std::int32_t kScoreCellH = sheet_layout(kSheetScore).cell_height;
+constexpr std::int32_t kScoreColumns = sheet_layout(kSheetScore).columns;
+constexpr std::int32_t kPfontW = sheet_layout(kSheetPfont).cell_width;
+constexpr std::int32_t kPfontH = sheet_layout(kSheetPfont).cell_height;
+constexpr std::int32_t kPfontColumns = sheet_layout(kSheetPfont).columns;
 constexpr std::int32_t kPercentCell = 10;
-constexpr std::int32_t kComboCell = 40;
-constexpr std::int32_t kJudgeW = 60;
-constexpr std::int32_t kJudgeH = 30;
-constexpr std::int32_t kTargetCell = 24;
-constexpr std::int32_t kTargetColumns = 20;
-constexpr std::int32_t kFragmentCell = 18;
-constexpr std::int32_t kFragmentColumns = 5;
-constexpr std::int32_t kGaugeW = 300;
-constexpr std::int32_t kGaugeH = 15;
+constexpr std::int32_t kComboCell = sheet_layout(kSheetNumber).cell_width;
+constexpr std::int32_t kComboColumns = sheet_layout(kSheetNumber).columns;
+constexpr std::int32_t kJudgeW = sheet_layout(kSheetJudge).cell_width;
+constexpr std::int32_t kJudgeH = sheet_layout(kSheetJudge).cell_height;
+constexpr std::int32_t kTargetCell = sheet_layout(kSheetTarget).cell_width;
+constexpr std::int32_t kTargetColumns = sheet_layout(kSheetTarget).columns;
+constexpr std::int32_t kFragmentCell = sheet_layout(kSheetFragments).cell_width;
+constexpr std::int32_t kFragmentColumns = sheet_layout(kSheetFragments).columns;
+constexpr std::int32_t kGaugeW = sheet_layout(kSheetGauge).cell_width;
+constexpr std::int32_t kGaugeH = sheet_layout(kSheetGauge).cell_height;
 constexpr std::int32_t kGaugeTop = 220;
-constexpr std::int32_t kBallCell = 128;
-constexpr std::int32_t kFieldTile = 160;
-constexpr std::int32_t kChangerW = 50;
-constexpr std::int32_t kChangerH = 60;
-constexpr std::int32_t kChangerColumns = 5;
+constexpr std::int32_t kBallCell = sheet_layout(kSheetBall).cell_width;
+constexpr std::int32_t kFieldTile = sheet_layout(kSheetField).cell_width;
+constexpr std::int32_t kFieldColumns = sheet_layout(kSheetField).columns;
+constexpr std::int32_t kChangerW = sheet_layout(kSheetGravityX).cell_width;
+constexpr std::int32_t kChangerH = sheet_layout(kSheetGravityX).cell_height;
+constexpr std::int32_t kChangerColumns = sheet_layout(kSheetGravityX).columns;
 
 std::int32_t i32(std::int64_t v) {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(v)));
@@ -168,7 +170,7 @@ void TGame::draw_background(std::int32_t tile, Host& host) {
     if (background_scroll_ < 0) background_scroll_ += 1073741823;
     const std::int32_t o = background_scroll_ % kFieldTile - kFieldTile;
     const SurfaceId field = sheet_id(kSheetField);
-    const Cell c = cell(tile, 1, kFieldTile, kFieldTile);
+    const Cell c = cell(tile, kFieldColumns, kFieldTile, kFieldTile);
     for (std::int32_t top = o; top < kFieldHeight; top += kFieldTile) {
       host.dd_blit_rect(kFrame, field, c.x, c.y, kFieldTile, kFieldTile, 0, top, false);
       host.dd_blit_rect(kFrame, field, c.x, c.y, kFieldTile, kFieldTile, kFieldTile, top, false);
@@ -279,7 +281,7 @@ void TGame::draw_combo(Host& host) {
   for (std::int32_t i = 0; i < count; ++i) {
     const char ch = digits[static_cast<std::size_t>(i)];
     if (ch < '0' || ch > '9') continue;
-    const Cell c = cell(ch - '0', 10, kComboCell, kComboCell);
+    const Cell c = cell(ch - '0', kComboColumns, kComboCell, kComboCell);
     host.dd_blit_rect(kFrame, sheet, c.x, c.y, kComboCell, kComboCell,
                       160 - 20 * count + kComboCell * i, top, true);
   }

@@ -29,15 +29,15 @@ constexpr std::array<std::int64_t, 19> kRankBounds = {
     500000,   1000000,  3000000,  5000000,   10000000,  15000000, 20000000,
     30000000, 50000000, 70000000, 100000000, 1000000000};
 
-constexpr std::int32_t kRankCellW = 100;
-constexpr std::int32_t kRankCellH = 80;
-constexpr std::int32_t kRankColumns = 5;
-constexpr std::int32_t kJudgeW = 60;
-constexpr std::int32_t kJudgeH = 30;
-constexpr std::int32_t kTargetCell = 24;
-constexpr std::int32_t kTargetColumns = 20;
-constexpr std::int32_t kGameOverW = 300;
-constexpr std::int32_t kGameOverH = 40;
+constexpr std::int32_t kRankCellW = sheet_layout(kSheetRank).cell_width;
+constexpr std::int32_t kRankCellH = sheet_layout(kSheetRank).cell_height;
+constexpr std::int32_t kRankColumns = sheet_layout(kSheetRank).columns;
+constexpr std::int32_t kJudgeW = sheet_layout(kSheetJudge).cell_width;
+constexpr std::int32_t kJudgeH = sheet_layout(kSheetJudge).cell_height;
+constexpr std::int32_t kTargetCell = sheet_layout(kSheetTarget).cell_width;
+constexpr std::int32_t kTargetColumns = sheet_layout(kSheetTarget).columns;
+constexpr std::int32_t kGameOverW = sheet_layout(kSheetGameOver).cell_width;
+constexpr std::int32_t kGameOverH = sheet_layout(kSheetGameOver).cell_height;
 
 // The name entry's keyboard: 8 columns of 18 and 6 rows of 15 pixels.
 constexpr std::int32_t kKeyCount = 48;
@@ -380,7 +380,7 @@ std::optional<GameError> TGame::state_result(Host& host) {
   if (unranked && n > 10 * rank + 300) {
     set_palette_level((10 * rank - n + 350) * 255 / 50, host);
     const std::int32_t k = n - 300 - 10 * rank;
-    mask_outside(host, kFrame, 320 - 8 * k, 240 - 6 * k, 0);
+    mask_outside(host, kFrame, kFieldWidth - 8 * k, kFieldHeight - 6 * k, 0);
   }
   present(host);
 

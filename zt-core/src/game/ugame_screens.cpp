@@ -10,15 +10,15 @@ namespace zt {
 
 namespace {
 
-constexpr std::int32_t kIconCell = 32;
-constexpr std::int32_t kTitleW = 300;
-constexpr std::int32_t kTitleH = 50;
-constexpr std::int32_t kJudgeW = 60;
-constexpr std::int32_t kJudgeH = 30;
-constexpr std::int32_t kGameOverW = 300;
-constexpr std::int32_t kGameOverH = 40;
-constexpr std::int32_t kTargetCell = 24;
-constexpr std::int32_t kTargetColumns = 20;
+constexpr std::int32_t kIconCell = sheet_layout(kSheetMenuIcon).cell_width;
+constexpr std::int32_t kTitleW = sheet_layout(kSheetTitle).cell_width;
+constexpr std::int32_t kTitleH = sheet_layout(kSheetTitle).cell_height;
+constexpr std::int32_t kJudgeW = sheet_layout(kSheetJudge).cell_width;
+constexpr std::int32_t kJudgeH = sheet_layout(kSheetJudge).cell_height;
+constexpr std::int32_t kGameOverW = sheet_layout(kSheetGameOver).cell_width;
+constexpr std::int32_t kGameOverH = sheet_layout(kSheetGameOver).cell_height;
+constexpr std::int32_t kTargetCell = sheet_layout(kSheetTarget).cell_width;
+constexpr std::int32_t kTargetColumns = sheet_layout(kSheetTarget).columns;
 
 constexpr std::int32_t kMenuRows = 6;
 constexpr std::int32_t kMenuTop = 130;
@@ -34,7 +34,7 @@ constexpr std::int32_t kSlotsTop = 90;
 constexpr std::int32_t kSlotsBottom = 225;
 
 void clear_frame(Host& host) {
-  host.dd_fill_rect(kFrame, 0, 0, TGame::kFieldWidth, TGame::kFieldHeight, 0);
+  host.dd_fill_rect(kFrame, 0, 0, kFieldWidth, kFieldHeight, 0);
 }
 
 void draw_menu_icon(std::int32_t fc, std::int32_t divisor, std::int32_t x, std::int32_t y,
@@ -202,14 +202,14 @@ std::optional<GameError> TGame::state_options(Host& host) {
   for (const std::int32_t y : {20, 48}) {
     draw_line(std::max(0, 160 - 3 * fc), y, std::min(319, 160 + 3 * fc), y, 113, host);
   }
-  const std::int32_t scroll = (5 * fc) % 320;
-  draw_big_text("OPTION", 320 - scroll, 35, kAlignLeft, 6, false, 0, host);
+  const std::int32_t scroll = (5 * fc) % kFieldWidth;
+  draw_big_text("OPTION", kFieldWidth - scroll, 35, kAlignLeft, 6, false, 0, host);
   draw_big_text("OPTION", -scroll, 35, kAlignLeft, 6, false, 0, host);
 
   const std::int32_t s = sine_at(2 * std::int64_t{fc});
   for (std::int32_t i = 1; i <= 8; ++i) {
     const std::int32_t y = kOptionsTop + 20 * (i - 1);
-    host.dd_fill_rect(kFrame, 0, y - 8, 320, 16, 65);
+    host.dd_fill_rect(kFrame, 0, y - 8, kFieldWidth, 16, 65);
     draw_text(kOptionLabels[static_cast<std::size_t>(i - 1)],
               sine_at(30 * std::int64_t{i} + fc) / 200 + 45, y, kAlignLeft, 2, false, 0, host);
     const std::int32_t cell = flag(static_cast<std::uint8_t>(1u << (i - 1))) ? 3 : 4;
@@ -272,8 +272,8 @@ std::optional<GameError> TGame::state_slots(Host& host) {
     draw_line(std::max(0, 160 - fc), y, std::min(319, 160 + fc), y, 245, host);
   }
   draw_line(120, 80, 120, 230, 245, host);
-  const std::int32_t scroll = (5 * fc) % 320;
-  draw_big_text("SELECT DATA", 320 - scroll, 50, kAlignLeft, 0, false, 0, host);
+  const std::int32_t scroll = (5 * fc) % kFieldWidth;
+  draw_big_text("SELECT DATA", kFieldWidth - scroll, 50, kAlignLeft, 0, false, 0, host);
   draw_big_text("SELECT DATA", -scroll, 50, kAlignLeft, 0, false, 0, host);
 
   Point p = pointer_pos(host);

@@ -12,8 +12,6 @@ X87 one_hundredth() {
   return X87::from_bits(0xA3D70A3D70A3D70Aull, 16376);
 }
 
-constexpr std::int32_t kFieldWidth = 320;
-constexpr std::int32_t kFieldHeight = 240;
 constexpr std::int32_t kOverStretchLimit = 10;
 
 }  // namespace
@@ -163,9 +161,9 @@ void TPend::step(double gravity, double collision_constant, double ball_mass, bo
   // before it may have set. The sound looks at the speed before the bounce.
   const X87 r = xd(s_.radius);
   const X87 cc = xd(collision_constant);
-  if (xf(320.0f) - r < xd(s_.ball_x)) {
+  if (xi(kFieldWidth) - r < xd(s_.ball_x)) {
     if (x87_abs(xd(s_.vx)) > half) host.play_sound("bound", 3);
-    s_.ball_x = (xf(320.0f) - r).to_f64();
+    s_.ball_x = (xi(kFieldWidth) - r).to_f64();
     s_.vx = (x87_neg(x87_abs(xd(s_.vx))) * cc).to_f64();
   }
   if (xd(s_.ball_x) < r) {
@@ -173,9 +171,9 @@ void TPend::step(double gravity, double collision_constant, double ball_mass, bo
     s_.ball_x = s_.radius;
     s_.vx = (x87_abs(xd(s_.vx)) * cc).to_f64();
   }
-  if (xf(240.0f) - r < xd(s_.ball_y)) {
+  if (xi(kFieldHeight) - r < xd(s_.ball_y)) {
     if (x87_abs(xd(s_.vy)) > half) host.play_sound("bound", 3);
-    s_.ball_y = (xf(240.0f) - r).to_f64();
+    s_.ball_y = (xi(kFieldHeight) - r).to_f64();
     s_.vy = (x87_neg(x87_abs(xd(s_.vy))) * cc).to_f64();
   }
   if (xd(s_.ball_y) < r) {

@@ -98,9 +98,9 @@ bool TFragment::step(double gravity) {
   x = (xd(x) + xd(vx)).to_f64();
   y = (xd(y) + xd(vy)).to_f64();
 
-  if (xd(x) < xi(0) || xd(x) > xf(320.0f)) return true;
+  if (xd(x) < xi(0) || xd(x) > xi(kFieldWidth)) return true;
   const X87 g = xd(gravity);
-  const bool below = xd(y) > xf(240.0f);
+  const bool below = xd(y) > xi(kFieldHeight);
   const bool above = xd(y) < xi(0);
   // A fragment falls back into the field from the side gravity pulls away from.
   if (g > xi(0)) return below;
