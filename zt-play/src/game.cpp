@@ -113,6 +113,30 @@ GameWindow::GameWindow(WindowPtr window, RendererPtr renderer, TexturePtr textur
       texture_(std::move(texture)),
       fullscreen_(fullscreen) {}
 
+std::variant<GameWindow, std::string> GameWindow::open(
+    std::uint32_t scale, bool fullscreen,
+    const std::function<std::optional<renderer::Picked>()>& pick_renderer) {
+  const auto sdl_error = [](std::string_view what) { return std::string(what) + SDL_GetError(); };
+  const int w = static_cast<int>(320 * scale);
+  const int h = static_cast<int>(240 * scale);
+  WindowPtr window(SDL_CreateWindow("Zentropolium", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+                                    w, h, SDL_WINDOW_RESIZABLE));
+  if (!window) return sdl_error("could not create the window: ");
+  SDL_SetWindowMinimumSize(window.get(), 320, 240);
+
+  if (fullscreen && SDL_SetWindowFullscreen(window.get(), SDL_WINDOW_FULLSCREEN_DESKTOP) != 0) {
+    return sdl_error("could not enter fullscreen: ");
+  }
+
+  RendererPtr renderer(renderer::create(window.get(), pick_renderer()));
+  if (!renderer) return sdl_error("could not create the renderer: ");
+  TexturePtr texture(SDL_CreateTexture(renderer.get(), SDL_PIXELFORMAT_XRGB8888,
+                                       SDL_TEXTUREACCESS_STREAMING, 320, 240));
+  if (!texture) return sdl_error("could not create the present texture: ");
+  SDL_SetTextureScaleMode(texture.get(), SDL_ScaleModeNearest);
+  return GameWindow(std::move(window), std::move(renderer), std::move(texture), fullscreen);
+}
+
 void GameWindow::refresh_fullscreen() {
   fullscreen_ = window_fullscreen(window_.get());
 }
@@ -609,31 +633,13 @@ std::optional<std::string> run(const std::vector<std::string>& args) {
   std::unique_ptr<App> app = std::move(std::get<std::unique_ptr<App>>(made));
   app->set_grab_watch(&grab_watch);
 
-  const int w = static_cast<int>(320 * opts.scale);
-  const int h = static_cast<int>(240 * opts.scale);
-  GameWindow::WindowPtr window(SDL_CreateWindow(
-      "Zentropolium", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, w, h, SDL_WINDOW_RESIZABLE));
-  if (!window) return sdl_error("could not create the window: ");
-  SDL_SetWindowMinimumSize(window.get(), 320, 240);
-
-  bool fullscreen = false;
-  if (opts.fullscreen) {
-    if (SDL_SetWindowFullscreen(window.get(), SDL_WINDOW_FULLSCREEN_DESKTOP) != 0) {
-      return sdl_error("could not enter fullscreen: ");
-    }
-    fullscreen = true;
-  }
-
-  std::optional<renderer::Picked> picked;
-  if (probe) picked = probe->result(kProbeTimeout);
-  GameWindow::RendererPtr renderer(renderer::create(window.get(), picked));
-  if (!renderer) return sdl_error("could not create the renderer: ");
-  GameWindow::TexturePtr texture(SDL_CreateTexture(renderer.get(), SDL_PIXELFORMAT_XRGB8888,
-                                                   SDL_TEXTUREACCESS_STREAMING, 320, 240));
-  if (!texture) return sdl_error("could not create the present texture: ");
-  SDL_SetTextureScaleMode(texture.get(), SDL_ScaleModeNearest);
-
-  app->attach(GameWindow(std::move(window), std::move(renderer), std::move(texture), fullscreen));
+  std::variant<GameWindow, std::string> window =
+      GameWindow::open(opts.scale, opts.fullscreen, [&probe]() -> std::optional<renderer::Picked> {
+        if (probe) return probe->result(kProbeTimeout);
+        return std::nullopt;
+      });
+  if (std::string* error = std::get_if<std::string>(&window)) return *error;
+  app->attach(std::move(std::get<GameWindow>(window)));
 
   SDL_ShowCursor(opts.cursor_shown ? SDL_ENABLE : SDL_DISABLE);
   app->apply_cursor_grab(true);

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,6 +22,7 @@
 #include "grab_watch.h"
 #include "options.h"
 #include "play_host.h"
+#include "renderer.h"
 
 namespace zt::game {
 
@@ -56,6 +58,14 @@ class GameWindow {
 
   // Takes all three; fullscreen: what the window was made as.
   GameWindow(WindowPtr window, RendererPtr renderer, TexturePtr texture, bool fullscreen);
+
+  // Start-up's window: titled with the product name, 320 x 240 times scale,
+  // resizable down to 320 x 240, full screen when asked; the renderer that
+  // pick_renderer names (asked once the window stands); the texture with
+  // nearest-neighbour scaling. Or what failed, with SDL's text.
+  static std::variant<GameWindow, std::string> open(
+      std::uint32_t scale, bool fullscreen,
+      const std::function<std::optional<renderer::Picked>()>& pick_renderer);
 
   SDL_Window* window() const { return window_.get(); }
   SDL_Renderer* renderer() const { return renderer_.get(); }
