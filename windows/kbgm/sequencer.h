@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 
+#include "formats/midi_sequence.h"
 #include "midi_port.h"
 #include "song.h"
 
@@ -15,8 +16,8 @@ namespace zt::kbgm {
 
 class Sequencer {
  public:
-  static constexpr std::int32_t kFadeSteps = 20;
-  static constexpr std::int32_t kFadeStep = 5;
+  static constexpr std::int32_t kFadeSteps = MidiFade::kSteps;
+  static constexpr std::int32_t kFadeStep = MidiFade::kStep;
 
   explicit Sequencer(MidiOutPort& port);
 
@@ -34,35 +35,27 @@ class Sequencer {
   // nothing when there is no song and no fade.
   std::optional<std::uint64_t> advance(std::uint64_t now_us);
 
-  void all_notes_off();
+  void all_notes_off() { channels_.all_notes_off(); }
 
   bool playing() const { return song_ != nullptr; }
   const Song* song() const { return song_.get(); }
   bool fading() const { return fade_.has_value(); }
-  bool fading_out() const { return fade_ && fade_->step < 0; }
-  bool fading_in() const { return fade_ && fade_->step > 0; }
+  bool fading_out() const { return fade_ && !fade_->steps.rising(); }
+  bool fading_in() const { return fade_ && fade_->steps.rising(); }
   bool repeat() const { return repeat_; }
-  std::int32_t master() const { return master_; }
+  std::int32_t master() const { return channels_.master(); }
   std::uint64_t position_us(std::uint64_t now_us) const;
 
  private:
   struct Fade {
     std::uint64_t start_us = 0;
-    std::uint64_t length_ms = 1;
-    std::int32_t level = 0;
-    std::int32_t step = 0;
-    std::int32_t applied = 0;
+    MidiFade steps;
   };
 
-  void send_message(const SongMessage& m);
-  void push_channel(int channel);
-  void push_all();
-  void reset_channel_volumes();
   void step_fade(std::uint64_t now_us);
   void step_song(std::uint64_t now_us);
   void send_due(std::uint64_t now_us);
 
-  MidiOutPort& port_;
   std::shared_ptr<const Song> song_;
   std::uint64_t start_us_ = 0;
   std::size_t position_ = 0;
@@ -70,9 +63,7 @@ class Sequencer {
   std::int32_t passes_left_ = 0;  // extra passes still to play; unused when endless
   bool endless_ = false;
   std::optional<Fade> fade_;
-  std::int32_t master_ = 100;
-  std::array<std::uint8_t, 16> channel_volume_{};
-  std::array<std::optional<std::uint8_t>, 16> sent_volume_{};
+  MidiChannels channels_;
 };
 
 }  // namespace zt::kbgm

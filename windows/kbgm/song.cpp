@@ -18,18 +18,9 @@ std::optional<Song> song_from_midi(std::span<const std::uint8_t> bytes) {
   // one too dense would hold the lock, and every call behind it, to send.
   if (song_refusal(*parsed.file, timeline)) return std::nullopt;
   Song song;
-  song.messages.reserve(timeline.channel_messages);
-  for (const TimedEvent& t : timeline.events) {
-    song.length_us = std::max(song.length_us, t.micros);
-    if (!t.event.is_channel()) continue;
-    SongMessage m;
-    m.micros = t.micros;
-    m.size = t.event.message_size();
-    m.bytes = {t.event.status, t.event.data1, t.event.data2};
-    if (m.size == 2) m.bytes[2] = 0;
-    song.messages.push_back(m);
-  }
+  song.messages = timed_channel_messages(*parsed.file, timeline, MidiTiming::kFromTempoMap);
   if (song.messages.empty()) return std::nullopt;
+  for (const TimedEvent& t : timeline.events) song.length_us = std::max(song.length_us, t.micros);
   song.length_us = std::max(song.length_us, kMinLengthUs);
   return song;
 }

@@ -2,20 +2,16 @@
 // playing order with their times.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <vector>
 
+#include "formats/midi_sequence.h"
+
 namespace zt::kbgm {
 
-struct SongMessage {
-  std::uint64_t micros = 0;  // from the start of the song
-  std::array<std::uint8_t, 3> bytes{};
-  std::uint8_t size = 0;
-  friend bool operator==(const SongMessage&, const SongMessage&) = default;
-};
+using SongMessage = TimedMessage;
 
 struct Song {
   std::vector<SongMessage> messages;

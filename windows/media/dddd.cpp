@@ -6,6 +6,7 @@
 
 #include "medialog.h"
 #include "qdarc.h"
+#include "text_codec.h"
 
 namespace zt {
 
@@ -73,11 +74,11 @@ HRESULT WINAPI collect_mode(LPDDSURFACEDESC2 desc, LPVOID context) {
 
 }  // namespace
 
-TDDDD::TDDDD(TForm& Owner) : TComponent(Owner) {
+TDDDD::TDDDD(TMediaForm& Owner) : TComponent(Owner) {
   previous_on_paint_ = Owner.OnPaint;
-  Owner.OnPaint = [this](TForm& f) { FormPaintHook(f); };
+  Owner.OnPaint = [this](TMediaForm& f) { FormPaintHook(f); };
   previous_on_create_ = Owner.OnCreate;
-  Owner.OnCreate = [this](TForm& f) { FormCreateHook(f); };
+  Owner.OnCreate = [this](TMediaForm& f) { FormCreateHook(f); };
   SystemParametersInfoW(SPI_GETSCREENSAVEACTIVE, 0, &screen_saver_was_active_, 0);
   DirectDrawEnumerateA(list_driver, &DriverList);
 }
@@ -137,7 +138,7 @@ int TDDDD::IndexOfKeeper(const TDDDDSurfaceKeeper& Keeper) const {
 // ---------------------------------------------------------------------------
 // Form hooks
 
-void TDDDD::FormCreateHook(TForm& Sender) {
+void TDDDD::FormCreateHook(TMediaForm& Sender) {
   WindowHandle = Owner().Handle();
   const int desktop = DisplayBitsPerPixel();
   if (AutoDisplayModeInitialize && !InitializeFullScreen && InitialBitDepth != 0 &&
@@ -145,11 +146,13 @@ void TDDDD::FormCreateHook(TForm& Sender) {
     std::wstring caption(256, L'\0');
     caption.resize(static_cast<std::size_t>(
         GetWindowTextW(WindowHandle, caption.data(), static_cast<int>(caption.size()))));
-    MessageBoxW(WindowHandle,
-                widen(format("画面モードが不適切です。色数を %d ビットに設定して、起動しなおしてください。",
-                             InitialBitDepth))
-                    .c_str(),
-                caption.c_str(), MB_OK | MB_ICONWARNING);
+    MessageBoxW(
+        WindowHandle,
+        utf8_to_wide(
+            format("画面モードが不適切です。色数を %d ビットに設定して、起動しなおしてください。",
+                   InitialBitDepth))
+            .c_str(),
+        caption.c_str(), MB_OK | MB_ICONWARNING);
     MediaHalt();
   }
   InitializeDirectDraw(false, 128, 128, desktop, 0, "");
@@ -173,7 +176,7 @@ void TDDDD::FormCreateHook(TForm& Sender) {
   }
 }
 
-void TDDDD::FormPaintHook(TForm& Sender) {
+void TDDDD::FormPaintHook(TMediaForm& Sender) {
   if (!Owner().Active()) return;
   if (previous_on_paint_) previous_on_paint_(Sender);
   if (Busy) return;

@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "form.h"
 #include "formats/qda.h"
 #include "media_base.h"
+#include "media_form.h"
 
 namespace zt {
 
@@ -175,7 +175,7 @@ class TDDDD : public TComponent {
   using InitEvent = std::function<void(TDDDD& Sender, bool fNeedChange)>;
   using NotifyEvent = std::function<void(TDDDD& Sender)>;
 
-  explicit TDDDD(TForm& Owner);
+  explicit TDDDD(TMediaForm& Owner);
   ~TDDDD() override;
 
   void Loaded() override;
@@ -255,8 +255,8 @@ class TDDDD : public TComponent {
   int IndexOfKeeper(const TDDDDSurfaceKeeper& Keeper) const;
 
  private:
-  void FormCreateHook(TForm& Sender);
-  void FormPaintHook(TForm& Sender);
+  void FormCreateHook(TMediaForm& Sender);
+  void FormPaintHook(TMediaForm& Sender);
   LRESULT WindowProcHook(UINT Msg, WPARAM wParam, LPARAM lParam);
   static LRESULT CALLBACK HookProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
   void SubclassWindow();
@@ -277,8 +277,8 @@ class TDDDD : public TComponent {
   TDDDDDebugOptions debug_option_{ddoHaltOnError};
   bool disable_screen_saver_ = true;
   BOOL screen_saver_was_active_ = FALSE;
-  TForm::NotifyEvent previous_on_paint_;
-  TForm::NotifyEvent previous_on_create_;
+  TMediaForm::NotifyEvent previous_on_paint_;
+  TMediaForm::NotifyEvent previous_on_create_;
   WNDPROC previous_wndproc_ = nullptr;
   HWND hooked_window_ = nullptr;
   HMODULE d3drm_module_ = nullptr;

@@ -5,6 +5,7 @@
 #include "formats/decode_bounds.h"
 #include "medialog.h"
 #include "qdarc.h"
+#include "text_codec.h"
 
 namespace zt {
 
@@ -28,7 +29,7 @@ constexpr LONG kMaxFormatChunk = 1024;
 class MmioFile {
  public:
   explicit MmioFile(const std::string& name) {
-    std::wstring w = widen(name);
+    std::wstring w = utf8_to_wide(name);
     handle_ = mmioOpenW(w.data(), nullptr, MMIO_ALLOCBUF | MMIO_READ);
   }
   ~MmioFile() { close(); }
@@ -63,7 +64,9 @@ class TempFile {
 // ---------------------------------------------------------------------------
 // TDDSD
 
-TDDSD::TDDSD(TForm& Owner) : TComponent(Owner) { SetDebugOption({dsoHaltOnError}); }
+TDDSD::TDDSD(TMediaForm& Owner) : TComponent(Owner) {
+  SetDebugOption({dsoHaltOnError});
+}
 
 void TDDSD::SetDebugOption(TDDSDDebugOptions Value) {
   debug_option_ = Value;
@@ -167,7 +170,7 @@ TDDSDGenWave::TDDSDGenWave(FromArchive, TDDSD& Owner, const std::string& Archive
   CloseHandle(h);
   if (!ok) throw EDDSD("WaveDataの展開に失敗しました");
   member.reset();
-  LoadWAV(Is3D, narrow(path));
+  LoadWAV(Is3D, wide_to_utf8(path));
 }
 
 std::unique_ptr<TDDSDGenWave> TDDSDGenWave::CreateFromArchive(TDDSD& Owner, const std::string& ArchiveName,

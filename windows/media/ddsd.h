@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "form.h"
 #include "formats/qda.h"
 #include "media_base.h"
+#include "media_form.h"
 
 namespace zt {
 
@@ -110,7 +110,7 @@ class TDDSDChannel {
 
 class TDDSD : public TComponent {
  public:
-  explicit TDDSD(TForm& Owner);
+  explicit TDDSD(TMediaForm& Owner);
   ~TDDSD() override;
 
   void Loaded() override;

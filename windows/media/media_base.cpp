@@ -4,33 +4,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "text_codec.h"
+
 namespace zt {
-
-std::wstring widen(const std::string& utf8) {
-  if (utf8.empty()) return {};
-  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring out(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
-  return out;
-}
-
-std::string narrow(const std::wstring& wide) {
-  if (wide.empty()) return {};
-  int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                              nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n,
-                      nullptr, nullptr);
-  return out;
-}
 
 std::string from_ansi(const char* ansi) {
   if (!ansi || !*ansi) return {};
-  int n = MultiByteToWideChar(CP_ACP, 0, ansi, -1, nullptr, 0);
-  std::wstring w(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, ansi, -1, w.data(), n);
-  w.resize(std::wcslen(w.c_str()));
-  return narrow(w);
+  return wide_to_utf8(from_code_page(ansi, CP_ACP));
 }
 
 std::string format(const char* fmt, ...) {
@@ -63,7 +43,7 @@ void TMemoryStream::Write(const void* buffer, std::size_t n) {
 }
 
 std::unique_ptr<TFileStream> TFileStream::OpenRead(const std::string& path) {
-  HANDLE h = CreateFileW(widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+  HANDLE h = CreateFileW(utf8_to_wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return nullptr;
   return std::unique_ptr<TFileStream>(new TFileStream(h));
@@ -99,20 +79,6 @@ std::uint64_t TFileStream::Size() const {
   LARGE_INTEGER size{};
   GetFileSizeEx(handle_, &size);
   return static_cast<std::uint64_t>(size.QuadPart);
-}
-
-std::string executable_dir() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (n < path.size()) {
-      path.resize(n);
-      break;
-    }
-    path.resize(path.size() * 2);
-  }
-  std::size_t slash = path.find_last_of(L"\\/");
-  return narrow(path.substr(0, slash + 1));
 }
 
 }  // namespace zt

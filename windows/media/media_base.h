@@ -1,5 +1,5 @@
-// Small pieces shared by the media units: text conversion, owned COM
-// references, option sets and byte streams.
+// Small pieces shared by the media units: text in the ANSI code page, owned
+// COM references, option sets and byte streams.
 #pragma once
 
 #include <windows.h>
@@ -14,8 +14,6 @@
 
 namespace zt {
 
-std::wstring widen(const std::string& utf8);
-std::string narrow(const std::wstring& wide);
 // Text in the system's ANSI code page, as the A functions of Win32 return it.
 std::string from_ansi(const char* ansi);
 // printf-style formatting into a std::string (the messages' Format calls).
@@ -136,8 +134,5 @@ class TFileStream : public TStream {
   explicit TFileStream(HANDLE h) : handle_(h) {}
   HANDLE handle_;
 };
-
-// Directory of the running executable, with its trailing backslash.
-std::string executable_dir();
 
 }  // namespace zt

@@ -8,7 +8,9 @@
 #include <system_error>
 #include <vector>
 
+#include "exe_dir.h"
 #include "media_base.h"
+#include "text_codec.h"
 
 namespace zt {
 namespace {
@@ -54,10 +56,12 @@ HaltProc SetMediaHaltProc(HaltProc proc) {
 
 void MediaHalt() { g_halt(); }
 
-std::string UnitLog::path() const { return executable_dir() + file_name_; }
+std::string UnitLog::path() const {
+  return wide_to_utf8(exe_dir()) + file_name_;
+}
 
 void UnitLog::write_line(const std::string& message) {
-  std::wstring name = widen(path());
+  std::wstring name = utf8_to_wide(path());
   HANDLE h = CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                          counter == 0 ? CREATE_ALWAYS : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                          nullptr);

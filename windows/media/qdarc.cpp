@@ -7,6 +7,8 @@
 #include <cstring>
 #include <vector>
 
+#include "text_codec.h"
+
 namespace zt {
 namespace {
 
@@ -48,7 +50,7 @@ std::unique_ptr<TMemoryStream> ExtractFromQDA(const std::string& archive_name,
   bool encoded = static_cast<std::int32_t>(le32(header)) == 1;
   auto count = static_cast<std::int32_t>(le32(header + 8));
 
-  std::wstring wanted = lower(widen(member_name));
+  std::wstring wanted = lower(utf8_to_wide(member_name));
   std::vector<std::uint8_t> entry(kEntrySize);
   bool found = false;
   std::uint32_t offset = 0, stored = 0, unpacked = 0;
@@ -56,7 +58,7 @@ std::unique_ptr<TMemoryStream> ExtractFromQDA(const std::string& archive_name,
     read_or_throw(*file, entry.data(), kEntrySize);
     const char* name = reinterpret_cast<const char*>(entry.data() + 12);
     std::size_t len = strnlen(name, 256);
-    if (lower(widen(std::string(name, len))) == wanted) {
+    if (lower(utf8_to_wide(std::string(name, len))) == wanted) {
       offset = le32(entry.data());
       stored = le32(entry.data() + 4);
       unpacked = le32(entry.data() + 8);

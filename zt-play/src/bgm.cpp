@@ -30,13 +30,6 @@ void StreamSink::push(std::span<const float> samples) {
 
 // ---- The choice ----
 
-std::optional<fs::path> executable_dir() {
-  std::error_code ec;
-  const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-  if (ec || !exe.has_parent_path()) return std::nullopt;
-  return exe.parent_path();
-}
-
 namespace {
 
 // The part after the last dot of the name; a leading dot alone starts no extension.

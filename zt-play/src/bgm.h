@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "audio.h"
+#include "exe_dir.h"
 #include "game/glue.h"
 #include "midi.h"
 
@@ -63,9 +64,6 @@ class SilentBackend final : public BgmBackend {
   std::int32_t load_file(std::string_view) override { return 0; }
   void pump() override {}
 };
-
-// The directory of the running executable, from /proc/self/exe.
-std::optional<std::filesystem::path> executable_dir();
 
 // What create reaches outside its arguments; tests replace each part.
 struct BgmEnvironment {

@@ -104,50 +104,156 @@ int button_entry(Uint8 button) {
   }
 }
 
-void toggle_fullscreen(SDL_Window* window, bool& fullscreen) {
-  const bool want = !fullscreen;
-  fullscreen = want;
-  if (SDL_SetWindowFullscreen(window, want ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0) != 0) {
+}  // namespace
+
+// ---- GameWindow ----
+
+GameWindow::GameWindow(WindowPtr window, RendererPtr renderer, TexturePtr texture, bool fullscreen)
+    : window_(std::move(window)),
+      renderer_(std::move(renderer)),
+      texture_(std::move(texture)),
+      fullscreen_(fullscreen) {}
+
+std::variant<GameWindow, std::string> GameWindow::open(
+    std::uint32_t scale, bool fullscreen,
+    const std::function<std::optional<renderer::Picked>()>& pick_renderer) {
+  const auto sdl_error = [](std::string_view what) { return std::string(what) + SDL_GetError(); };
+  const int w = static_cast<int>(320 * scale);
+  const int h = static_cast<int>(240 * scale);
+  WindowPtr window(SDL_CreateWindow("Zentropolium", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+                                    w, h, SDL_WINDOW_RESIZABLE));
+  if (!window) return sdl_error("could not create the window: ");
+  SDL_SetWindowMinimumSize(window.get(), 320, 240);
+
+  if (fullscreen && SDL_SetWindowFullscreen(window.get(), SDL_WINDOW_FULLSCREEN_DESKTOP) != 0) {
+    return sdl_error("could not enter fullscreen: ");
+  }
+
+  RendererPtr renderer(renderer::create(window.get(), pick_renderer()));
+  if (!renderer) return sdl_error("could not create the renderer: ");
+  TexturePtr texture(SDL_CreateTexture(renderer.get(), SDL_PIXELFORMAT_XRGB8888,
+                                       SDL_TEXTUREACCESS_STREAMING, 320, 240));
+  if (!texture) return sdl_error("could not create the present texture: ");
+  SDL_SetTextureScaleMode(texture.get(), SDL_ScaleModeNearest);
+  return GameWindow(std::move(window), std::move(renderer), std::move(texture), fullscreen);
+}
+
+void GameWindow::refresh_fullscreen() {
+  fullscreen_ = window_fullscreen(window_.get());
+}
+
+void GameWindow::toggle_fullscreen() {
+  const bool want = !fullscreen_;
+  fullscreen_ = want;
+  if (SDL_SetWindowFullscreen(window_.get(), want ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0) != 0) {
     std::cerr << "could not toggle fullscreen: " << SDL_GetError() << std::endl;
-    fullscreen = !want;
+    fullscreen_ = !want;
   }
 }
 
-}  // namespace
+// ---- InputLatch ----
+
+void InputLatch::set(KeyTable& keys, int entry, bool down) {
+  const auto i = static_cast<std::size_t>(entry);
+  if (down) {
+    keys[i] = 1;
+    unseen_press_[i] = true;
+    held_release_[i] = false;
+  } else if (unseen_press_[i]) {
+    held_release_[i] = true;
+  } else {
+    keys[i] = 0;
+  }
+}
+
+void InputLatch::release_held(KeyTable& keys) {
+  for (std::size_t i = 0; i < 256; ++i) {
+    if (held_release_[i]) keys[i] = 0;
+    held_release_[i] = false;
+    unseen_press_[i] = false;
+  }
+}
+
+// ---- PointerConfinement ----
+
+void PointerConfinement::apply(SDL_Window* window, bool want, bool force) {
+  // SDL grabs again by itself when the window gains the focus, so a refusal
+  // can come after a grab that seemed to hold.
+  const bool lost = want && grabbed_ && watch_ != nullptr && watch_->refusal();
+  const Confinement wanted = want ? Confinement::kConfined : Confinement::kFree;
+  if (!force && !lost && state_ == wanted) return;
+  state_ = wanted;
+
+  if (want) {
+    rect_ = field_rect(window_size(window));
+    (void)SDL_SetWindowMouseRect(window, &*rect_);
+  } else {
+    rect_.reset();
+    (void)SDL_SetWindowMouseRect(window, nullptr);
+  }
+  SDL_SetWindowMouseGrab(window, want ? SDL_TRUE : SDL_FALSE);
+  // SDL2 reports no result: the grab in force tells, unless the X server
+  // refused it, which only SDL's log says. A window without the input focus
+  // yet (just created) gets the grab once the focus arrives.
+  const std::optional<std::string> refusal =
+      want && watch_ != nullptr ? watch_->refusal() : std::nullopt;
+  const Uint32 flags = SDL_GetWindowFlags(window);
+  const bool pending =
+      want && (flags & SDL_WINDOW_MOUSE_GRABBED) != 0 && (flags & SDL_WINDOW_INPUT_FOCUS) == 0;
+  if (!refusal && (pending || (SDL_GetWindowMouseGrab(window) == SDL_TRUE) == want)) {
+    grabbed_ = want;
+    return;
+  }
+  if (refusal) grabbed_ = false;  // the pointer is free whatever SDL says
+  if (want && !error_reported_) {
+    error_reported_ = true;
+    std::cerr << "could not confine the pointer to the play field: "
+              << (refusal ? *refusal : std::string(SDL_GetError())) << std::endl;
+  }
+}
+
+void PointerConfinement::warp(SDL_Window* window, int x, int y) const {
+  // SDL2 on X11 drops a warp while a mouse rectangle is set.
+  if (rect_) SDL_SetWindowMouseRect(window, nullptr);
+  SDL_WarpMouseInWindow(window, x, y);
+  if (rect_) SDL_SetWindowMouseRect(window, &*rect_);
+}
+
+// ---- App ----
 
 App::App(TGame g, PlayHost h, fs::path dir, std::string text, const Options& opts)
     : game(std::move(g)),
       host(std::move(h)),
-      data_dir(std::move(dir)),
-      settings_text(std::move(text)),
-      start(Clock::now()),
-      next_step(start),
-      cursor_shown(opts.cursor_shown),
-      confine(opts.confine),
-      last_state(game.state()),
-      last_flags(game.settings().flags),
-      show_error(show_error_box) {}
+      data_dir_(std::move(dir)),
+      settings_text_(std::move(text)),
+      start_(Clock::now()),
+      next_step_(start_),
+      cursor_shown_(opts.cursor_shown),
+      confine_(opts.confine),
+      last_state_(game.state()),
+      last_flags_(game.settings().flags),
+      show_error_(show_error_box) {}
 
-void App::handle_event(const SDL_Event& event, SDL_Window* window, bool& fullscreen) {
+void App::handle_event(const SDL_Event& event) {
   switch (event.type) {
     case SDL_QUIT:
-      quit = true;
+      quit_ = true;
       break;
     case SDL_WINDOWEVENT:
       switch (event.window.event) {
         case SDL_WINDOWEVENT_CLOSE:
-          quit = true;
+          quit_ = true;
           break;
         case SDL_WINDOWEVENT_FOCUS_GAINED:
-          focused = true;
-          apply_cursor_grab(window, true);
+          focused_ = true;
+          apply_cursor_grab(true);
           break;
         case SDL_WINDOWEVENT_FOCUS_LOST:
-          focused = false;
-          apply_cursor_grab(window, true);
+          focused_ = false;
+          apply_cursor_grab(true);
           break;
         case SDL_WINDOWEVENT_RESIZED:
-          if (focused) apply_cursor_grab(window, true);
+          if (focused_) apply_cursor_grab(true);
           break;
         default:
           break;
@@ -159,17 +265,17 @@ void App::handle_event(const SDL_Event& event, SDL_Window* window, bool& fullscr
       const SDL_Keycode sym = event.key.keysym.sym;
       if (sym == SDLK_UNKNOWN || (down && event.key.repeat != 0)) break;
       if (const int entry = key_entry(sym)) {
-        set_entry(entry, down);
+        input_.set(host.base.key_table(), entry, down);
       } else if (sym == SDLK_LSHIFT || sym == SDLK_RSHIFT) {
-        fast = down;
+        input_.set_fast(down);
       } else if (sym == SDLK_F11 && down) {
-        toggle_fullscreen(window, fullscreen);
-        apply_cursor_grab(window, true);
+        window().toggle_fullscreen();
+        apply_cursor_grab(true);
       }
       break;
     }
     case SDL_MOUSEMOTION: {
-      const WindowSize size = window_size(window);
+      const WindowSize size = window_size(window().window());
       host.base.pointer() =
           layout::window_to_game(size.width, size.height, event.motion.x, event.motion.y);
       break;
@@ -177,7 +283,7 @@ void App::handle_event(const SDL_Event& event, SDL_Window* window, bool& fullscr
     case SDL_MOUSEBUTTONDOWN:
     case SDL_MOUSEBUTTONUP:
       if (const int entry = button_entry(event.button.button)) {
-        set_entry(entry, event.type == SDL_MOUSEBUTTONDOWN);
+        input_.set(host.base.key_table(), entry, event.type == SDL_MOUSEBUTTONDOWN);
       }
       break;
     default:
@@ -185,29 +291,13 @@ void App::handle_event(const SDL_Event& event, SDL_Window* window, bool& fullscr
   }
 }
 
-void App::set_entry(int entry, bool down) {
-  const auto i = static_cast<std::size_t>(entry);
-  if (down) {
-    host.base.key_table()[i] = 1;
-    unseen_press[i] = true;
-    held_release[i] = false;
-  } else if (unseen_press[i]) {
-    held_release[i] = true;
-  } else {
-    host.base.key_table()[i] = 0;
-  }
+void App::take_frame(DisplayEvent frame) {
+  frame_ = std::move(frame);
+  new_frame_ = true;
 }
 
-void App::release_held_keys() {
-  for (std::size_t i = 0; i < 256; ++i) {
-    if (held_release[i]) host.base.key_table()[i] = 0;
-    held_release[i] = false;
-    unseen_press[i] = false;
-  }
-}
-
-void App::step_game(SDL_Window* window, bool fullscreen) {
-  const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+void App::step_game() {
+  const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_);
   host.base.clock_ms() = static_cast<std::uint32_t>(static_cast<std::uint64_t>(since.count()));
 
   const std::optional<GameError> error = game.step_frame(host);
@@ -215,47 +305,40 @@ void App::step_game(SDL_Window* window, bool fullscreen) {
   if (const std::optional<GameError> e = error) {
     const std::string message(text(*e));
     std::cerr << message << std::endl;
-    if (show_error) show_error(message);
-    quit = true;
+    if (show_error_) show_error_(message);
+    quit_ = true;
     return;
   }
 
   game.bgm().zt_bgm_tick(host);
   host.bgm().pump();
 
-  if (game.settings().flags != last_flags) {
-    last_flags = game.settings().flags;
-    host.sfx->set_enabled((last_flags & kPlaySE) != 0);
+  if (game.settings().flags != last_flags_) {
+    last_flags_ = game.settings().flags;
+    host.sfx->set_enabled((last_flags_ & kPlaySE) != 0);
   }
 
   std::vector<DisplayEvent> events = host.base.take_events();
-  if (!events.empty()) {
-    DisplayEvent& newest = events.back();
-    frame_width = newest.width;
-    frame_height = newest.height;
-    frame_palette = newest.palette;
-    frame_pixels = std::move(newest.pixels);
-    new_frame = true;
-  }
+  if (!events.empty()) take_frame(std::move(events.back()));
 
-  warp_cursor(window, fullscreen);
-  apply_cursor_grab(window, false);
-  if (game.quit()) quit = true;
+  warp_cursor();
+  apply_cursor_grab(false);
+  if (game.quit()) quit_ = true;
 }
 
-void App::warp_cursor(SDL_Window* window, bool fullscreen) {
+void App::warp_cursor() {
   const std::uint8_t s = game.state();
   Point target;
   bool changed = false;
-  if (s == kStateTitle && last_state != kStateTitle) {
+  if (s == kStateTitle && last_state_ != kStateTitle) {
     host.base.pointer() = {100, 130};
     host.pending_warp.reset();
     target = {100, 130};
     changed = true;
-    last_state = kStateTitle;
+    last_state_ = kStateTitle;
   } else {
-    changed = s != last_state;
-    last_state = s;
+    changed = s != last_state_;
+    last_state_ = s;
     const std::optional<Point> pending = host.pending_warp;
     host.pending_warp.reset();
     if (!pending) return;
@@ -263,56 +346,23 @@ void App::warp_cursor(SDL_Window* window, bool fullscreen) {
   }
 
   const bool replaying = game.recorder().state() == RecState::Playing;
-  const bool move =
-      fullscreen ? (!replaying || !cursor_shown) : (!replaying && (changed || grabbed));
+  const bool move = window().fullscreen() ? (!replaying || !cursor_shown_)
+                                          : (!replaying && (changed || confinement_.grabbed()));
   if (!move) return;
-  const WindowSize size = window_size(window);
+  const WindowSize size = window_size(window().window());
   if (size.width == 0 || size.height == 0) return;
   const layout::WindowPoint p =
       layout::game_to_window_center(size.width, size.height, target.x, target.y);
-  // SDL2 on X11 drops a warp while a mouse rectangle is set.
-  if (mouse_rect) SDL_SetWindowMouseRect(window, nullptr);
-  SDL_WarpMouseInWindow(window, static_cast<int>(std::floor(p.x)),
-                        static_cast<int>(std::floor(p.y)));
-  if (mouse_rect) SDL_SetWindowMouseRect(window, &*mouse_rect);
+  confinement_.warp(window().window(), static_cast<int>(std::floor(p.x)),
+                    static_cast<int>(std::floor(p.y)));
 }
 
-void App::apply_cursor_grab(SDL_Window* window, bool force) {
+void App::apply_cursor_grab(bool force) {
+  SDL_Window* w = window().window();
   const bool in_play = game.state() == kStatePlay && game.recorder().state() != RecState::Playing;
-  const bool want = focused && (window_fullscreen(window) || confine == Confine::On ||
-                                (confine == Confine::Play && in_play));
-  // SDL grabs again by itself when the window gains the focus, so a refusal
-  // can come after a grab that seemed to hold.
-  const bool lost = want && grabbed && grab_watch != nullptr && grab_watch->refusal();
-  if (!force && !lost && grab_state != 2 && grab_state == (want ? 1 : 0)) return;
-  grab_state = want ? 1 : 0;
-
-  if (want) {
-    mouse_rect = field_rect(window_size(window));
-    (void)SDL_SetWindowMouseRect(window, &*mouse_rect);
-  } else {
-    mouse_rect.reset();
-    (void)SDL_SetWindowMouseRect(window, nullptr);
-  }
-  SDL_SetWindowMouseGrab(window, want ? SDL_TRUE : SDL_FALSE);
-  // SDL2 reports no result: the grab in force tells, unless the X server
-  // refused it, which only SDL's log says. A window without the input focus
-  // yet (just created) gets the grab once the focus arrives.
-  const std::optional<std::string> refusal =
-      want && grab_watch != nullptr ? grab_watch->refusal() : std::nullopt;
-  const Uint32 flags = SDL_GetWindowFlags(window);
-  const bool pending =
-      want && (flags & SDL_WINDOW_MOUSE_GRABBED) != 0 && (flags & SDL_WINDOW_INPUT_FOCUS) == 0;
-  if (!refusal && (pending || (SDL_GetWindowMouseGrab(window) == SDL_TRUE) == want)) {
-    grabbed = want;
-    return;
-  }
-  if (refusal) grabbed = false;  // the pointer is free whatever SDL says
-  if (want && !grab_error_reported) {
-    grab_error_reported = true;
-    std::cerr << "could not confine the pointer to the play field: "
-              << (refusal ? *refusal : std::string(SDL_GetError())) << std::endl;
-  }
+  const bool want = focused_ && (window_fullscreen(w) || confine_ == Confine::On ||
+                                 (confine_ == Confine::Play && in_play));
+  confinement_.apply(w, want, force);
 }
 
 std::optional<std::string> unseen_video_driver(std::string_view in_use, const char* named,
@@ -337,24 +387,24 @@ std::optional<std::string> unseen_video_driver(std::string_view in_use, const ch
          "\" driver shows nothing";
 }
 
-void App::present(SDL_Texture* texture) {
+void GameWindow::fill_texture(const DisplayEvent& frame) {
   void* memory = nullptr;
   int pitch = 0;
-  if (SDL_LockTexture(texture, nullptr, &memory, &pitch) != 0) return;
+  if (SDL_LockTexture(texture_.get(), nullptr, &memory, &pitch) != 0) return;
   auto* bytes = static_cast<std::uint8_t*>(memory);
-  const std::vector<std::uint8_t>& pixels = *frame_pixels;
+  const std::vector<std::uint8_t>& pixels = frame.pixels;
   // A picture of another size than the field is drawn where it overlaps it.
-  const std::size_t w = static_cast<std::size_t>(std::clamp(frame_width, 0, 320));
-  const std::size_t h = static_cast<std::size_t>(std::clamp(frame_height, 0, 240));
-  const std::size_t stride = static_cast<std::size_t>(std::max(frame_width, 0));
+  const std::size_t w = static_cast<std::size_t>(std::clamp(frame.width, 0, 320));
+  const std::size_t h = static_cast<std::size_t>(std::clamp(frame.height, 0, 240));
+  const std::size_t stride = static_cast<std::size_t>(std::max(frame.width, 0));
   for (std::size_t y = 0; y < 240; ++y) {
     auto* row = reinterpret_cast<std::uint32_t*>(bytes + y * static_cast<std::size_t>(pitch));
     const std::size_t first = y * stride;
     const std::size_t n = y < h && first < pixels.size() ? std::min(w, pixels.size() - first) : 0;
-    for (std::size_t x = 0; x < n; ++x) row[x] = colour_table[pixels[first + x]];
+    for (std::size_t x = 0; x < n; ++x) row[x] = colour_table_[pixels[first + x]];
     std::fill(row + n, row + 320, 0u);
   }
-  SDL_UnlockTexture(texture);
+  SDL_UnlockTexture(texture_.get());
 }
 
 namespace {
@@ -376,26 +426,31 @@ void clear_around(SDL_Renderer* renderer, const WindowSize& size, const SDL_Rect
 
 }  // namespace
 
-void App::draw(SDL_Renderer* renderer, SDL_Texture* texture, SDL_Window* window) {
-  new_frame = false;
+void GameWindow::draw(const DisplayEvent* frame) {
+  SDL_Renderer* renderer = renderer_.get();
   SDL_SetRenderDrawColor(renderer, 0, 0, 0, 255);
-  if (frame_pixels) {
+  if (frame != nullptr) {
     // The picture covers the field: clearing under it as well would write
     // every pixel of the window twice, which a software renderer feels.
-    const WindowSize size = window_size(window);
+    const WindowSize size = window_size(window_.get());
     const SDL_Rect dst = field_rect(size);
     clear_around(renderer, size, dst);
-    if (!colour_table_valid || frame_palette != colour_table_palette) {
-      colour_table = layout::rgb_lut(frame_palette);
-      colour_table_valid = true;
-      colour_table_palette = frame_palette;
+    if (!colour_table_valid_ || frame->palette != colour_table_palette_) {
+      colour_table_ = layout::rgb_lut(frame->palette);
+      colour_table_valid_ = true;
+      colour_table_palette_ = frame->palette;
     }
-    present(texture);
-    (void)SDL_RenderCopy(renderer, texture, nullptr, &dst);
+    fill_texture(*frame);
+    (void)SDL_RenderCopy(renderer, texture_.get(), nullptr, &dst);
   } else {
     SDL_RenderClear(renderer);
   }
   SDL_RenderPresent(renderer);
+}
+
+void App::draw() {
+  new_frame_ = false;
+  window().draw(frame_ ? &*frame_ : nullptr);
 }
 
 void App::save_on_exit() {
@@ -403,7 +458,7 @@ void App::save_on_exit() {
   if (const std::optional<ScoreFileImage> image = game.hiscore_bytes()) {
     bytes.emplace(image->begin(), image->end());
   }
-  options::write_save_files(data_dir, settings_text, bytes, settings_at_start, snapshot(game),
+  options::write_save_files(data_dir_, settings_text_, bytes, settings_at_start, snapshot(game),
                             options::report_save_error, save_files_at_start);
 }
 
@@ -448,10 +503,10 @@ std::variant<std::unique_ptr<App>, std::string> create_app(
   app->settings_at_start = snapshot(settings);
   app->save_files_at_start = std::move(found);
 
-  app->start = Clock::now();
-  app->next_step = app->start;
-  app->last_state = app->game.state();
-  app->last_flags = app->game.settings().flags;
+  app->start_ = Clock::now();
+  app->next_step_ = app->start_;
+  app->last_state_ = app->game.state();
+  app->last_flags_ = app->game.settings().flags;
   return app;
 }
 
@@ -470,43 +525,35 @@ void sleep_until(Clock::time_point deadline) {
   }
 }
 
-void main_loop(SDL_Texture* texture, SDL_Renderer* renderer, App& app, SDL_Window* window,
-               bool& fullscreen) {
+void App::run_loop() {
   SDL_Event event;
-  while (!app.quit) {
+  while (!quit_) {
     if (SDL_PollEvent(&event)) {
-      app.handle_event(event, window, fullscreen);
+      handle_event(event);
       continue;
     }
-    fullscreen = window_fullscreen(window);
+    window().refresh_fullscreen();
     const Clock::time_point now = Clock::now();
-    if (app.fast) {
+    if (fast()) {
       const Clock::time_point end = now + kFastSlice;
       do {
-        app.step_game(window, fullscreen);
-      } while (!app.quit && Clock::now() < end);
-      app.next_step = Clock::now();
-    } else if (now >= app.next_step) {
-      app.step_game(window, fullscreen);
-      app.next_step += kStep;
-      if (app.next_step < now) app.next_step = now;
+        step_game();
+      } while (!quit_ && Clock::now() < end);
+      next_step_ = Clock::now();
+    } else if (now >= next_step_) {
+      step_game();
+      next_step_ += kStep;
+      if (next_step_ < now) next_step_ = now;
     }
-    if (app.new_frame) app.draw(renderer, texture, window);
-    if (!app.fast) {
+    if (new_frame_) draw();
+    if (!fast()) {
       const Clock::time_point t = Clock::now();
-      if (t < app.next_step) sleep_until(std::min(app.next_step, t + kMaxSleep));
+      if (t < next_step_) sleep_until(std::min(next_step_, t + kMaxSleep));
     }
   }
 }
 
 namespace {
-
-// SDL objects released in reverse order of their making.
-struct SdlDeleter {
-  void operator()(SDL_Window* w) const { SDL_DestroyWindow(w); }
-  void operator()(SDL_Renderer* r) const { SDL_DestroyRenderer(r); }
-  void operator()(SDL_Texture* t) const { SDL_DestroyTexture(t); }
-};
 
 class Subsystem {
  public:
@@ -578,41 +625,25 @@ std::optional<std::string> run(const std::vector<std::string>& args) {
   std::variant<std::unique_ptr<App>, std::string> made = create_app(opts, data_dir, audio);
   if (std::string* error = std::get_if<std::string>(&made)) return *error;
   std::unique_ptr<App> app = std::move(std::get<std::unique_ptr<App>>(made));
-  app->grab_watch = &grab_watch;
+  app->set_grab_watch(&grab_watch);
 
-  const int w = static_cast<int>(320 * opts.scale);
-  const int h = static_cast<int>(240 * opts.scale);
-  std::unique_ptr<SDL_Window, SdlDeleter> window(SDL_CreateWindow(
-      "Zentropolium", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, w, h, SDL_WINDOW_RESIZABLE));
-  if (!window) return sdl_error("could not create the window: ");
-  SDL_SetWindowMinimumSize(window.get(), 320, 240);
-
-  bool fullscreen = false;
-  if (opts.fullscreen) {
-    if (SDL_SetWindowFullscreen(window.get(), SDL_WINDOW_FULLSCREEN_DESKTOP) != 0) {
-      return sdl_error("could not enter fullscreen: ");
-    }
-    fullscreen = true;
-  }
-
-  std::optional<renderer::Picked> picked;
-  if (probe) picked = probe->result(kProbeTimeout);
-  std::unique_ptr<SDL_Renderer, SdlDeleter> renderer(renderer::create(window.get(), picked));
-  if (!renderer) return sdl_error("could not create the renderer: ");
-  std::unique_ptr<SDL_Texture, SdlDeleter> texture(SDL_CreateTexture(
-      renderer.get(), SDL_PIXELFORMAT_XRGB8888, SDL_TEXTUREACCESS_STREAMING, 320, 240));
-  if (!texture) return sdl_error("could not create the present texture: ");
-  SDL_SetTextureScaleMode(texture.get(), SDL_ScaleModeNearest);
+  std::variant<GameWindow, std::string> window =
+      GameWindow::open(opts.scale, opts.fullscreen, [&probe]() -> std::optional<renderer::Picked> {
+        if (probe) return probe->result(kProbeTimeout);
+        return std::nullopt;
+      });
+  if (std::string* error = std::get_if<std::string>(&window)) return *error;
+  app->attach(std::move(std::get<GameWindow>(window)));
 
   SDL_ShowCursor(opts.cursor_shown ? SDL_ENABLE : SDL_DISABLE);
-  app->apply_cursor_grab(window.get(), true);
+  app->apply_cursor_grab(true);
 
   if (SDL_InitSubSystem(SDL_INIT_EVENTS) != 0) {
     return sdl_error("could not create the SDL3 event pump: ");
   }
   Subsystem events(SDL_INIT_EVENTS);
 
-  main_loop(texture.get(), renderer.get(), *app, window.get(), fullscreen);
+  app->run_loop();
   // The exit screen's fade is still queued when the loop ends.
   if (audio) audio->drain(kExitDrain);
   app->save_on_exit();

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <iostream>
-#include <limits>
 #include <sstream>
 
 #include "alsa_quiet.h"
@@ -80,33 +79,6 @@ std::variant<std::unique_ptr<MidiOutput>, std::string> open_rtmidi_output(
 
 // ---- Timeline ----
 
-namespace {
-
-std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
-  const std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
-  return a > max - b ? max : a + b;
-}
-
-std::uint64_t saturate(unsigned __int128 v) {
-  const std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
-  return v > max ? max : static_cast<std::uint64_t>(v);
-}
-
-std::uint32_t timecode_rate_thousandths(std::uint8_t fps) {
-  switch (fps) {
-    case 24:
-      return 24000;
-    case 25:
-      return 25000;
-    case 29:
-      return 29970;
-    default:
-      return 30000;
-  }
-}
-
-}  // namespace
-
 std::optional<SongTimeline> build_timeline(std::span<const std::uint8_t> file_bytes) {
   MidiParseResult parsed = parse_midi_file(file_bytes);
   if (!parsed) return std::nullopt;
@@ -114,44 +86,8 @@ std::optional<SongTimeline> build_timeline(std::span<const std::uint8_t> file_by
 }
 
 SongTimeline build_timeline(const MidiFile& file) {
-  const MidiDivision& div = file.division;
-  const std::uint64_t ticks_per_quarter = std::max<std::uint16_t>(div.ticks_per_quarter, 1);
-  std::uint64_t micros_per_tick = 0;
-  if (div.timecode) {
-    const std::uint64_t subframes = std::max<std::uint8_t>(div.ticks_per_frame, 1);
-    micros_per_tick =
-        1000000000ull / (subframes * timecode_rate_thousandths(div.frames_per_second));
-  }
-
   // merge_tracks orders by tick, then track, then place in the track.
-  const MidiTimeline merged = merge_tracks(file);
-  SongTimeline out;
-  std::uint64_t tempo = kDefaultTempo;
-  std::uint64_t time = 0;
-  std::uint64_t previous_tick = 0;
-  for (const TimedEvent& te : merged.events) {
-    const MidiEvent& e = te.event;
-    const std::uint64_t ticks = e.tick - previous_tick;
-    previous_tick = e.tick;
-    if (div.timecode) {
-      time =
-          saturating_add(time, saturate(static_cast<unsigned __int128>(ticks) * micros_per_tick));
-    } else {
-      time = saturating_add(
-          time, saturate(static_cast<unsigned __int128>(ticks) * tempo / ticks_per_quarter));
-    }
-    if (e.is_channel()) {
-      TimedMessage m;
-      m.micros = time;
-      m.size = e.message_size();
-      m.bytes = {e.status, e.data1, e.data2};
-      if (m.size == 2) m.bytes[2] = 0;
-      out.push_back(m);
-    } else if (e.is_tempo()) {
-      tempo = std::max<std::uint32_t>(e.tempo, 1);
-    }
-  }
-  return out;
+  return timed_channel_messages(file, merge_tracks(file), MidiTiming::kPerDelta);
 }
 
 bool timeline_advances(const SongTimeline& timeline) {
@@ -235,64 +171,28 @@ void SteadySeqClock::sleep_for(std::chrono::microseconds d) {
 
 // ---- Sequencer ----
 
-void Sequencer::push_channel(std::size_t c) {
-  const std::uint32_t value =
-      static_cast<std::uint32_t>(std::min<std::uint8_t>(channel_volume_[c], 127)) *
-      std::min<std::uint8_t>(master_, 100) / 100;
-  const auto v = static_cast<std::uint8_t>(value);
-  if (sent_volume_[c] == v) return;
-  const std::array<std::uint8_t, 3> msg{static_cast<std::uint8_t>(0xB0 + c), 7, v};
-  send(msg);
-  sent_volume_[c] = v;
-}
-
-void Sequencer::volume_push() {
-  for (std::size_t c = 0; c < 16; ++c) push_channel(c);
-}
-
-void Sequencer::all_notes_off() {
-  for (std::uint8_t c = 0; c < 16; ++c) {
-    const std::array<std::uint8_t, 3> off{static_cast<std::uint8_t>(0xB0 + c), 120, 0};
-    const std::array<std::uint8_t, 3> reset{static_cast<std::uint8_t>(0xB0 + c), 123, 0};
-    send(off);
-    send(reset);
-  }
-}
-
 void Sequencer::handle(const MidiCmd& cmd) {
   if (const auto* play = std::get_if<midi_cmd::Play>(&cmd)) {
-    all_notes_off();
-    channel_volume_.fill(100);
-    volume_push();
+    channels_.all_notes_off();
+    channels_.reset_own_volumes();
+    channels_.push_all();
     song_ = Song{clock_.now(), play->song, 0, play->repeat};
   } else if (std::holds_alternative<midi_cmd::Stop>(cmd)) {
     song_.reset();
     fade_.reset();
     fade_flag_ = false;
-    all_notes_off();
+    channels_.all_notes_off();
   } else if (const auto* vol = std::get_if<midi_cmd::SetVolume>(&cmd)) {
     if (fade_) return;
-    master_ = std::min<std::uint8_t>(vol->volume, 100);
-    volume_push();
+    channels_.set_master(vol->volume);
   } else if (const auto* in = std::get_if<midi_cmd::FadeIn>(&cmd)) {
-    master_ = 0;
-    volume_push();
-    fade_ = Fade{clock_.now(), std::max<std::uint64_t>(in->length_ms, 1), 0, +5, 0, false};
+    channels_.set_master(0);
+    fade_ = Fade{clock_.now(), MidiFade::in(in->length_ms), false};
     fade_flag_ = false;
   } else if (const auto* out = std::get_if<midi_cmd::FadeOut>(&cmd)) {
-    fade_ = Fade{clock_.now(), std::max<std::uint64_t>(out->length_ms, 1), master_, -5, 0, true};
+    fade_ = Fade{clock_.now(), MidiFade::out(out->length_ms, channels_.master()), true};
     fade_flag_ = true;
   }
-}
-
-void Sequencer::send_message(const TimedMessage& m) {
-  if (m.size == 3 && (m.bytes[0] & 0xF0) == 0xB0 && m.bytes[1] == 7) {
-    const std::size_t c = m.bytes[0] & 0x0F;
-    channel_volume_[c] = std::min<std::uint8_t>(m.bytes[2], 127);
-    push_channel(c);
-    return;
-  }
-  send(m.message());
 }
 
 void Sequencer::advance() {
@@ -300,24 +200,17 @@ void Sequencer::advance() {
     const auto elapsed =
         std::chrono::duration_cast<std::chrono::milliseconds>(clock_.now() - fade_->start).count();
     const std::uint64_t ms = elapsed < 0 ? 0 : static_cast<std::uint64_t>(elapsed);
-    const auto k =
-        static_cast<std::int32_t>(std::min<std::uint64_t>(ms * 20 / fade_->length_ms, 20));
-    if (k > fade_->applied) {
-      fade_->applied = k;
-      const std::int32_t level = std::clamp(fade_->level + k * fade_->step, 0, 100);
-      master_ = static_cast<std::uint8_t>(level);
-      volume_push();
-      if (level == 100) {
-        fade_.reset();
-        fade_flag_ = false;
-      } else if (level == 0) {
-        const bool stop = fade_->stop_at_end;
-        fade_.reset();
-        fade_flag_ = false;
-        if (stop) {
-          song_.reset();
-          all_notes_off();
-        }
+    const MidiFade::Outcome outcome = fade_->steps.advance(ms, channels_);
+    if (outcome == MidiFade::Outcome::kFull) {
+      fade_.reset();
+      fade_flag_ = false;
+    } else if (outcome == MidiFade::Outcome::kSilent) {
+      const bool stop = fade_->stop_at_end;
+      fade_.reset();
+      fade_flag_ = false;
+      if (stop) {
+        song_.reset();
+        channels_.all_notes_off();
       }
     }
   }
@@ -327,14 +220,14 @@ void Sequencer::advance() {
     const std::uint64_t now_us = t < 0 ? 0 : static_cast<std::uint64_t>(t);
     const SongTimeline& tl = *song_->timeline;
     while (song_->position < tl.size() && tl[song_->position].micros <= now_us) {
-      send_message(tl[song_->position]);
+      channels_.send_song_message(tl[song_->position]);
       ++song_->position;
     }
     if (song_->position >= tl.size()) {
-      all_notes_off();
+      channels_.all_notes_off();
       if (song_->repeat) {
-        channel_volume_.fill(100);
-        volume_push();
+        channels_.reset_own_volumes();
+        channels_.push_all();
         song_->position = 0;
         song_->start = clock_.now();
       } else {

@@ -26,6 +26,7 @@
 #include <variant>
 #include <vector>
 
+#include "formats/midi_sequence.h"
 #include "game/glue.h"
 
 namespace zt {
@@ -53,14 +54,6 @@ std::variant<std::unique_ptr<MidiOutput>, std::string> open_rtmidi_output(
 
 inline constexpr std::string_view kMidiClientName = "Zentropolium";
 
-// One raw channel message at its time from the start of the song.
-struct TimedMessage {
-  std::uint64_t micros = 0;
-  std::array<std::uint8_t, 3> bytes{};
-  std::uint8_t size = 0;
-
-  std::span<const std::uint8_t> message() const { return std::span(bytes).first(size); }
-};
 using SongTimeline = std::vector<TimedMessage>;
 
 class MidiFile;
@@ -145,16 +138,18 @@ class Sequencer {
   static constexpr std::chrono::microseconds kMinSleep{200};
 
   Sequencer(MidiOutput& out, std::atomic<bool>& fade_flag, SeqClock& clock)
-      : out_(out), fade_flag_(fade_flag), clock_(clock) {}
+      : channels_([&out](std::span<const std::uint8_t> m) { out.send(m); }),
+        fade_flag_(fade_flag),
+        clock_(clock) {}
 
-  void begin() { volume_push(); }   // controller 7 = 100 on every channel
+  void begin() { channels_.push_all(); }  // controller 7 = 100 on every channel
   void handle(const MidiCmd& cmd);  // every command but Quit
   void advance();                   // the fade, then the song's due messages
   bool busy() const { return song_.has_value() || fade_.has_value(); }
   std::chrono::microseconds sleep_time();
-  void end() { all_notes_off(); }
+  void end() { channels_.all_notes_off(); }
 
-  std::uint8_t master() const { return master_; }
+  std::uint8_t master() const { return static_cast<std::uint8_t>(channels_.master()); }
   bool playing() const { return song_.has_value(); }
   bool fading() const { return fade_.has_value(); }
 
@@ -167,28 +162,15 @@ class Sequencer {
   };
   struct Fade {
     SeqClock::time_point start;
-    std::uint64_t length_ms = 1;
-    std::int32_t level = 0;
-    std::int32_t step = 0;
-    std::int32_t applied = 0;
+    MidiFade steps;
     bool stop_at_end = false;
   };
 
-  void volume_push();
-  void push_channel(std::size_t c);
-  void all_notes_off();
-  void send(std::span<const std::uint8_t> message) { out_.send(message); }
-  void send_message(const TimedMessage& m);
-
-  MidiOutput& out_;
+  MidiChannels channels_;
   std::atomic<bool>& fade_flag_;
   SeqClock& clock_;
   std::optional<Song> song_;
   std::optional<Fade> fade_;
-  std::uint8_t master_ = 100;
-  std::array<std::uint8_t, 16> channel_volume_{100, 100, 100, 100, 100, 100, 100, 100,
-                                               100, 100, 100, 100, 100, 100, 100, 100};
-  std::array<std::optional<std::uint8_t>, 16> sent_volume_{};
 };
 
 // The thread's loop until Quit or a closed channel; its last act is all notes off.

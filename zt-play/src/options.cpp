@@ -5,8 +5,8 @@
 #include <iostream>
 #include <limits>
 
-#include "bgm.h"
 #include "dialog.h"
+#include "exe_dir.h"
 #include "files.h"
 #include "formats/config.h"
 

@@ -37,9 +37,6 @@ class AppTest : public ::testing::Test {
   }
   void TearDown() override {
     app.reset();
-    if (texture) SDL_DestroyTexture(texture);
-    if (renderer) SDL_DestroyRenderer(renderer);
-    if (window) SDL_DestroyWindow(window);
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
     g_errors.clear();
   }
@@ -48,20 +45,21 @@ class AppTest : public ::testing::Test {
     auto made = create_app(opts, dir.path() / "data", std::nullopt);
     ASSERT_TRUE(std::holds_alternative<std::unique_ptr<App>>(made)) << std::get<std::string>(made);
     app = std::move(std::get<std::unique_ptr<App>>(made));
-    app->show_error = record_error;
-    if (!window) {
-      window = SDL_CreateWindow("Zentropolium", 0, 0, 960, 720, SDL_WINDOW_RESIZABLE);
-      ASSERT_NE(window, nullptr) << SDL_GetError();
-      renderer = SDL_CreateRenderer(window, -1, SDL_RENDERER_SOFTWARE);
-      ASSERT_NE(renderer, nullptr) << SDL_GetError();
-      texture = SDL_CreateTexture(renderer, SDL_PIXELFORMAT_XRGB8888, SDL_TEXTUREACCESS_STREAMING,
-                                  320, 240);
-      ASSERT_NE(texture, nullptr) << SDL_GetError();
-      SDL_SetTextureScaleMode(texture, SDL_ScaleModeNearest);
-    }
+    app->set_show_error(record_error);
+    GameWindow::WindowPtr window(
+        SDL_CreateWindow("Zentropolium", 0, 0, 960, 720, SDL_WINDOW_RESIZABLE));
+    ASSERT_NE(window, nullptr) << SDL_GetError();
+    GameWindow::RendererPtr renderer(SDL_CreateRenderer(window.get(), -1, SDL_RENDERER_SOFTWARE));
+    ASSERT_NE(renderer, nullptr) << SDL_GetError();
+    GameWindow::TexturePtr texture(SDL_CreateTexture(renderer.get(), SDL_PIXELFORMAT_XRGB8888,
+                                                     SDL_TEXTUREACCESS_STREAMING, 320, 240));
+    ASSERT_NE(texture, nullptr) << SDL_GetError();
+    SDL_SetTextureScaleMode(texture.get(), SDL_ScaleModeNearest);
+    app->attach(GameWindow(std::move(window), std::move(renderer), std::move(texture), false));
   }
 
-  void send(const SDL_Event& e) { app->handle_event(e, window, fullscreen); }
+  SDL_Window* window() const { return app->window().window(); }
+  void send(const SDL_Event& e) { app->handle_event(e); }
   static SDL_Event key(bool down, SDL_Keycode sym, bool repeat = false) {
     SDL_Event e{};
     e.type = down ? SDL_KEYDOWN : SDL_KEYUP;
@@ -92,16 +90,12 @@ class AppTest : public ::testing::Test {
     return v;
   }
   void step_until_state(std::uint8_t s, int limit = 400) {
-    for (int i = 0; i < limit && app->game.state() != s; ++i) app->step_game(window, fullscreen);
+    for (int i = 0; i < limit && app->game.state() != s; ++i) app->step_game();
     ASSERT_EQ(app->game.state(), s);
   }
 
   test::TempDir dir;
   std::unique_ptr<App> app;
-  SDL_Window* window = nullptr;
-  SDL_Renderer* renderer = nullptr;
-  SDL_Texture* texture = nullptr;
-  bool fullscreen = false;
 };
 
 TEST_F(AppTest, KeysAndButtonsMapToTheCoresKeyCodes) {
@@ -130,7 +124,7 @@ TEST_F(AppTest, KeysAndButtonsMapToTheCoresKeyCodes) {
     app->host.base.key_table().fill(0);
     send(c.event);
     EXPECT_EQ(pressed(), c.entries);
-    EXPECT_FALSE(app->fast);
+    EXPECT_FALSE(app->fast());
   }
 }
 
@@ -160,13 +154,13 @@ TEST_F(AppTest, ARepeatChangesNothingAndAReleaseClearsOnceAStepHasSeenThePress) 
 
 TEST_F(AppTest, ShiftHoldsFastMode) {
   send(key(true, SDLK_LSHIFT));
-  EXPECT_TRUE(app->fast);
+  EXPECT_TRUE(app->fast());
   send(key(false, SDLK_LSHIFT));
-  EXPECT_FALSE(app->fast);
+  EXPECT_FALSE(app->fast());
   send(key(true, SDLK_RSHIFT));
-  EXPECT_TRUE(app->fast);
+  EXPECT_TRUE(app->fast());
   send(key(false, SDLK_RSHIFT));
-  EXPECT_FALSE(app->fast);
+  EXPECT_FALSE(app->fast());
   EXPECT_TRUE(pressed().empty());
 }
 
@@ -175,7 +169,7 @@ TEST_F(AppTest, MotionMapsWindowPointsToFieldPixels) {
   EXPECT_EQ(app->host.mouse_pos(), (Point{160, 120}));
   send(motion(2, 2));
   EXPECT_EQ(app->host.mouse_pos(), (Point{0, 0}));
-  SDL_SetWindowSize(window, 1000, 700);
+  SDL_SetWindowSize(window(), 1000, 700);
   send(motion(180, 110));  // the corner of the 640 x 480 field at (180, 110)
   EXPECT_EQ(app->host.mouse_pos(), (Point{0, 0}));
   send(motion(180 + 639, 110 + 479));
@@ -186,12 +180,12 @@ TEST_F(AppTest, QuitAndCloseEndTheLoop) {
   SDL_Event e{};
   e.type = SDL_QUIT;
   send(e);
-  EXPECT_TRUE(app->quit);
-  app->quit = false;
+  EXPECT_TRUE(app->quit());
+  make_app(options::Options{});  // not quitting
   e.type = SDL_WINDOWEVENT;
   e.window.event = SDL_WINDOWEVENT_CLOSE;
   send(e);
-  EXPECT_TRUE(app->quit);
+  EXPECT_TRUE(app->quit());
 }
 
 TEST_F(AppTest, ReachingTheTitleMovesThePointerToTheMenu) {
@@ -199,39 +193,38 @@ TEST_F(AppTest, ReachingTheTitleMovesThePointerToTheMenu) {
   step_until_state(kStateTitle);
   EXPECT_EQ(app->host.mouse_pos(), (Point{100, 130}));
   EXPECT_FALSE(app->host.pending_warp);
-  EXPECT_EQ(app->last_state, kStateTitle);
+  EXPECT_EQ(app->last_state(), kStateTitle);
 }
 
 TEST_F(AppTest, TheSoundEffectsFollowPlaySEFromTheNextStep) {
   ASSERT_TRUE(app->host.sfx->enabled());
   app->game.set_option_flags(app->game.settings().flags & static_cast<std::uint8_t>(~kPlaySE));
-  app->step_game(window, fullscreen);
+  app->step_game();
   EXPECT_FALSE(app->host.sfx->enabled());
   app->game.set_option_flags(app->game.settings().flags | kPlaySE);
-  app->step_game(window, fullscreen);
+  app->step_game();
   EXPECT_TRUE(app->host.sfx->enabled());
 }
 
 TEST_F(AppTest, OnlyTheNewestPictureOfAStepIsKept) {
   app->host.dd_fill_rect(kFrame, 0, 0, 320, 240, 9);
   app->host.base.present();
-  app->step_game(window, fullscreen);  // the logo presents its own picture after it
-  ASSERT_TRUE(app->frame_pixels);
-  EXPECT_TRUE(app->new_frame);
+  app->step_game();  // the logo presents its own picture after it
+  ASSERT_TRUE(app->frame());
+  EXPECT_TRUE(app->new_frame());
   ASSERT_TRUE(app->host.base.last_frame());
-  EXPECT_EQ(*app->frame_pixels, *app->host.base.last_frame());
-  EXPECT_NE(*app->frame_pixels, std::vector<std::uint8_t>(320 * 240, 9));
+  EXPECT_EQ(app->frame()->pixels, *app->host.base.last_frame());
+  EXPECT_NE(app->frame()->pixels, std::vector<std::uint8_t>(320 * 240, 9));
 }
 
 // What a draw leaves on a 1000 x 700 window (field at scale 2, at 180, 110)
 // that was red before.
-std::vector<std::uint32_t> drawn(App& app, SDL_Window* window, SDL_Renderer* renderer,
-                                 SDL_Texture* texture) {
-  SDL_SetWindowSize(window, 1000, 700);
+std::vector<std::uint32_t> drawn(App& app) {
+  SDL_Renderer* renderer = app.window().renderer();
+  SDL_SetWindowSize(app.window().window(), 1000, 700);
   SDL_SetRenderDrawColor(renderer, 255, 0, 0, 255);
   SDL_RenderClear(renderer);
-  app.new_frame = true;
-  app.draw(renderer, texture, window);
+  app.draw();
   std::vector<std::uint32_t> shown(1000 * 700);
   EXPECT_EQ(
       SDL_RenderReadPixels(renderer, nullptr, SDL_PIXELFORMAT_XRGB8888, shown.data(), 1000 * 4), 0)
@@ -249,13 +242,10 @@ TEST_F(AppTest, DrawingScalesThePictureThroughTheColourTable) {
   palette[7 * 4 + 0] = 0x12;
   palette[7 * 4 + 1] = 0x34;
   palette[7 * 4 + 2] = 0x56;
-  app->frame_pixels = pixels;
-  app->frame_width = 320;
-  app->frame_height = 240;
-  app->frame_palette = palette;
-  const std::vector<std::uint32_t> shown = drawn(*app, window, renderer, texture);
-  EXPECT_FALSE(app->new_frame);
-  EXPECT_TRUE(app->colour_table_valid);
+  app->take_frame({pixels, palette, 320, 240});
+  const std::vector<std::uint32_t> shown = drawn(*app);
+  EXPECT_FALSE(app->new_frame());
+  EXPECT_TRUE(app->window().colour_table_valid());
   const auto at = [&](int x, int y) { return shown[static_cast<std::size_t>(y) * 1000 + x]; };
   EXPECT_EQ(at(179, 110), 0u) << "outside the field turns black";
   EXPECT_EQ(at(500, 109), 0u);
@@ -276,11 +266,8 @@ TEST_F(AppTest, APictureOfAnotherSizeShowsWhereItOverlapsTheField) {
   Palette palette{};
   palette[1 * 4] = 0x11;
   palette[2 * 4] = 0x22;
-  app->frame_pixels = pixels;
-  app->frame_width = 330;
-  app->frame_height = 3;
-  app->frame_palette = palette;
-  const std::vector<std::uint32_t> shown = drawn(*app, window, renderer, texture);
+  app->take_frame({pixels, palette, 330, 3});
+  const std::vector<std::uint32_t> shown = drawn(*app);
   const auto field = [&](int x, int y) {
     return shown[static_cast<std::size_t>(110 + 2 * y) * 1000 + 180 + 2 * x];
   };
@@ -298,9 +285,9 @@ TEST_F(AppTest, AGameErrorIsShownAndEndsTheLoop) {
   send(key(true, SDLK_s));
   {
     const test::FileSizeLimit disk(1000);
-    app->step_game(window, fullscreen);
+    app->step_game();
   }
-  EXPECT_TRUE(app->quit);
+  EXPECT_TRUE(app->quit());
   EXPECT_THAT(g_errors, ::testing::ElementsAre("could not save the screenshot"));
 }
 
@@ -309,10 +296,10 @@ TEST_F(AppTest, AScreenshotLeavesThePicturesOfEarlierRunsAlone) {
   const std::vector<std::uint8_t> yesterday = {'o', 'l', 'd'};
   test::write_bytes(data / "ScrSht0.bmp", yesterday);
   send(key(true, SDLK_s));
-  for (int i = 0; i < 3; ++i) app->step_game(window, fullscreen);  // held: one picture a frame
+  for (int i = 0; i < 3; ++i) app->step_game();  // held: one picture a frame
   send(key(false, SDLK_s));
-  app->step_game(window, fullscreen);
-  EXPECT_FALSE(app->quit);
+  app->step_game();
+  EXPECT_FALSE(app->quit());
   const auto old = read_file(data / "ScrSht0.bmp", 100);
   ASSERT_TRUE(std::holds_alternative<std::vector<std::uint8_t>>(old));
   EXPECT_EQ(std::get<std::vector<std::uint8_t>>(old), yesterday);
@@ -323,9 +310,9 @@ TEST_F(AppTest, AScreenshotLeavesThePicturesOfEarlierRunsAlone) {
 }
 
 // Steps until the exit screen has ended the game, as after Esc on the title menu.
-void leave_from_title(App& app, SDL_Window* window, bool fullscreen) {
+void leave_from_title(App& app) {
   app.host.base.key_table()[kKeyEsc] = 1;
-  for (int i = 0; i < 100 && !app.quit; ++i) app.step_game(window, fullscreen);
+  for (int i = 0; i < 100 && !app.quit(); ++i) app.step_game();
 }
 
 // A pipe as the demonstration's replay is refused at once, where reading its
@@ -344,11 +331,11 @@ TEST_F(AppTest, APipeAsTheDemonstrationLeavesTheTitleMenuRunning) {
   fs::remove(demo);
   ASSERT_EQ(::mkfifo(demo.c_str(), 0666), 0);
   step_until_state(kStateTitle);
-  for (int i = 0; i < 1100; ++i) app->step_game(window, fullscreen);
+  for (int i = 0; i < 1100; ++i) app->step_game();
   EXPECT_EQ(app->game.state(), kStateTitle);
   EXPECT_EQ(app->game.recorder().state(), RecState::Idle);
-  leave_from_title(*app, window, fullscreen);
-  EXPECT_TRUE(app->quit);
+  leave_from_title(*app);
+  EXPECT_TRUE(app->quit());
   EXPECT_EQ(fs::status(demo).type(), fs::file_type::fifo);
 }
 
@@ -361,20 +348,20 @@ TEST_F(AppTest, TheSlotScreenOpensOverPipesDevicesAndFolders) {
   fs::create_directory(rec / "Rec5.dat");
   const test::Watchdog watchdog(std::chrono::seconds(60), "the slot screen over odd files");
   step_until_state(kStateTitle);
-  app->step_game(window, fullscreen);  // the menu's first frame puts the pointer on its top
+  app->step_game();  // the menu's first frame puts the pointer on its top
   // REPLAY DATA, the fifth row of the menu: field (100, 190), window (301, 571) at scale 3.
   send(motion(301, 571));
   send(button(true, SDL_BUTTON_LEFT));
   send(button(false, SDL_BUTTON_LEFT));
   step_until_state(kStateSlots, 5);
-  for (int i = 0; i < 10; ++i) app->step_game(window, fullscreen);
+  for (int i = 0; i < 10; ++i) app->step_game();
   EXPECT_EQ(app->game.state(), kStateSlots);
   EXPECT_EQ(app->game.recorder().state(), RecState::Idle);
   send(key(true, SDLK_ESCAPE));
   send(key(false, SDLK_ESCAPE));
   step_until_state(kStateTitle, 5);
-  leave_from_title(*app, window, fullscreen);
-  EXPECT_TRUE(app->quit);
+  leave_from_title(*app);
+  EXPECT_TRUE(app->quit());
 }
 
 // A player's "Zentria.ini", one option switched, the save at the end of the
@@ -451,29 +438,29 @@ TEST_F(AppTest, ConfinementFollowsTheOptionFocusAndState) {
   options::Options opts;
   opts.confine = options::Confine::On;
   make_app(opts);
-  app->apply_cursor_grab(window, true);
-  if (!app->grabbed) GTEST_SKIP() << "this video driver does not grab";
-  ASSERT_TRUE(app->mouse_rect);
-  EXPECT_EQ(app->mouse_rect->w, 960);
+  app->apply_cursor_grab(true);
+  if (!app->confinement().grabbed()) GTEST_SKIP() << "this video driver does not grab";
+  ASSERT_TRUE(app->confinement().rect());
+  EXPECT_EQ(app->confinement().rect()->w, 960);
   SDL_Event e{};
   e.type = SDL_WINDOWEVENT;
   e.window.event = SDL_WINDOWEVENT_FOCUS_LOST;
   send(e);
-  EXPECT_FALSE(app->grabbed);
-  EXPECT_FALSE(app->mouse_rect);
+  EXPECT_FALSE(app->confinement().grabbed());
+  EXPECT_FALSE(app->confinement().rect());
 
   opts.confine = options::Confine::Play;
   make_app(opts);
-  app->apply_cursor_grab(window, true);
-  EXPECT_FALSE(app->grabbed) << "play confinement outside a play";
-  EXPECT_EQ(app->grab_state, 0);
+  app->apply_cursor_grab(true);
+  EXPECT_FALSE(app->confinement().grabbed()) << "play confinement outside a play";
+  EXPECT_EQ(app->confinement().state(), Confinement::kFree);
   app->game.start_play(TGame::kModePlain, 0, false, app->host);
   app->game.set_state(kStatePlay, app->host);
-  app->apply_cursor_grab(window, false);
-  EXPECT_TRUE(app->grabbed) << "play confinement during a play";
+  app->apply_cursor_grab(false);
+  EXPECT_TRUE(app->confinement().grabbed()) << "play confinement during a play";
   app->game.set_state(kStatePause, app->host);
-  app->apply_cursor_grab(window, false);
-  EXPECT_FALSE(app->grabbed) << "leaving the play releases the pointer";
+  app->apply_cursor_grab(false);
+  EXPECT_FALSE(app->confinement().grabbed()) << "leaving the play releases the pointer";
 }
 
 // A refusal that SDL only logs: before the first grab, and after a grab that
@@ -489,15 +476,15 @@ TEST_F(AppTest, ARefusedGrabIsReportedOnceWithSdlsText) {
     SCOPED_TRACE(grabbed_first ? "after a grab" : "at the first grab");
     make_app(opts);
     GrabRefusalWatch watch;
-    app->grab_watch = &watch;
+    app->set_grab_watch(&watch);
     test::StderrCapture capture;
     if (grabbed_first) {
-      app->apply_cursor_grab(window, true);
-      if (!app->grabbed) GTEST_SKIP() << "this video driver does not grab";
+      app->apply_cursor_grab(true);
+      if (!app->confinement().grabbed()) GTEST_SKIP() << "this video driver does not grab";
     }
     SDL_LogWarn(SDL_LOG_CATEGORY_VIDEO, "%s", kRefusal);
-    app->apply_cursor_grab(window, !grabbed_first);
-    EXPECT_FALSE(app->grabbed);
+    app->apply_cursor_grab(!grabbed_first);
+    EXPECT_FALSE(app->confinement().grabbed());
     // Focus changes and steps try again, silently.
     SDL_Event e{};
     e.type = SDL_WINDOWEVENT;
@@ -505,8 +492,8 @@ TEST_F(AppTest, ARefusedGrabIsReportedOnceWithSdlsText) {
     send(e);
     e.window.event = SDL_WINDOWEVENT_FOCUS_GAINED;
     send(e);
-    app->step_game(window, fullscreen);
-    EXPECT_FALSE(app->grabbed);
+    app->step_game();
+    EXPECT_FALSE(app->confinement().grabbed());
     EXPECT_EQ(capture.text(), line);
   }
 }

@@ -65,7 +65,9 @@ void dispatch(MSG& msg) {
   DispatchMessageW(&msg);
 }
 
-std::wstring widen(const char* text) {
+// An error text of the standard library, each byte as the Latin-1 character
+// of that number.
+std::wstring latin1_to_wide(const char* text) {
   std::wstring out;
   for (const char* p = text; *p; ++p) out.push_back(static_cast<unsigned char>(*p));
   return out;
@@ -109,7 +111,7 @@ void TApplication::Terminate() {
 
 void TApplication::HandleException(const std::exception& e) {
   const auto* own = dynamic_cast<const Exception*>(&e);
-  const std::wstring text = own ? own->Message() : widen(e.what());
+  const std::wstring text = own ? own->Message() : latin1_to_wide(e.what());
   MessageBoxW(GetActiveWindow(), text.c_str(), Title.c_str(), MB_OK | MB_ICONERROR);
 }
 

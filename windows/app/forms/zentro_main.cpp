@@ -30,7 +30,7 @@ bool numbered(std::wstring_view name, std::wstring_view prefix, std::wstring_vie
 // current directory, the replays in its "Rec".
 void remove_stale_save_temporaries() {
   zt::win::remove_stale_temporaries(
-      zt::win::exe_dir(), [](std::wstring_view name) { return same_name(name, L"Zentria.ini"); });
+      zt::exe_dir(), [](std::wstring_view name) { return same_name(name, L"Zentria.ini"); });
   zt::win::remove_stale_temporaries(L"", [](std::wstring_view name) {
     return same_name(name, L"ZTScore.dat") || numbered(name, L"ScrSht", L".bmp");
   });

@@ -6,21 +6,14 @@
 #include "fpu.h"
 #include "game/start_game.h"
 #include "getkey.h"
+#include "text_codec.h"
 
 namespace zt::win {
 
 namespace {
 
-std::wstring wide(const std::string& utf8) {
-  const int n =
-      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring w(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), w.data(), n);
-  return w;
-}
-
 void show_error(const std::string& text) {
-  MessageBoxW(nullptr, wide(text).c_str(), L"Zentropolium", MB_OK | MB_ICONERROR);
+  MessageBoxW(nullptr, utf8_to_wide(text).c_str(), L"Zentropolium", MB_OK | MB_ICONERROR);
 }
 
 std::uint32_t seed_from_clock() {
@@ -44,8 +37,8 @@ TForm1::TForm1(HWND application_window)
     : form(L"Zentropolium", 640, 480), application_window_(application_window) {
   SetWindowLongPtrW(form.Handle(), GWL_STYLE, WS_POPUP | WS_CLIPCHILDREN);
   SetWindowLongPtrW(form.Handle(), GWL_EXSTYLE, WS_EX_TOPMOST);
-  form.OnCreate = [this](TForm&) { FormCreate(); };
-  form.OnPaint = [this](TForm&) { PaintLabel1(); };
+  form.OnCreate = [this](TMediaForm&) { FormCreate(); };
+  form.OnPaint = [this](TMediaForm&) { PaintLabel1(); };
   DDDD = std::make_unique<TDDDD>(form);
   DDDD->SetDebugOption({ddoHaltOnError});
   DDDD->BackColor = 0;

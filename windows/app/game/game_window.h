@@ -11,9 +11,9 @@
 
 #include "dddd.h"
 #include "ddsd.h"
-#include "form.h"
 #include "game/ugame.h"
 #include "kbgm_backend.h"
+#include "media_form.h"
 #include "medialog.h"
 #include "score_file.h"
 #include "sounds.h"
@@ -56,7 +56,7 @@ class TForm1 {
   int ExitCode() const { return exit_code_; }
   TGame* Game() { return game_ ? &*game_ : nullptr; }
 
-  TForm form;
+  TMediaForm form;
   std::unique_ptr<TDDDD> DDDD;
   std::unique_ptr<TDDSD> DDSD;
 

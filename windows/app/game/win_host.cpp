@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "formats/bmp.h"
 #include "getkey.h"
 #include "text_codec.h"
 
@@ -19,12 +20,16 @@ bool source_inside(const TDDDDGenSurface& s, std::int32_t x, std::int32_t y, std
          std::int64_t{y} + h <= s.Height;
 }
 
-void put16(std::vector<std::uint8_t>& b, std::uint16_t v) {
-  b.push_back(static_cast<std::uint8_t>(v));
-  b.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-void put32(std::vector<std::uint8_t>& b, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+Palette palette_of(const std::array<PALETTEENTRY, 256>& entries) {
+  Palette p{};
+  for (std::size_t i = 0; i < 256; ++i) {
+    const PALETTEENTRY& e = entries[i];
+    p[4 * i] = e.peRed;
+    p[4 * i + 1] = e.peGreen;
+    p[4 * i + 2] = e.peBlue;
+    p[4 * i + 3] = e.peFlags;
+  }
+  return p;
 }
 
 }  // namespace
@@ -40,43 +45,6 @@ double LocalDateTimeNow() {
   const std::uint64_t day_ms = 86400000;
   return static_cast<double>(ms / day_ms) - 109205.0 +
          static_cast<double>(ms % day_ms) / static_cast<double>(day_ms);
-}
-
-std::vector<std::uint8_t> Bitmap8Bytes(std::int32_t width, std::int32_t height,
-                                       const std::vector<std::uint8_t>& pixels,
-                                       const std::array<PALETTEENTRY, 256>& palette) {
-  const auto stride = static_cast<std::uint32_t>((width + 3) & ~3);
-  const std::uint32_t image = stride * static_cast<std::uint32_t>(height);
-  const std::uint32_t offset = 14 + 40 + 1024;
-  std::vector<std::uint8_t> b;
-  b.reserve(offset + image);
-  put16(b, 0x4D42);
-  put32(b, offset + image);
-  put32(b, 0);
-  put32(b, offset);
-  put32(b, 40);
-  put32(b, static_cast<std::uint32_t>(width));
-  put32(b, static_cast<std::uint32_t>(height));  // bottom-up
-  put16(b, 1);
-  put16(b, 8);
-  put32(b, BI_RGB);
-  put32(b, image);
-  put32(b, 0);
-  put32(b, 0);
-  put32(b, 256);
-  put32(b, 0);
-  for (const PALETTEENTRY& e : palette) {
-    b.push_back(e.peBlue);
-    b.push_back(e.peGreen);
-    b.push_back(e.peRed);
-    b.push_back(0);
-  }
-  for (std::int32_t y = height - 1; y >= 0; --y) {
-    const auto* row = pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
-    b.insert(b.end(), row, row + width);
-    b.insert(b.end(), stride - static_cast<std::uint32_t>(width), 0);
-  }
-  return b;
 }
 
 WinHost::WinHost(TDDDD& display, TSurfaces* sheets, TSounds* sounds, BgmBackend& music)
@@ -195,15 +163,7 @@ std::optional<Palette> WinHost::load_named_into(SurfaceId id, std::string_view n
   if (surface(id) == nullptr) return std::nullopt;
   // Only the colour table is taken: the picture itself is never shown.
   display_.LoadPaletteFromArchive(TSurfaces::kArchive, std::string(name));
-  Palette p{};
-  for (std::size_t i = 0; i < 256; ++i) {
-    const PALETTEENTRY& e = display_.PaletteEntries[i];
-    p[4 * i] = e.peRed;
-    p[4 * i + 1] = e.peGreen;
-    p[4 * i + 2] = e.peBlue;
-    p[4 * i + 3] = e.peFlags;
-  }
-  return p;
+  return palette_of(display_.PaletteEntries);
 }
 
 void WinHost::realize_palette(const Palette& p) {
@@ -226,12 +186,14 @@ bool WinHost::save_screenshot(SurfaceId id, const Palette&, std::int32_t n) {
                 static_cast<std::size_t>(s->Width));
   }
   s->Unlock();
-  const std::vector<std::uint8_t> bytes =
-      Bitmap8Bytes(s->Width, s->Height, pixels, display_.PaletteEntries);
+  // The colours are the display's, whatever the game asked for.
+  const std::optional<std::vector<std::uint8_t>> bytes =
+      bmp::bmp_indexed_bytes(s->Width, s->Height, pixels, palette_of(display_.PaletteEntries));
+  if (!bytes) return true;
   // Earlier pictures stay: the number moves past every name that is taken.
   const auto written = write_new_file(
       ScreenshotName, std::max<std::int64_t>(n, last_screenshot_ + 1), kScreenshotTries,
-      std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+      std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
   if (!std::holds_alternative<std::int64_t>(written)) return true;
   last_screenshot_ = std::get<std::int64_t>(written);
   return false;

@@ -35,11 +35,6 @@ struct CursorIo {
 // The current local time as days since 1899-12-30.
 double LocalDateTimeNow();
 
-// The 8-bit bitmap file of a width x height picture, rows from the top.
-std::vector<std::uint8_t> Bitmap8Bytes(std::int32_t width, std::int32_t height,
-                                       const std::vector<std::uint8_t>& pixels,
-                                       const std::array<PALETTEENTRY, 256>& palette);
-
 class WinHost final : public Host {
  public:
   // Sheets and sounds may be absent (tests); their operations then do nothing.

@@ -328,7 +328,7 @@ namespace {
 // device is chosen on the windowed back buffer.
 TEST(Display3D, WindowedSetUpFindsADevice) {
   test::reset_logs();
-  TForm form(L"3d test", 320, 240);
+  TMediaForm form(L"3d test", 320, 240);
   TDDDD dddd(form);
   dddd.AutoDisplayModeInitialize = false;
   dddd.Use3D = true;

@@ -26,7 +26,7 @@ class Sound : public ::testing::Test {
     EXPECT_EQ(test::halt_count, expected_halts);
   }
 
-  TForm form{L"sound test", 64, 64};
+  TMediaForm form{L"sound test", 64, 64};
   std::unique_ptr<TDDSD> ddsd;
   std::vector<std::string> expected_log;
   int expected_halts = 0;
@@ -188,7 +188,7 @@ TEST_F(Sound, ChannelsPlayDuplicatesTogether) {
 
 TEST(SoundWithoutDevice, LoadingAndPlayingDoNothing) {
   test::reset_logs();
-  TForm form(L"no sound", 64, 64);
+  TMediaForm form(L"no sound", 64, 64);
   TDDSD ddsd(form);  // never initialised: as when DirectSoundCreate fails
   ddsd.SetDebugOption({dsoHaltOnError, dsoDebugMessage});
   ddsd.ChannelCount = 2;

@@ -114,7 +114,7 @@ class WaveBounds : public ::testing::Test {
     EXPECT_EQ(test::halt_count, 0);
   }
 
-  TForm form{L"wave bounds test", 64, 64};
+  TMediaForm form{L"wave bounds test", 64, 64};
   std::unique_ptr<TDDSD> ddsd;
 };
 

@@ -18,7 +18,7 @@ struct Display {
   Display(int width, int height, int bits,
           TDDDDDebugOptions options = {ddoHaltOnError, ddoDebugMessage})
       : form(L"Zentropolium test", width, height) {
-    form.OnCreate = [this, width, height, bits](TForm&) {
+    form.OnCreate = [this, width, height, bits](TMediaForm&) {
       created_mode_available = bits == 0 || dddd->ModeAvailable(width, height, bits, 0);
       if (bits != 0) dddd->Initialize(width, height, bits, 0, "");
     };
@@ -39,7 +39,7 @@ struct Display {
     ProcessMessages();
   }
 
-  TForm form;
+  TMediaForm form;
   std::unique_ptr<TDDDD> dddd;
   bool created_mode_available = false;
   int init_calls = 0;

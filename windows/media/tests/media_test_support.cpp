@@ -6,9 +6,11 @@
 #include <fstream>
 #include <sstream>
 
+#include "exe_dir.h"
 #include "media_base.h"
 #include "medialog.h"
 #include "remove_tree.h"
+#include "text_codec.h"
 
 namespace zt::test {
 
@@ -240,7 +242,7 @@ class TempFolder {
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
 
-  std::string path() const { return narrow(path_ + L"\\"); }
+  std::string path() const { return wide_to_utf8(path_ + L"\\"); }
 
  private:
   std::wstring base_, path_;
@@ -255,13 +257,13 @@ std::string temp_dir() {
 
 std::string write_temp(const std::string& name, const Bytes& data) {
   std::string path = temp_dir() + name;
-  std::ofstream f(std::filesystem::path(widen(path)), std::ios::binary);
+  std::ofstream f(std::filesystem::path(utf8_to_wide(path)), std::ios::binary);
   f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
   return path;
 }
 
 std::string log_text(const char* file_name) {
-  std::ifstream f(std::filesystem::path(widen(executable_dir() + file_name)), std::ios::binary);
+  std::ifstream f(std::filesystem::path(exe_dir() + utf8_to_wide(file_name)), std::ios::binary);
   std::stringstream s;
   s << f.rdbuf();
   return s.str();
@@ -287,7 +289,7 @@ void reset_logs() {
   for (UnitLog* log : {&dddd_log(), &ddsd_log()}) {
     log->counter = 0;
     log->apply(0);
-    DeleteFileW(widen(log->path()).c_str());
+    DeleteFileW(utf8_to_wide(log->path()).c_str());
   }
   halt_count = 0;
   SetMediaHaltProc(counting_halt);

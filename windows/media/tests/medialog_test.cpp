@@ -4,7 +4,9 @@
 
 #include "dddd.h"
 #include "ddsd.h"
+#include "exe_dir.h"
 #include "media_test_support.h"
+#include "text_codec.h"
 
 namespace zt {
 namespace {
@@ -24,8 +26,9 @@ TEST_F(MediaLog, LinesAreNumberedFromOneAndEndInCrLf) {
 TEST_F(MediaLog, FirstLineOfARunReplacesTheOldLog) {
   test::write_temp("unused", {});
   {
-    std::string path = executable_dir() + "dddd.debug";
-    HANDLE h = CreateFileW(widen(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    std::string path = wide_to_utf8(exe_dir()) + "dddd.debug";
+    HANDLE h = CreateFileW(utf8_to_wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
+                           nullptr);
     DWORD n;
     WriteFile(h, "old run\r\n", 9, &n, nullptr);
     CloseHandle(h);
@@ -97,7 +100,7 @@ TEST_F(MediaLog, SoundExceptOnErrorRaisesBeforeTheHalt) {
 }
 
 TEST_F(MediaLog, ComponentsSetTheUnitSwitches) {
-  TForm form(L"log test", 64, 64);
+  TMediaForm form(L"log test", 64, 64);
   TDDDD dddd(form);
   EXPECT_FALSE(dddd_log().halt_on_error);  // the constructor only stores its set
   dddd.SetDebugOption({ddoDebugMessage});

@@ -8,9 +8,9 @@
 #include <string>
 
 #include "display_fixture.h"
-#include "form.h"
 #include "game_window.h"
 #include "hostile_qda.h"
+#include "media_form.h"
 #include "media_test_support.h"
 #include "sounds.h"
 #include "surfaces.h"
@@ -122,7 +122,7 @@ TEST_F(SoundsOnExpandingArchives, EffectsBeyondTheBoundsStaySilent) {
                                      packed_wav("destroy0.wav", 22050, 16, 1, 22050 * 2 * 20),
                                      packed_wav("destroy1.wav", 22050, 16, 1, 22050 * 2 * 20),
                                  }));
-  TForm form{L"sound bounds test", 64, 64};
+  TMediaForm form{L"sound bounds test", 64, 64};
   TDDSD ddsd(form);
   ddsd.SetDebugOption({dsoHaltOnError});
   form.Create();

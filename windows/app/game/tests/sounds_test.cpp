@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "form.h"
+#include "media_form.h"
 #include "media_test_support.h"
 
 namespace zt::win {
@@ -38,7 +38,7 @@ class SoundsTest : public ::testing::Test {
   }
   bool playing(int channel) { return ddsd->GetChannel(channel)->GetStatus() != 0; }
 
-  TForm form{L"sounds test", 64, 64};
+  TMediaForm form{L"sounds test", 64, 64};
   std::unique_ptr<TDDSD> ddsd;
   std::unique_ptr<TSounds> sounds;
   char old_dir_[MAX_PATH];

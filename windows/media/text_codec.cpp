@@ -2,7 +2,7 @@
 
 #include <climits>
 
-namespace zt::win {
+namespace zt {
 
 std::string to_code_page(std::wstring_view text, UINT code_page) {
   if (text.empty() || text.size() > INT_MAX / 4) return {};
@@ -27,4 +27,4 @@ std::wstring from_code_page(std::string_view bytes, UINT code_page) {
   return out;
 }
 
-}  // namespace zt::win
+}  // namespace zt

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-namespace zt::win {
+namespace zt {
 
 std::wstring exe_dir() {
   std::wstring exe(MAX_PATH, L'\0');
@@ -18,4 +18,4 @@ std::wstring exe_dir() {
   return slash == std::wstring::npos ? L"" : exe.substr(0, slash + 1);
 }
 
-}  // namespace zt::win
+}  // namespace zt

@@ -1,4 +1,4 @@
-#include "form.h"
+#include "media_form.h"
 
 #include <algorithm>
 
@@ -24,84 +24,94 @@ void register_class() {
 
 }  // namespace
 
-TComponent::TComponent(TForm& owner) : owner_(owner) { owner.components_.push_back(this); }
+TComponent::TComponent(TMediaForm& owner) : owner_(owner) {
+  owner.components_.push_back(this);
+}
 
 TComponent::~TComponent() {
   auto& list = owner_.components_;
   list.erase(std::remove(list.begin(), list.end(), this), list.end());
 }
 
-TForm::TForm(const std::wstring& caption, int width, int height) {
+TMediaForm::TMediaForm(const std::wstring& caption, int width, int height) {
   register_class();
-  handle_ = CreateWindowExW(0, kClassName, caption.c_str(), WS_POPUP, 0, 0, width, height,
-                            nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  handle_ = CreateWindowExW(0, kClassName, caption.c_str(), WS_POPUP, 0, 0, width, height, nullptr,
+                            nullptr, GetModuleHandleW(nullptr), nullptr);
   SetWindowLongPtrW(handle_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-  SetWindowLongPtrW(handle_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TForm::WndProc));
+  SetWindowLongPtrW(handle_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TMediaForm::WndProc));
 }
 
-TForm::~TForm() {
+TMediaForm::~TMediaForm() {
   if (handle_) {
     SetWindowLongPtrW(handle_, GWLP_USERDATA, 0);
     DestroyWindow(handle_);
   }
 }
 
-void TForm::Create() {
+void TMediaForm::Create() {
   std::vector<TComponent*> list = components_;
   for (TComponent* c : list) c->Loaded();
   if (OnCreate) OnCreate(*this);
 }
 
-void TForm::Show() {
+void TMediaForm::Show() {
   ShowWindow(handle_, SW_SHOW);
   UpdateWindow(handle_);
 }
 
-void TForm::Hide() { ShowWindow(handle_, SW_HIDE); }
+void TMediaForm::Hide() {
+  ShowWindow(handle_, SW_HIDE);
+}
 
-void TForm::BringToFront() {
+void TMediaForm::BringToFront() {
   SetWindowPos(handle_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
   SetForegroundWindow(handle_);
 }
 
-void TForm::SetBounds(int left, int top, int width, int height) {
+void TMediaForm::SetBounds(int left, int top, int width, int height) {
   SetWindowPos(handle_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-RECT TForm::BoundsRect() const {
+RECT TMediaForm::BoundsRect() const {
   RECT r{};
   GetWindowRect(handle_, &r);
   return r;
 }
 
-void TForm::SetLeftTop(int left, int top) {
+void TMediaForm::SetLeftTop(int left, int top) {
   SetWindowPos(handle_, nullptr, left, top, 0, 0, SWP_NOZORDER | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
-void TForm::SetSize(int width, int height) {
+void TMediaForm::SetSize(int width, int height) {
   SetWindowPos(handle_, nullptr, 0, 0, width, height, SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
 }
 
-bool TForm::Maximized() const { return IsZoomed(handle_) != 0; }
+bool TMediaForm::Maximized() const {
+  return IsZoomed(handle_) != 0;
+}
 
-void TForm::SetWindowStateNormal() { ShowWindow(handle_, SW_RESTORE); }
+void TMediaForm::SetWindowStateNormal() {
+  ShowWindow(handle_, SW_RESTORE);
+}
 
-RECT TForm::ClientScreenRect() const {
+RECT TMediaForm::ClientScreenRect() const {
   RECT r{};
   GetClientRect(handle_, &r);
   MapWindowPoints(handle_, nullptr, reinterpret_cast<POINT*>(&r), 2);
   return r;
 }
 
-void TForm::Invalidate() { InvalidateRect(handle_, nullptr, FALSE); }
+void TMediaForm::Invalidate() {
+  InvalidateRect(handle_, nullptr, FALSE);
+}
 
-LRESULT CALLBACK TForm::WndProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
-  auto* form = reinterpret_cast<TForm*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+LRESULT CALLBACK TMediaForm::WndProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+  auto* form = reinterpret_cast<TMediaForm*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   if (!form) return DefWindowProcW(hwnd, msg, wparam, lparam);
   return form->Dispatch(msg, wparam, lparam);
 }
 
-LRESULT TForm::Dispatch(UINT msg, WPARAM wparam, LPARAM lparam) {
+LRESULT TMediaForm::Dispatch(UINT msg, WPARAM wparam, LPARAM lparam) {
   switch (msg) {
     case WM_ACTIVATE:
       active_ = LOWORD(wparam) != WA_INACTIVE;

@@ -1,6 +1,8 @@
-// A small form layer: one top-level window with the handlers and hooks that
-// components placed on it need. Components register themselves so that the
-// form can tell them when its properties are in place (Loaded).
+// The form the media components sit on: one top-level window with the
+// handlers and hooks that the display and sound components need (the
+// launcher's forms with their controls are another layer, in app/forms).
+// Components register themselves so that the form can tell them when its
+// properties are in place (Loaded).
 #pragma once
 
 #include <windows.h>
@@ -11,31 +13,31 @@
 
 namespace zt {
 
-class TForm;
+class TMediaForm;
 
 class TComponent {
  public:
-  explicit TComponent(TForm& owner);
+  explicit TComponent(TMediaForm& owner);
   virtual ~TComponent();
   TComponent(const TComponent&) = delete;
   TComponent& operator=(const TComponent&) = delete;
   // Called once the owner's properties are set.
   virtual void Loaded() {}
-  TForm& Owner() const { return owner_; }
+  TMediaForm& Owner() const { return owner_; }
 
  private:
-  TForm& owner_;
+  TMediaForm& owner_;
 };
 
-class TForm {
+class TMediaForm {
  public:
-  using NotifyEvent = std::function<void(TForm& Sender)>;
+  using NotifyEvent = std::function<void(TMediaForm& Sender)>;
 
   // Creates the window (hidden) at once, so Handle is valid from the start.
-  TForm(const std::wstring& caption, int width, int height);
-  virtual ~TForm();
-  TForm(const TForm&) = delete;
-  TForm& operator=(const TForm&) = delete;
+  TMediaForm(const std::wstring& caption, int width, int height);
+  virtual ~TMediaForm();
+  TMediaForm(const TMediaForm&) = delete;
+  TMediaForm& operator=(const TMediaForm&) = delete;
 
   // The form's own handlers, as its resource would set them: assign them
   // before placing components, which chain them.
