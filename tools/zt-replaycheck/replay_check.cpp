@@ -9,7 +9,10 @@
 //       replays DIR/PLAY.dat of the set and the data directory's "Rec/Rec0.dat"
 //       (the play "Rec0"): DIR/PLAY.replay.txt, and DIR/PLAY.replayed.dat, the
 //       file as the replay left it (its score written back)
-// Both print one line per play. The plays run side by side on threads.
+//   zt-replaycheck fixtures DATA_DIR FIXTURE_DIR [NAME...]
+//       replays the checked-in FIXTURE_DIR/NAME.dat (every one there, or the
+//       ones named) against FIXTURE_DIR/NAME.expected.txt; writes nothing
+// Each prints one line per play. The plays run side by side on threads.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -27,6 +30,7 @@
 #include <vector>
 
 #include "bitmap_library.h"
+#include "fixture.h"
 #include "formats/config.h"
 #include "game/ugame.h"
 #include "headless_game.h"
@@ -395,6 +399,21 @@ Outcome replay_demo(const BitmapLibrary& library, const Bytes& file) {
   return finished(kDemoName, run, run.host().files.files.at(0));
 }
 
+// A checked-in recording, replayed from its slot under its settings; a
+// difference from its expected outcome fails it, with every one listed.
+Outcome replay_fixture(std::string_view name, const ReplayFixture& fixture,
+                       const BitmapLibrary& library, const Bytes& file) {
+  const PlaySpec spec{name, fixture.settings, fixture.slot, fixture.runtime_seed, 0, Finish::Rest,
+                      0};
+  Outcome o = replay_play(spec, library, file);
+  if (!o.error.empty()) return o;
+  const std::vector<std::string> differences = fixture_differences(fixture, file, o.report, o.file);
+  if (differences.empty()) return o;
+  std::string what = o.name + ": the replay differs from the expected outcome";
+  for (const std::string& d : differences) what += "\n  " + d;
+  return {o.name, what, "", "", {}};
+}
+
 std::optional<Bytes> read_bytes(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
   if (!in) return std::nullopt;
@@ -445,10 +464,55 @@ bool wanted(std::string_view name, const std::vector<std::string>& only) {
   return only.empty() || std::find(only.begin(), only.end(), name) != only.end();
 }
 
+// The fixtures named, or every NAME.expected.txt in the folder, replayed side
+// by side.
+int check_fixtures(const BitmapLibrary& lib, const fs::path& dir, std::vector<std::string> names) {
+  constexpr std::string_view kExpected = ".expected.txt";
+  if (names.empty()) {
+    std::error_code ec;
+    for (const fs::directory_entry& e : fs::directory_iterator(dir, ec)) {
+      const std::string f = e.path().filename().string();
+      if (f.ends_with(kExpected)) names.push_back(f.substr(0, f.size() - kExpected.size()));
+    }
+    std::sort(names.begin(), names.end());
+    if (names.empty()) return fail("no fixtures in " + dir.string());
+  }
+  std::vector<ReplayFixture> fixtures;
+  std::vector<Bytes> files;
+  for (const std::string& name : names) {
+    const auto text = read_bytes(dir / (name + std::string(kExpected)));
+    auto file = read_bytes(dir / (name + ".dat"));
+    if (!text || !file) return fail("cannot read the fixture " + (dir / name).string());
+    auto parsed = parse_fixture({reinterpret_cast<const char*>(text->data()), text->size()});
+    if (const auto* why = std::get_if<std::string>(&parsed)) {
+      return fail(name + std::string(kExpected) + ": " + *why);
+    }
+    fixtures.push_back(std::get<ReplayFixture>(std::move(parsed)));
+    files.push_back(std::move(*file));
+  }
+  std::vector<Outcome> outcomes(names.size());
+  {
+    std::vector<std::jthread> threads;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      threads.emplace_back(
+          [&, i] { outcomes[i] = replay_fixture(names[i], fixtures[i], lib, files[i]); });
+    }
+  }
+  int rc = 0;
+  for (const Outcome& o : outcomes) {
+    if (!o.error.empty()) {
+      rc = fail(o.error);
+    } else {
+      std::printf("%s; as expected\n", o.line.c_str());
+    }
+  }
+  return rc;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 4) return fail("usage: zt-replaycheck record|replay DATA_DIR DIR [PLAY...]");
+  if (argc < 4) return fail("usage: zt-replaycheck record|replay|fixtures DATA_DIR DIR [PLAY...]");
   const std::string mode = argv[1];
   const fs::path data = argv[2];
   const fs::path dir = argv[3];
@@ -466,6 +530,7 @@ int main(int argc, char** argv) {
     }
     return run_jobs(std::move(jobs), dir, ".record.txt", ".dat");
   }
+  if (mode == "fixtures") return check_fixtures(lib, dir, only);
   if (mode == "replay") {
     std::vector<Bytes> files;
     files.reserve(std::size(kPlays) + 1);
