@@ -35,7 +35,7 @@ if(ZT_FUZZ)
 endif()
 
 # zt_add_fuzzer(NAME SOURCE LIBS...): a libFuzzer target, built only with ZT_FUZZ.
-if(ZT_FUZZ AND NOT TARGET zt-fuzzers)
+if(ZT_FUZZ)
   add_custom_target(zt-fuzzers)  # builds only what the fuzz run needs
 endif()
 function(zt_add_fuzzer name source)
