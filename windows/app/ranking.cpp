@@ -134,6 +134,8 @@ NetworkSettings read_network_ini(const std::wstring& path) {
   return s;
 }
 
-std::wstring network_ini_path() { return exe_dir() + std::wstring(kNetworkIni); }
+std::wstring network_ini_path() {
+  return exe_dir() + std::wstring(kNetworkIni);
+}
 
 }  // namespace zt::win

@@ -167,7 +167,8 @@ void TDDDD::FormCreateHook(TMediaForm& Sender) {
     bool need_change = true;
     if (AutoDisplayModeInitialize) {
       need_change = FullScreen && !ModeAvailable(ScreenWidth, ScreenHeight, BitDepth, 0);
-      if (!need_change) InitializeDirectDraw(FullScreen, ScreenWidth, ScreenHeight, BitDepth, 0, "");
+      if (!need_change)
+        InitializeDirectDraw(FullScreen, ScreenWidth, ScreenHeight, BitDepth, 0, "");
     }
     if (previous_on_create_) previous_on_create_(Sender);
     InitDone = true;
@@ -196,8 +197,10 @@ void TDDDD::SubclassWindow() {
 void TDDDD::UnsubclassWindow() {
   if (!hooked_window_) return;
   if (IsWindow(hooked_window_)) {
-    if (GetWindowLongPtrW(hooked_window_, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(&TDDDD::HookProc)) {
-      SetWindowLongPtrW(hooked_window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous_wndproc_));
+    if (GetWindowLongPtrW(hooked_window_, GWLP_WNDPROC) ==
+        reinterpret_cast<LONG_PTR>(&TDDDD::HookProc)) {
+      SetWindowLongPtrW(hooked_window_, GWLP_WNDPROC,
+                        reinterpret_cast<LONG_PTR>(previous_wndproc_));
     }
     RemovePropW(hooked_window_, kHookProp);
   }
@@ -276,7 +279,8 @@ bool TDDDD::CreateDirectDraw(GUID* Guid) {
 void TDDDD::InitializeDirectDraw(bool Full, std::int32_t Width, std::int32_t Height,
                                  std::int32_t Depth, std::int32_t Refresh,
                                  const std::string& DriverName) {
-  DetailedLog(format("スクリーンモード%d x %d x %d として初期化を開始します", Width, Height, Depth));
+  DetailedLog(
+      format("スクリーンモード%d x %d x %d として初期化を開始します", Width, Height, Depth));
   if (Full) Owner().Show();
   Busy = true;
   ReleaseAll();
@@ -300,8 +304,8 @@ void TDDDD::InitializeDirectDraw(bool Full, std::int32_t Width, std::int32_t Hei
       bool created = false;
       if (f.found) {
         GUID guid = f.guid;
-        if (DirectDrawCreateEx(f.has_guid ? &guid : nullptr, DirectDraw.put_void(), IID_IDirectDraw7,
-                               nullptr) == 0) {
+        if (DirectDrawCreateEx(f.has_guid ? &guid : nullptr, DirectDraw.put_void(),
+                               IID_IDirectDraw7, nullptr) == 0) {
           created = true;
           DetailedLog("DirectDrawオブジェクトを作成しました");
           DetailedLog(format("Created DDraw Driver ... %s %p", f.entry.c_str(),
@@ -362,27 +366,30 @@ void TDDDD::InitializeDirectDraw(bool Full, std::int32_t Width, std::int32_t Hei
     CheckResult(DirectDraw->SetCooperativeLevel(hwnd, DDSCL_FULLSCREEN | DDSCL_ALLOWREBOOT |
                                                           DDSCL_EXCLUSIVE | DDSCL_ALLOWMODEX),
                 "協調レベルの設定に失敗しました");
-    CheckResult(DirectDraw->SetDisplayMode(static_cast<DWORD>(Width), static_cast<DWORD>(Height),
-                                           static_cast<DWORD>(Depth), static_cast<DWORD>(Refresh), 0),
-                format("画面モード%dx%dx%dの初期化に失敗しました", Width, Height, Depth));
+    CheckResult(
+        DirectDraw->SetDisplayMode(static_cast<DWORD>(Width), static_cast<DWORD>(Height),
+                                   static_cast<DWORD>(Depth), static_cast<DWORD>(Refresh), 0),
+        format("画面モード%dx%dx%dの初期化に失敗しました", Width, Height, Depth));
     Hardware3D = (caps.dwCaps & DDCAPS_3D) && DisplayBitsPerPixel() > 8;
     DDSURFACEDESC2 d = empty_desc();
     d.dwFlags = DDSD_CAPS | DDSD_BACKBUFFERCOUNT;
     d.dwBackBufferCount = 1;
-    d.ddsCaps.dwCaps = DDSCAPS_PRIMARYSURFACE | DDSCAPS_FLIP | DDSCAPS_COMPLEX |
-                       (Use3D ? DDSCAPS_3DDEVICE : 0);
+    d.ddsCaps.dwCaps =
+        DDSCAPS_PRIMARYSURFACE | DDSCAPS_FLIP | DDSCAPS_COMPLEX | (Use3D ? DDSCAPS_3DDEVICE : 0);
     CheckResult(DirectDraw->CreateSurface(&d, primary.put(), nullptr),
                 "プライマリ・サーフェスの作成に失敗しました");
     if (primary) {
       DDSCAPS2 bc;
       std::memset(&bc, 0, sizeof bc);
       bc.dwCaps = DDSCAPS_BACKBUFFER;
-      CheckResult(primary->GetAttachedSurface(&bc, back.put()), "バックバッファの作成に失敗しました");
+      CheckResult(primary->GetAttachedSurface(&bc, back.put()),
+                  "バックバッファの作成に失敗しました");
     }
     Owner().SetSize(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
     Owner().BringToFront();
   } else {
-    CheckResult(DirectDraw->SetCooperativeLevel(hwnd, DDSCL_NORMAL), "協調レベルの設定に失敗しました");
+    CheckResult(DirectDraw->SetCooperativeLevel(hwnd, DDSCL_NORMAL),
+                "協調レベルの設定に失敗しました");
     Hardware3D = (caps.dwCaps & DDCAPS_3D) && DisplayBitsPerPixel() > 8;
     DDSURFACEDESC2 d = empty_desc();
     d.dwFlags = DDSD_CAPS;
@@ -394,9 +401,11 @@ void TDDDD::InitializeDirectDraw(bool Full, std::int32_t Width, std::int32_t Hei
       case bmtDefault:
       case bmtCompatible:
         if (!Use3D) {
-          bcaps = BackBufferLocationAtWindowed == bmtDefault ? DDSCAPS_VIDEOMEMORY : DDSCAPS_SYSTEMMEMORY;
+          bcaps = BackBufferLocationAtWindowed == bmtDefault ? DDSCAPS_VIDEOMEMORY
+                                                             : DDSCAPS_SYSTEMMEMORY;
         } else {
-          bool soft = (D3DOptions.contains(DontUseHAL) && D3DOptions.contains(DontUseTnLHAL)) || !Hardware3D;
+          bool soft = (D3DOptions.contains(DontUseHAL) && D3DOptions.contains(DontUseTnLHAL)) ||
+                      !Hardware3D;
           bcaps = (soft ? DDSCAPS_SYSTEMMEMORY : DDSCAPS_VIDEOMEMORY) | DDSCAPS_3DDEVICE;
         }
         break;
@@ -414,15 +423,19 @@ void TDDDD::InitializeDirectDraw(bool Full, std::int32_t Width, std::int32_t Hei
     b.ddsCaps.dwCaps = bcaps | DDSCAPS_OFFSCREENPLAIN;
     if (DirectDraw->CreateSurface(&b, back.put(), nullptr) != 0) {
       b.ddsCaps.dwCaps &= ~static_cast<DWORD>(DDSCAPS_VIDEOMEMORY);
-      CheckResult(DirectDraw->CreateSurface(&b, back.put(), nullptr), "バックバッファの作成に失敗しました");
+      CheckResult(DirectDraw->CreateSurface(&b, back.put(), nullptr),
+                  "バックバッファの作成に失敗しました");
     }
     DetailedLog(placement_text("バックバッファ", b.ddsCaps.dwCaps));
   }
 
-  CheckResult(DirectDraw->CreateClipper(0, Clipper.put(), nullptr), "Clipperオブジェクトの作成に失敗しました");
-  if (Clipper) CheckResult(Clipper->SetHWnd(0, hwnd), "Clipperのフォームへの割り当てに失敗しました");
+  CheckResult(DirectDraw->CreateClipper(0, Clipper.put(), nullptr),
+              "Clipperオブジェクトの作成に失敗しました");
+  if (Clipper)
+    CheckResult(Clipper->SetHWnd(0, hwnd), "Clipperのフォームへの割り当てに失敗しました");
   if (primary && Clipper) {
-    CheckResult(primary->SetClipper(Clipper.get()), "Clipperのプライマリサーフェスへの割り当てに失敗しました");
+    CheckResult(primary->SetClipper(Clipper.get()),
+                "Clipperのプライマリサーフェスへの割り当てに失敗しました");
   }
 
   BitDepth = DisplayBitsPerPixel();
@@ -451,13 +464,16 @@ void TDDDD::InitializeDirectDraw(bool Full, std::int32_t Width, std::int32_t Hei
     }
   }
   if (BitDepth == 8) {
-    CheckResult(DirectDraw->CreatePalette(DDPCAPS_8BIT, PaletteEntries.data(), Palette.put(), nullptr),
-                "DirectDrawPaletteの作成に失敗しました");
+    CheckResult(
+        DirectDraw->CreatePalette(DDPCAPS_8BIT, PaletteEntries.data(), Palette.put(), nullptr),
+        "DirectDrawPaletteの作成に失敗しました");
     if (Palette && Primary->Surface) {
-      CheckResult(Primary->Surface->SetPalette(Palette.get()), "DirectDrawPaletteのFrontBufferへの割り当てに失敗しました");
+      CheckResult(Primary->Surface->SetPalette(Palette.get()),
+                  "DirectDrawPaletteのFrontBufferへの割り当てに失敗しました");
     }
     if (Palette && BackBuffer->Surface) {
-      CheckResult(BackBuffer->Surface->SetPalette(Palette.get()), "DirectDrawPaletteのBackBufferへの割り当てに失敗しました");
+      CheckResult(BackBuffer->Surface->SetPalette(Palette.get()),
+                  "DirectDrawPaletteのBackBufferへの割り当てに失敗しました");
     }
   }
 
@@ -537,7 +553,8 @@ void TDDDD::UpdatePalette() {
   if (BitDepth != 8) return;
   if (FullScreen) {
     if (Palette) {
-      CheckResult(Palette->SetEntries(0, 0, 256, PaletteEntries.data()), "パレットが更新できませんでした");
+      CheckResult(Palette->SetEntries(0, 0, 256, PaletteEntries.data()),
+                  "パレットが更新できませんでした");
     }
     return;
   }
@@ -601,7 +618,8 @@ void TDDDD::AddSurface(TDDDDSurface& Surface) {
     }
   }
   SurfaceList.push_back(std::make_unique<TDDDDSurfaceKeeper>(*this, Surface));
-  DetailedLog(format("サーフェスリストの%d番に追加しました", static_cast<int>(SurfaceList.size()) - 1));
+  DetailedLog(
+      format("サーフェスリストの%d番に追加しました", static_cast<int>(SurfaceList.size()) - 1));
 }
 
 void TDDDD::RemoveSurface(TDDDDSurface& Surface) {

@@ -5,9 +5,10 @@
 #pragma once
 
 #include <windows.h>
-#include <ddraw.h>
+
 #include <d3d.h>
 #include <d3drm.h>
+#include <ddraw.h>
 
 #include <array>
 #include <cstdint>
@@ -73,8 +74,7 @@ class TDDDDGenSurface {
   void GetDesc(DDSURFACEDESC2& Description);
   std::uint32_t ColorValue(std::uint8_t A, std::uint8_t R, std::uint8_t G, std::uint8_t B) const;
 
-  HRESULT Blt(TDDDDGenSurface* Source, RECT DestRect, RECT SourceRect, DWORD Flags,
-              DDBLTFX* BltFX);
+  HRESULT Blt(TDDDDGenSurface* Source, RECT DestRect, RECT SourceRect, DWORD Flags, DDBLTFX* BltFX);
   HRESULT BltRect(TDDDDGenSurface* Source, std::int32_t X, std::int32_t Y, RECT SourceRect,
                   DWORD Flags);
   void FillRect(const RECT& Rect, std::uint32_t Color);
@@ -134,8 +134,8 @@ class TDDDDSurface : public TDDDDGenSurface {
                TDDDDSurfaceMemoryType MemoryType);
 
  private:
-  void CreateSurface(TDDDD& Owner, std::int32_t Width, std::int32_t Height,
-                     std::uint32_t ColorKey, TDDDDSurfaceMemoryType MemoryType);
+  void CreateSurface(TDDDD& Owner, std::int32_t Width, std::int32_t Height, std::uint32_t ColorKey,
+                     TDDDDSurfaceMemoryType MemoryType);
   friend class TDDDD;
 };
 
@@ -213,8 +213,7 @@ class TDDDD : public TComponent {
   TDDDDSurfaceMemoryType SurfaceLocation = smtDefault;
   TDDDDBackBufferMemoryType BackBufferLocationAtWindowed = bmtDefault;
   InitEvent OnInit;
-  NotifyEvent OnRestore, OnChangeDisplayMode, OnCleanUp, OnEnterMenuLoop, OnExitMenuLoop,
-      OnDestroy;
+  NotifyEvent OnRestore, OnChangeDisplayMode, OnCleanUp, OnEnterMenuLoop, OnExitMenuLoop, OnDestroy;
 
   ComRef<IDirectDraw7> DirectDraw;
   std::unique_ptr<TDDDDGenSurface> Primary;

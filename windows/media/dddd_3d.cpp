@@ -15,12 +15,18 @@ using Direct3DRMCreateProc = HRESULT(WINAPI*)(IDirect3DRM**);
 HRESULT CALLBACK record_device(LPSTR, LPSTR, LPD3DDEVICEDESC7 desc, LPVOID context) {
   auto* available = static_cast<std::uint32_t*>(context);
   const GUID& g = desc->deviceGUID;
-  if (g == IID_IDirect3DTnLHalDevice) *available |= 1;
-  else if (g == IID_IDirect3DHALDevice) *available |= 2;
-  else if (g == IID_IDirect3DMMXDevice) *available |= 4;
-  else if (g == IID_IDirect3DRGBDevice) *available |= 8;
-  else if (g == IID_IDirect3DRampDevice) *available |= 16;
-  else if (g == IID_IDirect3DRefDevice) *available |= 32;
+  if (g == IID_IDirect3DTnLHalDevice)
+    *available |= 1;
+  else if (g == IID_IDirect3DHALDevice)
+    *available |= 2;
+  else if (g == IID_IDirect3DMMXDevice)
+    *available |= 4;
+  else if (g == IID_IDirect3DRGBDevice)
+    *available |= 8;
+  else if (g == IID_IDirect3DRampDevice)
+    *available |= 16;
+  else if (g == IID_IDirect3DRefDevice)
+    *available |= 32;
   return D3DENUMRET_OK;
 }
 
@@ -77,15 +83,18 @@ void TDDDD::Setup3D(std::int32_t Width, std::int32_t Height) {
   };
   const Candidate candidates[] = {
       {&IID_IDirect3DTnLHalDevice, D3DOptions.contains(DontUseTnLHAL) || !Hardware3D, true,
-       "T&L HALデバイスを使用します", "T&L HALデバイスが作れません", "T&L HALデバイス用Zバッファが作れません"},
+       "T&L HALデバイスを使用します", "T&L HALデバイスが作れません",
+       "T&L HALデバイス用Zバッファが作れません"},
       {&IID_IDirect3DHALDevice, D3DOptions.contains(DontUseHAL) || !Hardware3D, true,
        "HALデバイスを使用します", "HALデバイスが作れません", "HALデバイス用Zバッファが作れません"},
       {&IID_IDirect3DMMXDevice, D3DOptions.contains(DontUseMMX), false,
        "MMXエミュレーションデバイスを使用します", nullptr, nullptr},
       {&IID_IDirect3DRGBDevice, D3DOptions.contains(DontUseRGBEmulation), false,
        "RGBエミュレーションデバイスを使用します", nullptr, nullptr},
-      {&IID_IDirect3DRampDevice, false, false, "Rampエミュレーションデバイスを使用します", nullptr, nullptr},
-      {&IID_IDirect3DRefDevice, false, false, "リファレンスラスタライザを使用します", nullptr, nullptr},
+      {&IID_IDirect3DRampDevice, false, false, "Rampエミュレーションデバイスを使用します", nullptr,
+       nullptr},
+      {&IID_IDirect3DRefDevice, false, false, "リファレンスラスタライザを使用します", nullptr,
+       nullptr},
   };
   HardwareAccelerated = false;
   bool have_device = false;
@@ -96,9 +105,10 @@ void TDDDD::Setup3D(std::int32_t Width, std::int32_t Height) {
       if (c.zfailed) DetailedLog(c.zfailed);
       continue;
     }
-    HRESULT hr = BackBuffer && BackBuffer->Surface
-                     ? Direct3D->CreateDevice(*c.guid, BackBuffer->Surface.get(), Direct3DDevice.put())
-                     : DDERR_SURFACELOST;
+    HRESULT hr =
+        BackBuffer && BackBuffer->Surface
+            ? Direct3D->CreateDevice(*c.guid, BackBuffer->Surface.get(), Direct3DDevice.put())
+            : DDERR_SURFACELOST;
     if (hr == 0) {
       DetailedLog(c.used);
       DeviceKind = kind;
@@ -111,16 +121,19 @@ void TDDDD::Setup3D(std::int32_t Width, std::int32_t Height) {
 
   if (!FullScreen && have_device && DeviceKind != 0 && Direct3DRM && Clipper) {
     GUID guid = *candidates[DeviceKind].guid;
-    CheckResult(Direct3DRM->CreateDeviceFromClipper(Clipper.get(), &guid, Width, Height, RMDevice.put()),
-                "Diret3DRMデバイスの作成に失敗しました");
+    CheckResult(
+        Direct3DRM->CreateDeviceFromClipper(Clipper.get(), &guid, Width, Height, RMDevice.put()),
+        "Diret3DRMデバイスの作成に失敗しました");
     if (CameraFrame && RMDevice) {
-      CheckResult(Direct3DRM->CreateViewport(RMDevice.get(), CameraFrame, 0, 0, static_cast<DWORD>(Width),
-                                             static_cast<DWORD>(Height), Viewport.put()),
-                  "Viewportの作成に失敗しました");
+      CheckResult(
+          Direct3DRM->CreateViewport(RMDevice.get(), CameraFrame, 0, 0, static_cast<DWORD>(Width),
+                                     static_cast<DWORD>(Height), Viewport.put()),
+          "Viewportの作成に失敗しました");
       if (Viewport) Viewport->SetBack(5000.0f);
     }
   }
-  DetailedLog(HardwareAccelerated ? "ハードウェアアクセラレーション可" : "ハードウェアアクセラレーション不可");
+  DetailedLog(HardwareAccelerated ? "ハードウェアアクセラレーション可"
+                                  : "ハードウェアアクセラレーション不可");
 }
 
 void TDDDD::ReleaseZBuffer() {
@@ -135,8 +148,10 @@ bool TDDDD::CreateZBuffer(const GUID& Device, bool InVideoMemory) {
   ReleaseZBuffer();
   const bool stencil = D3DOptions.contains(MakeStencilBuffer);
   if (!stencil && !D3DOptions.contains(MakeZBuffer)) return true;
-  const char* made_fail = stencil ? "ステンシルバッファの作成に失敗しました" : "Zバッファの作成に失敗しました";
-  const char* attach_fail = stencil ? "ステンシルバッファのアタッチに失敗しました" : "Zバッファのアタッチに失敗しました";
+  const char* made_fail =
+      stencil ? "ステンシルバッファの作成に失敗しました" : "Zバッファの作成に失敗しました";
+  const char* attach_fail =
+      stencil ? "ステンシルバッファのアタッチに失敗しました" : "Zバッファのアタッチに失敗しました";
   ZFormatSearch search{stencil ? static_cast<DWORD>(DDPF_ZBUFFER | DDPF_STENCILBUFFER)
                                : static_cast<DWORD>(DDPF_ZBUFFER)};
   Direct3D->EnumZBufferFormats(Device, find_zformat, &search);
@@ -145,11 +160,12 @@ bool TDDDD::CreateZBuffer(const GUID& Device, bool InVideoMemory) {
     return false;
   }
   const DDPIXELFORMAT& pf = search.format;
-  DetailedLog(format("%s...ZDepth=%d SDepth=%d Mask=(Z:%.8x S:%.8x L:%.8x)",
-                     stencil ? "列挙されたステンシルバッファのフォーマット" : "列挙されたZバッファのフォーマット",
-                     static_cast<int>(pf.dwZBufferBitDepth), static_cast<int>(pf.dwStencilBitDepth),
-                     static_cast<unsigned>(pf.dwZBitMask), static_cast<unsigned>(pf.dwStencilBitMask),
-                     static_cast<unsigned>(pf.dwLuminanceBitMask)));
+  DetailedLog(format(
+      "%s...ZDepth=%d SDepth=%d Mask=(Z:%.8x S:%.8x L:%.8x)",
+      stencil ? "列挙されたステンシルバッファのフォーマット" : "列挙されたZバッファのフォーマット",
+      static_cast<int>(pf.dwZBufferBitDepth), static_cast<int>(pf.dwStencilBitDepth),
+      static_cast<unsigned>(pf.dwZBitMask), static_cast<unsigned>(pf.dwStencilBitMask),
+      static_cast<unsigned>(pf.dwLuminanceBitMask)));
   DDSURFACEDESC2 d;
   std::memset(&d, 0, sizeof d);
   d.dwSize = sizeof d;
@@ -167,8 +183,9 @@ bool TDDDD::CreateZBuffer(const GUID& Device, bool InVideoMemory) {
     DetailedLog(attach_fail);
     return false;
   }
-  ZBuffer = std::make_unique<TDDDDGenSurface>(this, z.detach(), static_cast<std::int32_t>(d.dwWidth),
-                                              static_cast<std::int32_t>(d.dwHeight));
+  ZBuffer =
+      std::make_unique<TDDDDGenSurface>(this, z.detach(), static_cast<std::int32_t>(d.dwWidth),
+                                        static_cast<std::int32_t>(d.dwHeight));
   DetailedLog(stencil ? "ステンシルバッファを作成しました" : "Zバッファを作成しました");
   return true;
 }
@@ -183,7 +200,8 @@ void TDDDD::Release3DDevices() {
     DetailedLog("Direct3DRMDeviceを解放しました");
   }
   if (Direct3DDevice) {
-    CheckResult(static_cast<HRESULT>(Direct3DDevice.release()), "Direct3DDeviceの解放に失敗しました");
+    CheckResult(static_cast<HRESULT>(Direct3DDevice.release()),
+                "Direct3DDeviceの解放に失敗しました");
     DetailedLog("Direct3DDeviceを解放しました");
   }
 }

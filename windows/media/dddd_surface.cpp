@@ -165,7 +165,9 @@ void TDDDDGenSurface::Unlock() {
   Locked = false;
 }
 
-bool TDDDDGenSurface::IsLost() { return !Surface || Surface->IsLost() != 0; }
+bool TDDDDGenSurface::IsLost() {
+  return !Surface || Surface->IsLost() != 0;
+}
 
 HRESULT TDDDDGenSurface::Restore() {
   if (!Surface) return DDERR_SURFACELOST;
@@ -181,8 +183,8 @@ void TDDDDGenSurface::GetDesc(DDSURFACEDESC2& Desc) {
   Desc = Description;
 }
 
-HRESULT TDDDDGenSurface::Blt(TDDDDGenSurface* Source, RECT DestRect, RECT SourceRect,
-                             DWORD Flags, DDBLTFX* BltFX) {
+HRESULT TDDDDGenSurface::Blt(TDDDDGenSurface* Source, RECT DestRect, RECT SourceRect, DWORD Flags,
+                             DDBLTFX* BltFX) {
   if (!Surface) return DDERR_SURFACELOST;
   IDirectDrawSurface7* src = Source ? Source->Surface.get() : nullptr;
   if (Owner && Owner->Primary.get() == this) {
@@ -240,8 +242,8 @@ void TDDDDGenSurface::SetPixel(std::int32_t X, std::int32_t Y, std::uint32_t Col
   }
   if (d->lpSurface) {
     const int bytes = static_cast<int>(d->ddpfPixelFormat.dwRGBBitCount / 8);
-    auto* p = static_cast<std::uint8_t*>(d->lpSurface) + static_cast<std::ptrdiff_t>(Y) * d->lPitch +
-              static_cast<std::ptrdiff_t>(X) * bytes;
+    auto* p = static_cast<std::uint8_t*>(d->lpSurface) +
+              static_cast<std::ptrdiff_t>(Y) * d->lPitch + static_cast<std::ptrdiff_t>(X) * bytes;
     if (bytes >= 1 && bytes <= 4) {
       for (int i = 0; i < bytes; ++i) p[i] = static_cast<std::uint8_t>(Color >> (8 * i));
     }
@@ -278,7 +280,8 @@ bool TDDDDGenSurface::LoadBMP(TStream& Stream) {
     return false;
   }
   const DDPIXELFORMAT& pf = Description.ddpfPixelFormat;
-  const int dst_bytes = (pf.dwFlags & DDPF_PALETTEINDEXED8) ? 1 : static_cast<int>(pf.dwRGBBitCount / 8);
+  const int dst_bytes =
+      (pf.dwFlags & DDPF_PALETTEINDEXED8) ? 1 : static_cast<int>(pf.dwRGBBitCount / 8);
   const int src_bytes = ih.biBitCount / 8;
 
   if (dst_bytes == 1 && src_bytes > 1) {
@@ -295,17 +298,19 @@ bool TDDDDGenSurface::LoadBMP(TStream& Stream) {
       std::memcpy(&hdr, file.data() + 14, sizeof hdr);
       w = hdr.biWidth;
       h = hdr.biHeight < 0 ? -hdr.biHeight : hdr.biHeight;
-      std::uint64_t row = ((static_cast<std::uint64_t>(w < 0 ? 0 : w) * hdr.biBitCount + 31) / 32) * 4;
+      std::uint64_t row =
+          ((static_cast<std::uint64_t>(w < 0 ? 0 : w) * hdr.biBitCount + 31) / 32) * 4;
       std::uint64_t need = row * static_cast<std::uint64_t>(h);
       ok = w > 0 && h > 0 && hdr.biSize >= 40 && f.bfOffBits >= 54 && f.bfOffBits <= file.size() &&
            need <= file.size() - f.bfOffBits;
       if (ok) {
         std::vector<std::uint8_t> info(file.begin() + 14, file.begin() + f.bfOffBits);
-        info.resize(std::max<std::size_t>(info.size(), sizeof(BITMAPINFOHEADER) + 3 * sizeof(DWORD)));
+        info.resize(
+            std::max<std::size_t>(info.size(), sizeof(BITMAPINFOHEADER) + 3 * sizeof(DWORD)));
         HDC screen = GetDC(nullptr);
         void* bits = nullptr;
-        bitmap = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(info.data()), DIB_RGB_COLORS,
-                                  &bits, nullptr, 0);
+        bitmap = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(info.data()),
+                                  DIB_RGB_COLORS, &bits, nullptr, 0);
         ReleaseDC(nullptr, screen);
         if (bitmap && bits) {
           std::memcpy(bits, file.data() + f.bfOffBits, static_cast<std::size_t>(need));
@@ -320,7 +325,8 @@ bool TDDDDGenSurface::LoadBMP(TStream& Stream) {
       return false;
     }
     HDC dc = nullptr;
-    if (CheckResult(Surface->GetDC(&dc), "サーフェスのデバイスコンテキストの取得に失敗しました") != 0) {
+    if (CheckResult(Surface->GetDC(&dc), "サーフェスのデバイスコンテキストの取得に失敗しました") !=
+        0) {
       DeleteObject(bitmap);
       return false;
     }
@@ -356,7 +362,8 @@ bool TDDDDGenSurface::LoadBMP(TStream& Stream) {
   }
 
   DDSURFACEDESC2 d = empty_desc();
-  CheckResult(Surface->Lock(nullptr, &d, DDLOCK_WAIT, nullptr), "LoadBMP中にサーフェスがロックできませんでした");
+  CheckResult(Surface->Lock(nullptr, &d, DDLOCK_WAIT, nullptr),
+              "LoadBMP中にサーフェスがロックできませんでした");
   if (!d.lpSurface) return false;
   const std::int64_t surf_h = d.dwHeight;
   const std::int64_t surf_w = d.dwWidth;
@@ -373,7 +380,9 @@ bool TDDDDGenSurface::LoadBMP(TStream& Stream) {
       break;
     }
     if (dst_bytes == 1 && src_bytes == 1) {
-      std::copy(in.begin(), in.begin() + static_cast<std::ptrdiff_t>(std::min(in.size(), out.size())), out.begin());
+      std::copy(in.begin(),
+                in.begin() + static_cast<std::ptrdiff_t>(std::min(in.size(), out.size())),
+                out.begin());
     } else {
       for (std::int64_t x = 0; x < pixels; ++x) {
         const std::uint8_t* s = in.data() + x * src_bytes;
@@ -462,9 +471,10 @@ void TDDDDSurface::CreateSurface(TDDDD& owner, std::int32_t width, std::int32_t 
   DWORD caps = kSystem;
   switch (type) {
     case smtDefault:
-      caps = (owner.BackBuffer && (owner.BackBuffer->Description.ddsCaps.dwCaps & DDSCAPS_VIDEOMEMORY))
-                 ? kVideo
-                 : kSystem;
+      caps =
+          (owner.BackBuffer && (owner.BackBuffer->Description.ddsCaps.dwCaps & DDSCAPS_VIDEOMEMORY))
+              ? kVideo
+              : kSystem;
       break;
     case smtCompatible:
       caps = owner.FullScreen ? DDSCAPS_OFFSCREENPLAIN : kSystem;
@@ -481,8 +491,9 @@ void TDDDDSurface::CreateSurface(TDDDD& owner, std::int32_t width, std::int32_t 
   }
   Description.ddsCaps.dwCaps = caps;
   DetailedLog(placement_text("サーフェス", caps));
-  HRESULT hr = owner.DirectDraw ? owner.DirectDraw->CreateSurface(&Description, Surface.put(), nullptr)
-                                : DDERR_NOTINITIALIZED;
+  HRESULT hr = owner.DirectDraw
+                   ? owner.DirectDraw->CreateSurface(&Description, Surface.put(), nullptr)
+                   : DDERR_NOTINITIALIZED;
   if (hr != 0) {
     Description.ddsCaps.dwCaps = kSystem;
     hr = owner.DirectDraw ? owner.DirectDraw->CreateSurface(&Description, Surface.put(), nullptr)
@@ -504,7 +515,8 @@ void TDDDDSurface::CreateSurface(TDDDD& owner, std::int32_t width, std::int32_t 
 
 TDDDDSurface::~TDDDDSurface() {
   try {
-    if (Surface) CheckResult(static_cast<HRESULT>(Surface.release()), "サーフェスの解放に失敗しました");
+    if (Surface)
+      CheckResult(static_cast<HRESULT>(Surface.release()), "サーフェスの解放に失敗しました");
     if (Owner) Owner->RemoveSurface(*this);
   } catch (...) {
     // A log that cannot be written must not end the program from a destructor.
@@ -536,7 +548,9 @@ void TDDDDSurface::Reload() {
 // ---------------------------------------------------------------------------
 // TDDDDSurfaceKeeper
 
-int TDDDDSurfaceKeeper::Index() const { return Owner.IndexOfKeeper(*this); }
+int TDDDDSurfaceKeeper::Index() const {
+  return Owner.IndexOfKeeper(*this);
+}
 
 void TDDDDSurfaceKeeper::Restore() {
   if (!Surface.Surface || Surface.Surface->IsLost() == 0) return;

@@ -80,7 +80,8 @@ void TDDSD::Loaded() {
 
 bool TDDSD::Initialize() {
   Channels.clear();
-  for (std::uint32_t i = 0; i < ChannelCount; ++i) Channels.push_back(std::make_unique<TDDSDChannel>(*this));
+  for (std::uint32_t i = 0; i < ChannelCount; ++i)
+    Channels.push_back(std::make_unique<TDDSDChannel>(*this));
   if (DirectSoundCreate(nullptr, DirectSound.put(), nullptr) != 0) {
     Initialised = false;
     return false;
@@ -92,10 +93,12 @@ bool TDDSD::Initialize() {
   std::memset(&d, 0, sizeof d);
   d.dwSize = sizeof d;
   d.dwFlags = DSBCAPS_PRIMARYBUFFER | (Use3D ? DSBCAPS_CTRL3D : 0);
-  DDSDCheckResult(DirectSound->CreateSoundBuffer(&d, PrimaryBuffer.put(), nullptr), "一次バッファの作成に失敗しました");
+  DDSDCheckResult(DirectSound->CreateSoundBuffer(&d, PrimaryBuffer.put(), nullptr),
+                  "一次バッファの作成に失敗しました");
   if (Use3D && PrimaryBuffer) {
-    DDSDCheckResult(PrimaryBuffer->QueryInterface(IID_IDirectSound3DListener, Listener3D.put_void()),
-                    "DirectSound3D Listenerの作成に失敗しました");
+    DDSDCheckResult(
+        PrimaryBuffer->QueryInterface(IID_IDirectSound3DListener, Listener3D.put_void()),
+        "DirectSound3D Listenerの作成に失敗しました");
     Listener.reset();
     Listener = std::make_unique<TDDSDListener>(*this);
   }
@@ -103,7 +106,8 @@ bool TDDSD::Initialize() {
 }
 
 TDDSDChannel* TDDSD::GetChannel(std::int32_t Index) {
-  if (Index >= 0 && static_cast<std::int64_t>(Index) <= static_cast<std::int64_t>(ChannelCount) - 1 &&
+  if (Index >= 0 &&
+      static_cast<std::int64_t>(Index) <= static_cast<std::int64_t>(ChannelCount) - 1 &&
       static_cast<std::size_t>(Index) < Channels.size()) {
     return Channels[static_cast<std::size_t>(Index)].get();
   }
@@ -120,13 +124,16 @@ TDDSD::~TDDSD() {
     }
     Listener.reset();
     if (Listener3D) {
-      DDSDCheckResult(static_cast<HRESULT>(Listener3D.release()), "DirectSound3D Listnerの解放に失敗しました");
+      DDSDCheckResult(static_cast<HRESULT>(Listener3D.release()),
+                      "DirectSound3D Listnerの解放に失敗しました");
     }
     if (PrimaryBuffer) {
-      DDSDCheckResult(static_cast<HRESULT>(PrimaryBuffer.release()), "一次バッファの解放に失敗しました");
+      DDSDCheckResult(static_cast<HRESULT>(PrimaryBuffer.release()),
+                      "一次バッファの解放に失敗しました");
     }
     if (DirectSound) {
-      DDSDCheckResult(static_cast<HRESULT>(DirectSound.release()), "DirectSoundの解放に失敗しました");
+      DDSDCheckResult(static_cast<HRESULT>(DirectSound.release()),
+                      "DirectSoundの解放に失敗しました");
     }
   } catch (...) {
     // An exception must not leave a destructor.
@@ -161,7 +168,8 @@ TDDSDGenWave::TDDSDGenWave(FromArchive, TDDSD& Owner, const std::string& Archive
   bool ok = GetTempPathW(MAX_PATH + 1, dir) != 0 && GetTempFileNameW(dir, L"tmp", 0, path) != 0;
   if (!ok) throw EDDSD("WaveDataの展開に失敗しました");
   TempFile temp(path);
-  HANDLE h = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr);
+  HANDLE h = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY,
+                         nullptr);
   if (h == INVALID_HANDLE_VALUE) throw EDDSD("WaveDataの展開に失敗しました");
   const auto& bytes = member->Bytes();
   DWORD written = 0;
@@ -173,9 +181,12 @@ TDDSDGenWave::TDDSDGenWave(FromArchive, TDDSD& Owner, const std::string& Archive
   LoadWAV(Is3D, wide_to_utf8(path));
 }
 
-std::unique_ptr<TDDSDGenWave> TDDSDGenWave::CreateFromArchive(TDDSD& Owner, const std::string& ArchiveName,
-                                                              const std::string& MemberName, bool Is3D) {
-  return std::unique_ptr<TDDSDGenWave>(new TDDSDGenWave(FromArchive{}, Owner, ArchiveName, MemberName, Is3D));
+std::unique_ptr<TDDSDGenWave> TDDSDGenWave::CreateFromArchive(TDDSD& Owner,
+                                                              const std::string& ArchiveName,
+                                                              const std::string& MemberName,
+                                                              bool Is3D) {
+  return std::unique_ptr<TDDSDGenWave>(
+      new TDDSDGenWave(FromArchive{}, Owner, ArchiveName, MemberName, Is3D));
 }
 
 TDDSDWaveData::TDDSDWaveData(TDDSD& Owner, const std::string& ArchiveName,
@@ -208,7 +219,8 @@ void TDDSDGenWave::LoadWAV(bool Is3D, const std::string& FileName) {
   bool fmt_ok = chunk.cksize >= 16 && static_cast<LONG>(chunk.cksize) <= kMaxFormatChunk;
   if (fmt_ok) {
     format_bytes_.assign(std::max<std::size_t>(chunk.cksize, sizeof(WAVEFORMATEX)), 0);
-    LONG got = mmioRead(file.get(), reinterpret_cast<HPSTR>(format_bytes_.data()), static_cast<LONG>(chunk.cksize));
+    LONG got = mmioRead(file.get(), reinterpret_cast<HPSTR>(format_bytes_.data()),
+                        static_cast<LONG>(chunk.cksize));
     fmt_ok = got == static_cast<LONG>(chunk.cksize);
     if (fmt_ok) {
       std::memcpy(&Format, format_bytes_.data(), sizeof Format);
@@ -243,10 +255,12 @@ void TDDSDGenWave::LoadWAV(bool Is3D, const std::string& FileName) {
   std::memset(&d, 0, sizeof d);
   d.dwSize = sizeof d;
   d.dwFlags = DSBCAPS_STATIC | DSBCAPS_CTRLFREQUENCY | DSBCAPS_CTRLVOLUME |
-              (Is3D ? DSBCAPS_CTRL3D : DSBCAPS_CTRLPAN) | (Owner.StickyFocus ? DSBCAPS_STICKYFOCUS : 0);
+              (Is3D ? DSBCAPS_CTRL3D : DSBCAPS_CTRLPAN) |
+              (Owner.StickyFocus ? DSBCAPS_STICKYFOCUS : 0);
   d.dwBufferBytes = data.cksize;
   d.lpwfxFormat = reinterpret_cast<WAVEFORMATEX*>(format_bytes_.data());
-  DDSDCheckResult(Owner.DirectSound->CreateSoundBuffer(&d, Buffer.put(), nullptr), "サウンドバッファの作成に失敗しました");
+  DDSDCheckResult(Owner.DirectSound->CreateSoundBuffer(&d, Buffer.put(), nullptr),
+                  "サウンドバッファの作成に失敗しました");
   DataSize = data.cksize;
   if (!Buffer) return;
   void* p1 = nullptr;
@@ -262,7 +276,8 @@ void TDDSDGenWave::LoadWAV(bool Is3D, const std::string& FileName) {
       std::memset(p2, 0, n2);
       mmioRead(file.get(), static_cast<HPSTR>(p2), static_cast<LONG>(n2));
     }
-    DDSDCheckResult(Buffer->Unlock(p1, n1, p2, n2), "LoadWAV中に、サウンドバッファのアンロックが失敗しました");
+    DDSDCheckResult(Buffer->Unlock(p1, n1, p2, n2),
+                    "LoadWAV中に、サウンドバッファのアンロックが失敗しました");
   }
   Buffer->SetFrequency(Format.nSamplesPerSec);
 }
@@ -280,7 +295,8 @@ TDDSDGenWave::~TDDSDGenWave() {
 // ---------------------------------------------------------------------------
 // Channels
 
-TDDSDChannel::TDDSDChannel(TDDSD& Owner) : Owner(Owner), Params3D(std::make_unique<TDDSDParams3D>(*this)) {}
+TDDSDChannel::TDDSDChannel(TDDSD& Owner)
+    : Owner(Owner), Params3D(std::make_unique<TDDSDParams3D>(*this)) {}
 
 TDDSDChannel::~TDDSDChannel() {
   Buffer3D.release();
@@ -294,10 +310,12 @@ void TDDSDChannel::setWaveData(TDDSDGenWave* Wave) {
     Stop();
   } else {
     if (Buffer3D) {
-      DDSDCheckResult(static_cast<HRESULT>(Buffer3D.release()), "setWaveData 3Dサウンドバッファの解放に失敗しました");
+      DDSDCheckResult(static_cast<HRESULT>(Buffer3D.release()),
+                      "setWaveData 3Dサウンドバッファの解放に失敗しました");
     }
     if (Buffer) {
-      DDSDCheckResult(static_cast<HRESULT>(Buffer.release()), "setWaveData サウンドバッファの解放に失敗しました");
+      DDSDCheckResult(static_cast<HRESULT>(Buffer.release()),
+                      "setWaveData サウンドバッファの解放に失敗しました");
     }
   }
   if (!Wave) return;

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <windows.h>
+
 #include <mmsystem.h>
+
 #include <dsound.h>
 
 #include <cstdint>
@@ -40,7 +42,8 @@ class TDDSDGenWave {
   // Loads a WAV file.
   TDDSDGenWave(TDDSD& Owner, bool Is3D, const std::string& FileName);
   // Loads a WAV member of a QDA archive.
-  static std::unique_ptr<TDDSDGenWave> CreateFromArchive(TDDSD& Owner, const std::string& ArchiveName,
+  static std::unique_ptr<TDDSDGenWave> CreateFromArchive(TDDSD& Owner,
+                                                         const std::string& ArchiveName,
                                                          const std::string& MemberName, bool Is3D);
   virtual ~TDDSDGenWave();
   TDDSDGenWave(const TDDSDGenWave&) = delete;

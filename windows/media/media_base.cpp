@@ -49,7 +49,9 @@ std::unique_ptr<TFileStream> TFileStream::OpenRead(const std::string& path) {
   return std::unique_ptr<TFileStream>(new TFileStream(h));
 }
 
-TFileStream::~TFileStream() { CloseHandle(handle_); }
+TFileStream::~TFileStream() {
+  CloseHandle(handle_);
+}
 
 std::size_t TFileStream::Read(void* buffer, std::size_t n) {
   std::size_t total = 0;

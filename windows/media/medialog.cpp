@@ -54,7 +54,9 @@ HaltProc SetMediaHaltProc(HaltProc proc) {
   return old;
 }
 
-void MediaHalt() { g_halt(); }
+void MediaHalt() {
+  g_halt();
+}
 
 std::string UnitLog::path() const {
   return wide_to_utf8(exe_dir()) + file_name_;
@@ -62,9 +64,9 @@ std::string UnitLog::path() const {
 
 void UnitLog::write_line(const std::string& message) {
   std::wstring name = utf8_to_wide(path());
-  HANDLE h = CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                         counter == 0 ? CREATE_ALWAYS : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                         nullptr);
+  HANDLE h =
+      CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                  counter == 0 ? CREATE_ALWAYS : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
                             "cannot open " + path());

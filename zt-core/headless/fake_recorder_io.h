@@ -73,7 +73,7 @@ class FakeRecorderIo : public RecorderIo {
   std::map<Op, std::vector<int>> countdowns_;
   std::optional<std::int32_t> open_slot_;
   std::optional<std::vector<std::uint8_t>> pending_;
-  bool readable_ = false;  // a file opened by open_for_write is write-only
+  bool readable_ = false;   // a file opened by open_for_write is write-only
   bool read_only_ = false;  // a file of read_only_slots, opened by open_for_read
   std::int64_t position_ = 0;
 };

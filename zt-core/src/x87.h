@@ -58,20 +58,48 @@ using zt::native::sub;
 using zt::native::to_f64;
 using zt::native::trunc;
 #else
-inline void from_i32(std::int32_t v, zt_x87* out) { zt_x87_from_i32(v, out); }
-inline void from_f32(std::uint32_t bits, zt_x87* out) { zt_x87_from_f32(bits, out); }
-inline void from_f64(std::uint64_t bits, zt_x87* out) { zt_x87_from_f64(bits, out); }
-inline std::uint64_t to_f64(const zt_x87* a) { return zt_x87_to_f64(a); }
-inline void add(const zt_x87* a, const zt_x87* b, zt_x87* out) { zt_x87_add(a, b, out); }
-inline void sub(const zt_x87* a, const zt_x87* b, zt_x87* out) { zt_x87_sub(a, b, out); }
-inline void mul(const zt_x87* a, const zt_x87* b, zt_x87* out) { zt_x87_mul(a, b, out); }
-inline void div(const zt_x87* a, const zt_x87* b, zt_x87* out) { zt_x87_div(a, b, out); }
-inline void sqrt(const zt_x87* a, zt_x87* out) { zt_x87_sqrt(a, out); }
-inline std::int64_t round(const zt_x87* a) { return zt_x87_round(a); }
-inline std::int64_t trunc(const zt_x87* a) { return zt_x87_trunc(a); }
-inline bool lt(const zt_x87* a, const zt_x87* b) { return zt_x87_lt(a, b); }
-inline bool le(const zt_x87* a, const zt_x87* b) { return zt_x87_le(a, b); }
-inline bool eq(const zt_x87* a, const zt_x87* b) { return zt_x87_eq(a, b); }
+inline void from_i32(std::int32_t v, zt_x87* out) {
+  zt_x87_from_i32(v, out);
+}
+inline void from_f32(std::uint32_t bits, zt_x87* out) {
+  zt_x87_from_f32(bits, out);
+}
+inline void from_f64(std::uint64_t bits, zt_x87* out) {
+  zt_x87_from_f64(bits, out);
+}
+inline std::uint64_t to_f64(const zt_x87* a) {
+  return zt_x87_to_f64(a);
+}
+inline void add(const zt_x87* a, const zt_x87* b, zt_x87* out) {
+  zt_x87_add(a, b, out);
+}
+inline void sub(const zt_x87* a, const zt_x87* b, zt_x87* out) {
+  zt_x87_sub(a, b, out);
+}
+inline void mul(const zt_x87* a, const zt_x87* b, zt_x87* out) {
+  zt_x87_mul(a, b, out);
+}
+inline void div(const zt_x87* a, const zt_x87* b, zt_x87* out) {
+  zt_x87_div(a, b, out);
+}
+inline void sqrt(const zt_x87* a, zt_x87* out) {
+  zt_x87_sqrt(a, out);
+}
+inline std::int64_t round(const zt_x87* a) {
+  return zt_x87_round(a);
+}
+inline std::int64_t trunc(const zt_x87* a) {
+  return zt_x87_trunc(a);
+}
+inline bool lt(const zt_x87* a, const zt_x87* b) {
+  return zt_x87_lt(a, b);
+}
+inline bool le(const zt_x87* a, const zt_x87* b) {
+  return zt_x87_le(a, b);
+}
+inline bool eq(const zt_x87* a, const zt_x87* b) {
+  return zt_x87_eq(a, b);
+}
 #endif
 }  // namespace zt::x87_backend
 
@@ -163,8 +191,14 @@ class X87 {
 };
 
 // Shorthands for formulas: constants of double type and of single type.
-inline X87 xd(double d) { return X87::from_f64(d); }
-inline X87 xf(float f) { return X87::from_f32(f); }
-inline X87 xi(std::int32_t i) { return X87::from_i32(i); }
+inline X87 xd(double d) {
+  return X87::from_f64(d);
+}
+inline X87 xf(float f) {
+  return X87::from_f32(f);
+}
+inline X87 xi(std::int32_t i) {
+  return X87::from_i32(i);
+}
 
 }  // namespace zt

@@ -278,7 +278,6 @@ TEST(BmpWrite, Sizes) {
   EXPECT_FALSE(bmp::bmp_indexed_bytes(2, -1, screen, p).has_value());
 }
 
-
 Bytes pattern_pixels(int w, int h) {
   Bytes px(static_cast<std::size_t>(w * h));
   for (int y = 0; y < h; ++y)

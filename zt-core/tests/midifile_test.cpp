@@ -98,7 +98,7 @@ TEST(MidiFileParse, Division) {
   } cases[] = {
       {480, true, false, 480, 0, 0},       {1, true, false, 1, 0, 0},
       {0x7FFF, true, false, 0x7FFF, 0, 0}, {0, true, false, 0, 0, 0},  // 0 is timed as 1
-      {0xE728, true, true, 0, 25, 40},  // -25, 40
+      {0xE728, true, true, 0, 25, 40},                                 // -25, 40
       {0xE800, true, true, 0, 24, 0},   // -24, 0 subframes is allowed
       {0xE350, true, true, 0, 29, 80},  // -29 is 29.97
       {0xE2FF, true, true, 0, 30, 255},    {0xE900, false, false, 0, 0, 0},  // -23
@@ -470,7 +470,6 @@ TEST(MidiTimelineTest, FormatTwoTracksStandAlone) {
 // --- Against an outside reader -------------------------------------------
 // Debian's midicsv, where it is installed (not in the Windows build).
 #if !defined(_WIN32)
-
 
 // midicsv's line for the events both readers report, "track, tick, type, ...".
 std::string csv_line(std::size_t track, const MidiEvent& e) {

@@ -32,8 +32,8 @@ TEST(RuntimeRandom, DrawIsHighHalfOfProduct) {
 TEST(TRndTest, SetSeedTakesRemainderMagnitude) {
   struct Case {
     std::int32_t v, seed;
-  } cases[] = {{-70000, 4464}, {65536, 0}, {65535, 65535}, {-1, 1}, {131073, 1},
-               {INT32_MIN, 0}, {INT32_MAX, 65535}};
+  } cases[] = {{-70000, 4464}, {65536, 0},     {65535, 65535},    {-1, 1},
+               {131073, 1},    {INT32_MIN, 0}, {INT32_MAX, 65535}};
   for (const auto& c : cases) {
     TRnd r(9, 9);
     r.set_seed(c.v);

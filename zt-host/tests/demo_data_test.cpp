@@ -37,9 +37,8 @@ TEST(DemoData, TheTitleDemonstrationReplaysToItsRecordedScore) {
   if (!demo) GTEST_SKIP() << "no generated data";
   const std::vector<std::uint8_t>& file = *demo;
   ASSERT_GT(file.size(), RecHeaderRaw::kSize + 8 * 100);
-  const RecHeaderRaw header =
-      RecHeaderRaw::decode(std::span<const std::uint8_t, RecHeaderRaw::kSize>(file.data(),
-                                                                           RecHeaderRaw::kSize));
+  const RecHeaderRaw header = RecHeaderRaw::decode(
+      std::span<const std::uint8_t, RecHeaderRaw::kSize>(file.data(), RecHeaderRaw::kSize));
   EXPECT_GE(header.format_mark, RecHeaderRaw::kMinValidMark);
   EXPECT_GT(header.score, 0);
 
@@ -77,9 +76,8 @@ TEST(DemoData, TheTitleDemonstrationReplaysToItsRecordedScore) {
 TEST(DemoData, ACopyInAPlayersSlotIsDataOnTheSlotScreen) {
   const std::optional<std::vector<std::uint8_t>> demo = read_demo();
   if (!demo) GTEST_SKIP() << "no generated data";
-  const RecHeaderRaw header =
-      RecHeaderRaw::decode(std::span<const std::uint8_t, RecHeaderRaw::kSize>(demo->data(),
-                                                                           RecHeaderRaw::kSize));
+  const RecHeaderRaw header = RecHeaderRaw::decode(
+      std::span<const std::uint8_t, RecHeaderRaw::kSize>(demo->data(), RecHeaderRaw::kSize));
   const DateTimeText when = format_tdatetime(header.date);
   EXPECT_GE(when.date, "2000/01/01");
   EXPECT_LT(when.date, "2100/01/01");

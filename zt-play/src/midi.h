@@ -143,8 +143,8 @@ class Sequencer {
         clock_(clock) {}
 
   void begin() { channels_.push_all(); }  // controller 7 = 100 on every channel
-  void handle(const MidiCmd& cmd);  // every command but Quit
-  void advance();                   // the fade, then the song's due messages
+  void handle(const MidiCmd& cmd);        // every command but Quit
+  void advance();                         // the fade, then the song's due messages
   bool busy() const { return song_.has_value() || fade_.has_value(); }
   std::chrono::microseconds sleep_time();
   void end() { channels_.all_notes_off(); }

@@ -1,10 +1,11 @@
 // The text of a message box: long lines are broken so that the box, which is
 // as wide as its longest line, stays on the screen.
+#include "dialog.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "dialog.h"
 #include "options.h"
 
 namespace zt {

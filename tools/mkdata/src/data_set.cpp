@@ -3,8 +3,8 @@
 #include <fstream>
 #include <system_error>
 
-#include "formats/bmp.h"
 #include "demo.h"
+#include "formats/bmp.h"
 #include "music.h"
 #include "palette.h"
 #include "qda_writer.h"

@@ -4,9 +4,9 @@
 #include <string>
 #include <string_view>
 
-#include "formats/bmp.h"
 #include "contact.h"
 #include "data_set.h"
+#include "formats/bmp.h"
 #include "palette.h"
 #include "sheets.h"
 

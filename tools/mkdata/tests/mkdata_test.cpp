@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "formats/bmp.h"
 #include "data_set.h"
+#include "formats/bmp.h"
 #include "formats/qda.h"
 #include "game/glue.h"
 #include "palette.h"

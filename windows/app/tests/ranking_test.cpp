@@ -1,8 +1,9 @@
 #include "ranking.h"
 
+#include <windows.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <windows.h>
 
 #include <array>
 #include <fstream>

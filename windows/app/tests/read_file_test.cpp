@@ -2,8 +2,9 @@
 // unreadable and as too large, on Wine's file system.
 #include "read_file.h"
 
-#include <gtest/gtest.h>
 #include <windows.h>
+
+#include <gtest/gtest.h>
 
 #include <string>
 

@@ -2,8 +2,9 @@
 // file, on Wine's file system.
 #include "replace_file.h"
 
-#include <gtest/gtest.h>
 #include <windows.h>
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>

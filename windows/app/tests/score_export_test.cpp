@@ -1,8 +1,9 @@
 #include "score_export.h"
 
+#include <windows.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <windows.h>
 
 #include <cmath>
 #include <limits>

@@ -2,8 +2,9 @@
 // replaces it; one that could not be read is never written over.
 #include "score_file.h"
 
-#include <gtest/gtest.h>
 #include <windows.h>
+
+#include <gtest/gtest.h>
 
 #include <string>
 

@@ -2,8 +2,9 @@
 // before and after; files in it are read and written whole.
 #pragma once
 
-#include <gtest/gtest.h>
 #include <windows.h>
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <fstream>

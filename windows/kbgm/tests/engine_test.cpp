@@ -1,8 +1,9 @@
 #include "engine.h"
 
+#include <windows.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <windows.h>
 // After windows.h, which it needs.
 #include <mmsystem.h>
 

@@ -54,11 +54,12 @@ TEST_P(DisplayModes, FullScreenModeIsSetAndRestored) {
     EXPECT_TRUE(d.dddd->ModeAvailable(0, 0, 0, 0));
     EXPECT_FALSE(d.dddd->ModeAvailable(641, 480, 8, 0));
     auto lines = messages("dddd.debug");
-    EXPECT_TRUE(in_order(lines, {"ウィンドウモードで初期化を開始します", "DirectDrawオブジェクトを作成しました",
-                                 format("スクリーンモード%d x %d x 8 として初期化を開始します", w, h),
-                                 "…DirectDraw/3D関連オブジェクトを全て解放します…", "DirectDrawを解放しました",
-                                 "フルスクリーンで初期化を開始します", "デフォルトのドライバを使用します",
-                                 "DirectDrawオブジェクトを作成しました"}))
+    EXPECT_TRUE(in_order(
+        lines, {"ウィンドウモードで初期化を開始します", "DirectDrawオブジェクトを作成しました",
+                format("スクリーンモード%d x %d x 8 として初期化を開始します", w, h),
+                "…DirectDraw/3D関連オブジェクトを全て解放します…", "DirectDrawを解放しました",
+                "フルスクリーンで初期化を開始します", "デフォルトのドライバを使用します",
+                "DirectDrawオブジェクトを作成しました"}))
         << joined(lines);
     EXPECT_EQ(lines.front(), format("スクリーンモード128 x 128 x %d として初期化を開始します", 32));
     test::reset_logs();
@@ -66,17 +67,21 @@ TEST_P(DisplayModes, FullScreenModeIsSetAndRestored) {
   }
   EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), desktop_w);
   auto lines = messages("dddd.debug");
-  EXPECT_EQ(lines, (std::vector<std::string>{"…DirectDraw/3D関連オブジェクトを全て解放します…",
-                                             "オフスクリーンサーフェスを全て解放しました", "パレットを解放しました",
-                                             "クリッパーを解放しました", "バックバッファを解放しました",
-                                             "プライマリサーフェスを解放しました", "DirectDrawを解放しました",
-                                             "…DirectDraw/3D関連オブジェクト、解放終了しました…"}));
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "…DirectDraw/3D関連オブジェクトを全て解放します…",
+                       "オフスクリーンサーフェスを全て解放しました", "パレットを解放しました",
+                       "クリッパーを解放しました", "バックバッファを解放しました",
+                       "プライマリサーフェスを解放しました", "DirectDrawを解放しました",
+                       "…DirectDraw/3D関連オブジェクト、解放終了しました…"}));
   EXPECT_EQ(test::halt_count, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, DisplayModes,
                          ::testing::Values(std::make_pair(640, 480), std::make_pair(800, 600)),
-                         [](const auto& info) { return std::to_string(info.param.first) + "x" + std::to_string(info.param.second); });
+                         [](const auto& info) {
+                           return std::to_string(info.param.first) + "x" +
+                                  std::to_string(info.param.second);
+                         });
 
 class Display8 : public ::testing::Test {
  protected:
@@ -136,8 +141,8 @@ TEST_F(Display8, NewModeRebuildsKeptSurfacesFromTheirSource) {
   auto lines = messages("dddd.debug");
   EXPECT_TRUE(in_order(lines, {"DirectDrawオブジェクトの解放に伴い、0番のサーフェスを解放します",
                                "DirectDrawオブジェクトの解放に伴い、1番のサーフェスを解放します",
-                               "オフスクリーンサーフェスを全て解放しました", "0番のサーフェスを再構築します",
-                               "1番のサーフェスを再構築します"}))
+                               "オフスクリーンサーフェスを全て解放しました",
+                               "0番のサーフェスを再構築します", "1番のサーフェスを再構築します"}))
       << joined(lines);
   EXPECT_EQ(joined(lines).find("(Error Code("), std::string::npos) << joined(lines);
 }
@@ -156,8 +161,10 @@ TEST_F(Display8, PaletteFromArchiveReplacesOnlyItsColours) {
 
   dddd_log().apply(TDDDDDebugOptions{ddoDebugMessage}.bits());
   dddd().LoadPaletteFromArchive(archive, "nothing");
-  EXPECT_EQ(messages("dddd.debug"), (std::vector<std::string>{archive + "からのnothingの抽出に失敗しました"}));
-  std::string not_bmp = test::write_temp("junk.qda", test::make_qda_plain({{"p", test::Bytes(60, 'x')}}));
+  EXPECT_EQ(messages("dddd.debug"),
+            (std::vector<std::string>{archive + "からのnothingの抽出に失敗しました"}));
+  std::string not_bmp =
+      test::write_temp("junk.qda", test::make_qda_plain({{"p", test::Bytes(60, 'x')}}));
   EXPECT_THROW(dddd().LoadPaletteFromArchive(not_bmp, "p"), ExDDDD);
   EXPECT_EQ(test::halt_count, 0);
   dddd_log().apply(TDDDDDebugOptions{ddoHaltOnError}.bits());
@@ -277,8 +284,9 @@ TEST(DisplayPicture, StretchedFrameOnThePrimary) {
   test::Display d(640, 480, 8);
   TDDDD& dddd = *d.dddd;
   for (int i = 0; i < 256; ++i) {
-    dddd.PaletteEntries[i] = PALETTEENTRY{static_cast<BYTE>(i < 128 ? i * 2 : 255), static_cast<BYTE>((i * 5) & 255),
-                                          static_cast<BYTE>(255 - i), PC_NOCOLLAPSE};
+    dddd.PaletteEntries[i] =
+        PALETTEENTRY{static_cast<BYTE>(i < 128 ? i * 2 : 255), static_cast<BYTE>((i * 5) & 255),
+                     static_cast<BYTE>(255 - i), PC_NOCOLLAPSE};
   }
   dddd.PaletteEntries[0] = PALETTEENTRY{0, 0, 0, PC_NOCOLLAPSE};
   dddd.PaletteEntries[255] = PALETTEENTRY{255, 255, 255, PC_NOCOLLAPSE};
@@ -287,9 +295,11 @@ TEST(DisplayPicture, StretchedFrameOnThePrimary) {
   auto work = TDDDDSurface::CreateInSystemMemory(dddd, 320, 240, 0);
   test::fill(*work, 0);
   for (int band = 0; band < 8; ++band) {
-    work->FillRect(RECT{band * 40, 0, band * 40 + 40, 120}, static_cast<std::uint32_t>(band * 32 + 16));
+    work->FillRect(RECT{band * 40, 0, band * 40 + 40, 120},
+                   static_cast<std::uint32_t>(band * 32 + 16));
   }
-  for (int x = 0; x < 320; ++x) work->FillRect(RECT{x, 120, x + 1, 200}, static_cast<std::uint32_t>(x * 255 / 319));
+  for (int x = 0; x < 320; ++x)
+    work->FillRect(RECT{x, 120, x + 1, 200}, static_cast<std::uint32_t>(x * 255 / 319));
   work->FillRect(RECT{20, 210, 300, 230}, 255);
   auto sprite = TDDDDSurface::CreateInSystemMemory(dddd, 24, 24, 0);
   test::fill(*sprite, 0);
@@ -297,7 +307,8 @@ TEST(DisplayPicture, StretchedFrameOnThePrimary) {
     sprite->SetPixel(i, i, 255);
     sprite->SetPixel(23 - i, i, 255);
   }
-  for (int x = -12; x < 320; x += 40) work->BltRect(sprite.get(), x, 60, RECT{0, 0, 24, 24}, DDBLTFAST_SRCCOLORKEY);
+  for (int x = -12; x < 320; x += 40)
+    work->BltRect(sprite.get(), x, 60, RECT{0, 0, 24, 24}, DDBLTFAST_SRCCOLORKEY);
   EXPECT_EQ(pixel(*work, 40, 0), 48u);
   EXPECT_EQ(pixel(*work, 0, 60 + 12), 255u);  // the sprite cut at the left edge
 
@@ -343,7 +354,9 @@ TEST(Display3D, WindowedSetUpFindsADevice) {
   EXPECT_NE(dddd.AvailableDevices, 0u);
   EXPECT_TRUE(dddd.Direct3DDevice);
   EXPECT_TRUE(dddd.RMDevice);
-  EXPECT_TRUE(in_order(lines, {"ウィンドウモードで初期化を開始します", "ハードウェアアクセラレーション不可"})) << joined(lines);
+  EXPECT_TRUE(in_order(
+      lines, {"ウィンドウモードで初期化を開始します", "ハードウェアアクセラレーション不可"}))
+      << joined(lines);
   EXPECT_EQ(test::halt_count, 0) << joined(lines);
 }
 

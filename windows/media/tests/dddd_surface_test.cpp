@@ -17,7 +17,8 @@ class Surfaces8 : public test::Display8Test {
   std::unique_ptr<TDDDDSurface> cell() {
     auto s = TDDDDSurface::CreateInSystemMemory(dddd(), 24, 8, 0);
     for (int y = 0; y < 8; ++y)
-      for (int x = 0; x < 24; ++x) s->SetPixel(x, y, static_cast<std::uint32_t>(1 + x + 24 * (y % 2)));
+      for (int x = 0; x < 24; ++x)
+        s->SetPixel(x, y, static_cast<std::uint32_t>(1 + x + 24 * (y % 2)));
     return s;
   }
 };
@@ -32,12 +33,9 @@ TEST_F(Surfaces8, BltRectClipsAtEveryEdge) {
     int first_row, dst_row, rows;
   };
   const Case cases[] = {
-      {"left", -5, 0, 5, 0, 19, 0, 0, 8},
-      {"right", 50, 0, 0, 50, 14, 0, 0, 8},
-      {"top", 10, -3, 0, 10, 24, 3, 0, 5},
-      {"bottom", 10, 12, 0, 10, 24, 0, 12, 4},
-      {"outside right", 70, 0, 0, 0, 0, 0, 0, 0},
-      {"at the right edge", 64, 0, 0, 0, 0, 0, 0, 0},
+      {"left", -5, 0, 5, 0, 19, 0, 0, 8},         {"right", 50, 0, 0, 50, 14, 0, 0, 8},
+      {"top", 10, -3, 0, 10, 24, 3, 0, 5},        {"bottom", 10, 12, 0, 10, 24, 0, 12, 4},
+      {"outside right", 70, 0, 0, 0, 0, 0, 0, 0}, {"at the right edge", 64, 0, 0, 0, 0, 0, 0, 0},
       {"outside top", 0, -9, 0, 0, 0, 0, 0, 0},
   };
   for (const Case& c : cases) {
@@ -73,7 +71,8 @@ TEST_F(Surfaces8, BltKeepsTheScaleWhenCutAndMirrors) {
   test::fill(*dst, 0);
   EXPECT_EQ(dst->Blt(src.get(), RECT{56, 0, 72, 2}, RECT{0, 0, 8, 1}, DDBLT_WAIT, &fx), 0);
   auto r = row_of(*dst, 0);
-  EXPECT_EQ(std::vector<std::uint32_t>(r.begin() + 56, r.end()), (std::vector<std::uint32_t>{1, 1, 2, 2, 3, 3, 4, 4}));
+  EXPECT_EQ(std::vector<std::uint32_t>(r.begin() + 56, r.end()),
+            (std::vector<std::uint32_t>{1, 1, 2, 2, 3, 3, 4, 4}));
   EXPECT_EQ(r[55], 0u);
 
   // Reversed rectangles are normalised.
@@ -86,7 +85,8 @@ TEST_F(Surfaces8, BltKeepsTheScaleWhenCutAndMirrors) {
   // rightmost source columns are dropped.
   test::fill(*dst, 0);
   fx.dwDDFX = DDBLTFX_MIRRORLEFTRIGHT;
-  EXPECT_EQ(dst->Blt(src.get(), RECT{-4, 0, 20, 8}, RECT{0, 0, 24, 8}, DDBLT_WAIT | DDBLT_DDFX, &fx), 0);
+  EXPECT_EQ(
+      dst->Blt(src.get(), RECT{-4, 0, 20, 8}, RECT{0, 0, 24, 8}, DDBLT_WAIT | DDBLT_DDFX, &fx), 0);
   r = row_of(*dst, 0);
   for (int x = 0; x < 20; ++x) EXPECT_EQ(r[x], static_cast<std::uint32_t>(20 - x)) << x;
   EXPECT_EQ(r[20], 0u);
@@ -94,7 +94,8 @@ TEST_F(Surfaces8, BltKeepsTheScaleWhenCutAndMirrors) {
   // Up-down: rows come in reverse, the cut top loses the source's bottom rows.
   test::fill(*dst, 0);
   fx.dwDDFX = DDBLTFX_MIRRORUPDOWN;
-  EXPECT_EQ(dst->Blt(src.get(), RECT{0, -1, 24, 7}, RECT{0, 0, 24, 8}, DDBLT_WAIT | DDBLT_DDFX, &fx), 0);
+  EXPECT_EQ(
+      dst->Blt(src.get(), RECT{0, -1, 24, 7}, RECT{0, 0, 24, 8}, DDBLT_WAIT | DDBLT_DDFX, &fx), 0);
   EXPECT_EQ(pixel(*dst, 0, 0), 1u + 24u * 0);  // source row 6
   EXPECT_EQ(pixel(*dst, 0, 1), 1u + 24u * 1);  // source row 5
   EXPECT_EQ(pixel(*dst, 0, 7), 0u);
@@ -118,7 +119,8 @@ TEST_F(Surfaces8, ColourKeyOfTheSourceIsSkipped) {
   DDBLTFX fx;
   std::memset(&fx, 0, sizeof fx);
   fx.dwSize = sizeof fx;
-  EXPECT_EQ(dst->Blt(src.get(), RECT{0, 1, 8, 2}, RECT{0, 0, 4, 1}, DDBLT_KEYSRC | DDBLT_WAIT, &fx), 0);
+  EXPECT_EQ(dst->Blt(src.get(), RECT{0, 1, 8, 2}, RECT{0, 0, 4, 1}, DDBLT_KEYSRC | DDBLT_WAIT, &fx),
+            0);
   EXPECT_EQ(row_of(*dst, 1), (std::vector<std::uint32_t>{7, 7, 3, 3, 7, 7, 4, 4}));
 
   EXPECT_EQ(dst->BltRect(src.get(), 2, 0, RECT{0, 0, 4, 1}, DDBLTFAST_NOCOLORKEY), 0);
@@ -136,10 +138,11 @@ TEST_F(Surfaces8, FillAndSetPixel) {
   s->SetPixel(8, 0, 99);
   s->SetPixel(-1, 3, 99);
   s->SetPixel(0, 4, 99);
-  EXPECT_EQ(test::log_lines("dddd.debug"),
-            (std::vector<std::string>{"debug#00001 ... サーフェス外のピクセルを変更しようとしました",
-                                      "debug#00002 ... サーフェス外のピクセルを変更しようとしました",
-                                      "debug#00003 ... サーフェス外のピクセルを変更しようとしました"}));
+  EXPECT_EQ(
+      test::log_lines("dddd.debug"),
+      (std::vector<std::string>{"debug#00001 ... サーフェス外のピクセルを変更しようとしました",
+                                "debug#00002 ... サーフェス外のピクセルを変更しようとしました",
+                                "debug#00003 ... サーフェス外のピクセルを変更しようとしました"}));
   EXPECT_EQ(row_of(*s, 0), (std::vector<std::uint32_t>{0, 0, 0, 0, 0, 0, 5, 5}));
 
   // Inside a held lock the pixel goes through the caller's lock.
@@ -158,15 +161,18 @@ TEST_F(Surfaces8, EightBitBitmapsSitAtTheBottomAndKeepTheirIndices) {
     int w, h;
     int first_row;  // surface rows first_row.. show bitmap rows (h - rows)..
   };
-  const Case cases[] = {{"shorter", 320, 200, 40}, {"taller", 320, 260, 0}, {"wider and narrow", 400, 10, 230}};
+  const Case cases[] = {
+      {"shorter", 320, 200, 40}, {"taller", 320, 260, 0}, {"wider and narrow", 400, 10, 230}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     test::BmpPicture p;
     p.bits = 8;
     p.rows.resize(static_cast<std::size_t>(c.h));
     for (int y = 0; y < c.h; ++y)
-      for (int x = 0; x < c.w; ++x) p.rows[y].push_back(static_cast<std::uint32_t>((x + y) % 200 + 1));
-    std::string file = test::write_temp(std::string("pic") + std::to_string(c.h) + ".bmp", test::make_bmp(p));
+      for (int x = 0; x < c.w; ++x)
+        p.rows[y].push_back(static_cast<std::uint32_t>((x + y) % 200 + 1));
+    std::string file =
+        test::write_temp(std::string("pic") + std::to_string(c.h) + ".bmp", test::make_bmp(p));
     auto s = TDDDDSurface::CreateInSystemMemory(dddd(), 320, 240, 0);
     test::fill(*s, 250);
     s->LoadFromFile(file);
@@ -255,7 +261,9 @@ TEST_F(Surfaces8, LoadFailuresAreLoggedAndKeepThePicture) {
                 "debug#00003 ... ビットマップの読みこみ中に、エラーが発生しました",
                 "debug#00004 ... LoadBMP中に、読み込みエラーが発生しました",
                 "debug#00005 ... アーカイブからのビットマップの読み取りに失敗しました",
-                "debug#00006 ... 色数が8ビット～32ビットの範囲のビットマップを、LoadBMPには指定してください(Error Code(1))",
+                "debug#00006 ... "
+                "色数が8ビット～32ビットの範囲のビットマップを、LoadBMPには指定してください(Error "
+                "Code(1))",
             }));
   EXPECT_EQ(pixel(*s, 3, 3), 4u);
   EXPECT_EQ(s->SourceKind, 0);
@@ -299,8 +307,12 @@ TEST_F(Surfaces8, SurfacesRegisterWithTheirOwner) {
   for (auto& l : lines) text += l.substr(l.find(" ... ") + 5) + "\n";
   EXPECT_NE(text.find("サーフェスをシステムメモリに配置します\n"), std::string::npos);
   EXPECT_NE(text.find("サーフェスリストの1番に追加しました\n"), std::string::npos);
-  EXPECT_NE(text.find("サーフェスリストの1番が解放されました\nサーフェスリストの0番が解放されました\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("PixelFormat: AMask=00000000 RMask=00000000 GMask=00000000 BMask=00000000\n"), std::string::npos);
+  EXPECT_NE(
+      text.find("サーフェスリストの1番が解放されました\nサーフェスリストの0番が解放されました\n"),
+      std::string::npos)
+      << text;
+  EXPECT_NE(text.find("PixelFormat: AMask=00000000 RMask=00000000 GMask=00000000 BMask=00000000\n"),
+            std::string::npos);
   EXPECT_EQ(text.find("(Error Code("), std::string::npos) << text;
 }
 
@@ -346,7 +358,7 @@ TEST_F(Surfaces32, BitmapsOfEveryDepthAreConverted) {
     std::uint32_t colour, want;
   };
   const Case cases[] = {
-      {8, 0x00AABBCC, 0xAABBCC},  // through the colour table
+      {8, 0x00AABBCC, 0xAABBCC},   // through the colour table
       {16, 0x00F80800, 0xFF0800},  // 5-bit fields widened
       {24, 0x00102030, 0x102030},
       {32, 0x00405060, 0x405060},

@@ -80,7 +80,8 @@ TEST_F(Sound, BadWavFilesLeaveTheWaveSilent) {
   };
   const Case cases[] = {
       {"nodata.wav", test::make_wav(11025, 8, 1, 10, false), "には、dataチャンクが有りません"},
-      {"notwave.wav", test::Bytes{'R', 'I', 'F', 'F', 4, 0, 0, 0, 'A', 'V', 'I', ' '}, "は、WAVEファイルではありません"},
+      {"notwave.wav", test::Bytes{'R', 'I', 'F', 'F', 4, 0, 0, 0, 'A', 'V', 'I', ' '},
+       "は、WAVEファイルではありません"},
       {"nofmt.wav", no_fmt, "には、fmtチャンクが有りません"},
       {"shortfmt.wav", short_fmt, "のfmtチャンクが不正です"},
   };
@@ -109,8 +110,9 @@ TEST_F(Sound, BadWavFilesLeaveTheWaveSilent) {
 TEST_F(Sound, WavesFromArchives) {
   test::Bytes wav = test::make_wav(11025, 8, 1, 2000);
   std::string plain = test::write_temp("s.qda", test::make_qda_plain({{"hit.wav", wav}}));
-  std::string packed = test::write_temp(
-      "p.qda", test::make_qda_encoded({{"hit.wav", test::bpe_encode(wav, 700)}}, {static_cast<std::uint32_t>(wav.size())}));
+  std::string packed =
+      test::write_temp("p.qda", test::make_qda_encoded({{"hit.wav", test::bpe_encode(wav, 700)}},
+                                                       {static_cast<std::uint32_t>(wav.size())}));
   for (const std::string& archive : {plain, packed}) {
     TDDSDWaveData wave(*ddsd, archive, "HIT.WAV");
     ASSERT_TRUE(wave.Buffer);
@@ -120,7 +122,8 @@ TEST_F(Sound, WavesFromArchives) {
     TDDSDWaveData wave(*ddsd, plain, "miss.wav");
     FAIL();
   } catch (const EDDSD& e) {
-    EXPECT_EQ(std::string(e.what()), "アーカイブファイル " + plain + " からの miss.wav のオープンに失敗しました");
+    EXPECT_EQ(std::string(e.what()),
+              "アーカイブファイル " + plain + " からの miss.wav のオープンに失敗しました");
   }
   // The temporary copies are gone.
   WIN32_FIND_DATAW fd;

@@ -15,7 +15,9 @@
 namespace zt::test {
 
 int halt_count = 0;
-void counting_halt() { ++halt_count; }
+void counting_halt() {
+  ++halt_count;
+}
 
 void put16(Bytes& b, std::uint32_t v) {
   b.push_back(static_cast<std::uint8_t>(v));
@@ -89,7 +91,8 @@ Bytes make_bmp(const BmpPicture& p) {
 BmpPicture solid_picture(int width, int height, int bits, std::uint32_t value) {
   BmpPicture p;
   p.bits = bits;
-  p.rows.assign(static_cast<std::size_t>(height), std::vector<std::uint32_t>(static_cast<std::size_t>(width), value));
+  p.rows.assign(static_cast<std::size_t>(height),
+                std::vector<std::uint32_t>(static_cast<std::size_t>(width), value));
   return p;
 }
 
@@ -110,7 +113,8 @@ Bytes make_wav(std::uint32_t rate, std::uint16_t bits, std::uint16_t channels, s
   if (with_data) {
     put_text(body, "data");
     put32(body, data_size);
-    for (std::uint32_t i = 0; i < data_size; ++i) body.push_back(static_cast<std::uint8_t>(128 + (i % 32) - 16));
+    for (std::uint32_t i = 0; i < data_size; ++i)
+      body.push_back(static_cast<std::uint8_t>(128 + (i % 32) - 16));
   } else {
     put_text(body, "LIST");
     put32(body, 4);
@@ -125,7 +129,8 @@ Bytes make_wav(std::uint32_t rate, std::uint16_t bits, std::uint16_t channels, s
 
 namespace {
 
-Bytes make_qda(std::int32_t flag, const std::vector<QdaMember>& members, const std::vector<std::uint32_t>& unpacked) {
+Bytes make_qda(std::int32_t flag, const std::vector<QdaMember>& members,
+               const std::vector<std::uint32_t>& unpacked) {
   Bytes b;
   put32(b, static_cast<std::uint32_t>(flag));
   put_text(b, "QDA0");
@@ -153,15 +158,17 @@ Bytes make_qda_plain(const std::vector<QdaMember>& members) {
   return make_qda(0, members, sizes);
 }
 
-Bytes make_qda_encoded(const std::vector<QdaMember>& members, const std::vector<std::uint32_t>& unpacked) {
+Bytes make_qda_encoded(const std::vector<QdaMember>& members,
+                       const std::vector<std::uint32_t>& unpacked) {
   return make_qda(1, members, unpacked);
 }
 
 Bytes bpe_encode(const Bytes& data, std::size_t block_size) {
   Bytes out;
   for (std::size_t start = 0; start < data.size(); start += block_size) {
-    Bytes block(data.begin() + static_cast<std::ptrdiff_t>(start),
-                data.begin() + static_cast<std::ptrdiff_t>(std::min(data.size(), start + block_size)));
+    Bytes block(
+        data.begin() + static_cast<std::ptrdiff_t>(start),
+        data.begin() + static_cast<std::ptrdiff_t>(std::min(data.size(), start + block_size)));
     std::array<bool, 256> used{};
     for (std::uint8_t v : block) used[v] = true;
     int code = -1;

@@ -40,7 +40,8 @@ struct QdaMember {
 Bytes make_qda_plain(const std::vector<QdaMember>& members);
 // Encoded archive: flag 1; each member's data must already be encoded.
 // unpacked gives each entry's unpacked size.
-Bytes make_qda_encoded(const std::vector<QdaMember>& members, const std::vector<std::uint32_t>& unpacked);
+Bytes make_qda_encoded(const std::vector<QdaMember>& members,
+                       const std::vector<std::uint32_t>& unpacked);
 // Byte-pair encodes data in blocks of at most block_size input bytes, one pair
 // per block replaced by a code that the block does not use.
 Bytes bpe_encode(const Bytes& data, std::size_t block_size);

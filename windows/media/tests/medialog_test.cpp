@@ -92,7 +92,8 @@ TEST_F(MediaLog, SoundExceptOnErrorRaisesBeforeTheHalt) {
 
   ddsd_log().apply(TDDSDDebugOptions{dsoDebugMessage, dsoExceptOnError}.bits());
   EXPECT_THROW(DDSDDebugLog("written, then raised"), EDDSD);
-  EXPECT_EQ(test::log_lines("ddsd.debug"), (std::vector<std::string>{"debug#00001 ... written, then raised"}));
+  EXPECT_EQ(test::log_lines("ddsd.debug"),
+            (std::vector<std::string>{"debug#00001 ... written, then raised"}));
 
   ddsd_log().apply(TDDSDDebugOptions{dsoHaltOnError}.bits());
   EXPECT_EQ(DDSDCheckResult(2, "x"), 2);

@@ -16,12 +16,15 @@ Bytes member_bytes(const std::string& archive, const std::string& name) {
   return ExtractFromQDA(archive, name)->Bytes();
 }
 
-Bytes text(const char* s) { return Bytes(s, s + std::strlen(s)); }
+Bytes text(const char* s) {
+  return Bytes(s, s + std::strlen(s));
+}
 
 TEST(QDArc, PlainMemberFoundWithoutRegardToCase) {
-  std::string path = test::write_temp("plain.qda", test::make_qda_plain({{"first.bmp", text("one")},
-                                                                         {"Second.WAV", text("two!")},
-                                                                         {"Ärger", text("umlaut")}}));
+  std::string path = test::write_temp(
+      "plain.qda",
+      test::make_qda_plain(
+          {{"first.bmp", text("one")}, {"Second.WAV", text("two!")}, {"Ärger", text("umlaut")}}));
   auto s = ExtractFromQDA(path, "SECOND.wav");
   EXPECT_EQ(s->Position(), 0u);
   EXPECT_EQ(s->Bytes(), text("two!"));
@@ -46,7 +49,8 @@ TEST(QDArc, Failures) {
     ExtractFromQDA(good, "missing.bmp");
     FAIL() << "missing member found";
   } catch (const EQDAError& e) {
-    EXPECT_STREQ(e.what(), "アーカイブ内には指定されたID 'missing.bmp' を持つデータが見つかりません");
+    EXPECT_STREQ(e.what(),
+                 "アーカイブ内には指定されたID 'missing.bmp' を持つデータが見つかりません");
   }
   EXPECT_THROW(ExtractFromQDA(test::temp_dir() + "nothing-here.qda", "a"), std::exception);
 }
@@ -118,12 +122,14 @@ TEST(QDArc, HostileMembersAreRefusedWithoutRunningAway) {
 
 TEST(QDArc, EncoderRoundTripOverSeveralBlocks) {
   Bytes data;
-  for (int i = 0; i < 3000; ++i) data.push_back(static_cast<std::uint8_t>((i / 7) % 13 + (i % 2) * 100));
+  for (int i = 0; i < 3000; ++i)
+    data.push_back(static_cast<std::uint8_t>((i / 7) % 13 + (i % 2) * 100));
   Bytes encoded = test::bpe_encode(data, 1000);
   ASSERT_LT(encoded.size(), data.size());
-  std::string path = test::write_temp("round.qda",
-                                      test::make_qda_encoded({{"x", test::bpe_encode(text("pad"), 8)}, {"data.bin", encoded}},
-                                                             {3, static_cast<std::uint32_t>(data.size())}));
+  std::string path = test::write_temp(
+      "round.qda",
+      test::make_qda_encoded({{"x", test::bpe_encode(text("pad"), 8)}, {"data.bin", encoded}},
+                             {3, static_cast<std::uint32_t>(data.size())}));
   EXPECT_EQ(member_bytes(path, "DATA.BIN"), data);
   EXPECT_EQ(member_bytes(path, "x"), text("pad"));
 }

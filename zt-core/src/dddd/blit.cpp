@@ -107,7 +107,7 @@ void keyed_span(std::uint8_t* to, const std::uint8_t* from, std::size_t n, std::
     std::memcpy(&d, to + c, 8);
     const std::uint64_t x = s ^ keys8;  // a zero byte where s is the key
     const std::uint64_t nonzero = (((x & kLow7) + kLow7) | x) & ~kLow7;  // 0x80 where x != 0
-    const std::uint64_t take = (nonzero >> 7) * 0xFF;                   // 0xFF where s is drawn
+    const std::uint64_t take = (nonzero >> 7) * 0xFF;                    // 0xFF where s is drawn
     const std::uint64_t out = (s & take) | (d & ~take);
     std::memcpy(to + c, &out, 8);
   }

@@ -12,9 +12,9 @@ namespace zt {
 // key < 0 keeps the key stored on the source; key >= 0 replaces it.
 void dd_blit_rect(Surface& dst, Surface& src, std::int32_t sx, std::int32_t sy, std::int32_t w,
                   std::int32_t h, std::int32_t dx, std::int32_t dy, bool keyed, std::int32_t key);
-void dd_blit_rect_to(Surface& dst, Surface& src, std::int32_t sx, std::int32_t sy,
-                     std::int32_t sw, std::int32_t sh, std::int32_t dx, std::int32_t dy,
-                     std::int32_t dw, std::int32_t dh, bool keyed, std::int32_t key);
+void dd_blit_rect_to(Surface& dst, Surface& src, std::int32_t sx, std::int32_t sy, std::int32_t sw,
+                     std::int32_t sh, std::int32_t dx, std::int32_t dy, std::int32_t dw,
+                     std::int32_t dh, bool keyed, std::int32_t key);
 // Clips a scaled copy against a destination of dst_w x dst_h, cutting the
 // source in proportion; false when nothing is left to draw.
 bool clip_scaled_blit(std::int32_t dst_w, std::int32_t dst_h, std::int32_t& sx, std::int32_t& sy,

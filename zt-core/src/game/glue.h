@@ -33,10 +33,18 @@ constexpr SurfaceId kFrame = kKindFrame;
 constexpr SurfaceId kPicture = kKindPicture;
 constexpr SurfaceId kPresent = kKindPresent;
 
-constexpr std::uint8_t surface_kind(SurfaceId id) { return static_cast<std::uint8_t>(id & 0xFF); }
-constexpr std::uint8_t sheet_number(SurfaceId id) { return static_cast<std::uint8_t>((id >> 8) & 0xFF); }
-constexpr std::uint32_t scratch_serial(SurfaceId id) { return static_cast<std::uint32_t>(id >> 32); }
-constexpr SurfaceId sheet_id(int n) { return kKindSheet | (static_cast<SurfaceId>(n & 0xFF) << 8); }
+constexpr std::uint8_t surface_kind(SurfaceId id) {
+  return static_cast<std::uint8_t>(id & 0xFF);
+}
+constexpr std::uint8_t sheet_number(SurfaceId id) {
+  return static_cast<std::uint8_t>((id >> 8) & 0xFF);
+}
+constexpr std::uint32_t scratch_serial(SurfaceId id) {
+  return static_cast<std::uint32_t>(id >> 32);
+}
+constexpr SurfaceId sheet_id(int n) {
+  return kKindSheet | (static_cast<SurfaceId>(n & 0xFF) << 8);
+}
 constexpr SurfaceId scratch_id(std::uint32_t serial) {
   return kKindScratch | (static_cast<SurfaceId>(serial) << 32);
 }
@@ -74,12 +82,14 @@ enum Sheet : int {
 constexpr int kSheetCount = 20;
 // Bitmap names, index n - 1 for sheet n.
 inline constexpr std::array<std::string_view, kSheetCount> kSheetNames = {
-    "ball.bmp",  "hand.bmp",      "logo.bmp",   "title.bmp",  "titlebg.bmp",
-    "MenuIcon.bmp", "target.bmp", "next2.bmp",  "fragments.bmp", "font.bmp",
-    "score.bmp", "number.bmp",    "judge.bmp",  "pfont.bmp",  "gravityx.bmp",
-    "gravityh.bmp", "gauge.bmp",  "rank.bmp",   "field.bmp",  "gameover.bmp"};
+    "ball.bmp",     "hand.bmp",   "logo.bmp",  "title.bmp",     "titlebg.bmp",
+    "MenuIcon.bmp", "target.bmp", "next2.bmp", "fragments.bmp", "font.bmp",
+    "score.bmp",    "number.bmp", "judge.bmp", "pfont.bmp",     "gravityx.bmp",
+    "gravityh.bmp", "gauge.bmp",  "rank.bmp",  "field.bmp",     "gameover.bmp"};
 // "title.bmp" is keyed on 255 with its keyed flag set; every other sheet on 0.
-constexpr int sheet_colour_key(int n) { return n == kSheetTitle ? 255 : 0; }
+constexpr int sheet_colour_key(int n) {
+  return n == kSheetTitle ? 255 : 0;
+}
 
 // How the game cuts a sheet: its size, and unless it is one picture, cells of
 // cell_width x cell_height in rows of `columns`.

@@ -1,8 +1,9 @@
 // The sheet and sound loaders on small archives that expand: a sheet beyond
 // the bounds ends the program as a missing one does, an effect beyond them
 // stays silent while the others play.
-#include <gtest/gtest.h>
 #include <windows.h>
+
+#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>

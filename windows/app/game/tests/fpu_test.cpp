@@ -2,8 +2,9 @@
 // operation, a division by zero or an overflow instead of giving inf or NaN.
 #include "fpu.h"
 
-#include <gtest/gtest.h>
 #include <windows.h>
+
+#include <gtest/gtest.h>
 
 #include "x87.h"
 

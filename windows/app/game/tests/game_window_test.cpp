@@ -2,8 +2,9 @@
 // call with the display's halt on ends the program in an orderly way.
 #include "game_window.h"
 
-#include <gtest/gtest.h>
 #include <windows.h>
+
+#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <fstream>

@@ -3,8 +3,9 @@
 // same values, and what it writes the system must read back.
 #include "ini_text.h"
 
-#include <gtest/gtest.h>
 #include <windows.h>
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <fstream>

@@ -1,7 +1,8 @@
 // "Zentria.ini" through the system's INI functions: the rules in which the
 // Windows program differs from the core's reader.
-#include <gtest/gtest.h>
 #include <windows.h>
+
+#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>

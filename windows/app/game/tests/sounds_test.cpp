@@ -2,8 +2,9 @@
 // every effect is still playing when the next one comes.
 #include "sounds.h"
 
-#include <gtest/gtest.h>
 #include <windows.h>
+
+#include <gtest/gtest.h>
 
 #include "media_form.h"
 #include "media_test_support.h"

@@ -433,7 +433,9 @@ HWND message_box(const Zentro& zentro) {
 }
 
 // Whether one of the program's message boxes shows.
-bool box_shown(const Zentro& zentro) { return message_box(zentro) != nullptr; }
+bool box_shown(const Zentro& zentro) {
+  return message_box(zentro) != nullptr;
+}
 
 // Esc on the logo, pressed again every few seconds (a press before the game
 // polls its keys goes unseen) until `done`: how long after the last press
@@ -539,7 +541,6 @@ TEST_F(ZentroProgram, SettingsThatWouldGrowPastTheCapAreNotSaved) {
   EXPECT_EQ(code, 0u);
   EXPECT_TRUE(read_all(zentro.dir() + L"\\Zentria.ini") == settings) << "the file was written";
 }
-
 
 // Holds Shift down or lets it go on the X server, as a player's keyboard
 // does (Wine takes the modifiers from the X events, so a key held through
