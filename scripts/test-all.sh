@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds every configuration and runs every test:
-# the normal build, the portable arithmetic backend, the sanitizer build, the
-# fuzzers and the Windows program under Wine.
+# Installs what is needed, checks the layout of the sources, builds every
+# configuration and runs every test: the normal build, the portable arithmetic
+# backend, the sanitizer build, the fuzzers and the Windows program under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -10,6 +10,9 @@ jobs=$(nproc)
 fuzz_seconds=${ZT_FUZZ_SECONDS:-30}
 export SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy}
 export SDL_VIDEODRIVER=${SDL_VIDEODRIVER:-dummy}
+
+echo "== formatting =="
+bash scripts/check-format.sh
 
 echo "== normal build (x87 unit) =="
 cmake -S . -B build -G Ninja -DZT_WERROR=ON
