@@ -7,6 +7,8 @@
 #include <limits>
 #include <string>
 
+#include "bmp_pictures.h"
+
 namespace zt {
 namespace {
 
@@ -229,20 +231,9 @@ TEST(BmpDecode, EveryTruncationIsRefused) {
   }
 }
 
-Palette test_palette() {
-  Palette p{};
-  for (std::size_t i = 0; i < 256; ++i) {
-    p[4 * i] = static_cast<std::uint8_t>(i);
-    p[4 * i + 1] = static_cast<std::uint8_t>(255 - i);
-    p[4 * i + 2] = static_cast<std::uint8_t>(i * 7);
-    p[4 * i + 3] = 0x55;  // must not reach the file
-  }
-  return p;
-}
-
 TEST(BmpWrite, HeaderTableAndPaddedBottomUpRows) {
   const Bytes px = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
-  const auto out = bmp::bmp_indexed_bytes(5, 2, px, test_palette());
+  const auto out = bmp::bmp_indexed_bytes(5, 2, px, test::bmp_test_palette());
   ASSERT_TRUE(out.has_value());
   const Bytes& b = *out;
   ASSERT_EQ(b.size(), 1078u + 16u);
@@ -278,20 +269,12 @@ TEST(BmpWrite, Sizes) {
   EXPECT_FALSE(bmp::bmp_indexed_bytes(2, -1, screen, p).has_value());
 }
 
-Bytes pattern_pixels(int w, int h) {
-  Bytes px(static_cast<std::size_t>(w * h));
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x)
-      px[static_cast<std::size_t>(y * w + x)] = static_cast<std::uint8_t>(x * 3 + y * 11);
-  return px;
-}
-
 TEST(BmpRoundTrip, WrittenFileDecodesToTheSamePixelsAndColours) {
   for (const auto& [w, h] :
        {std::pair{320, 240}, std::pair{5, 2}, std::pair{1, 1}, std::pair{7, 3}}) {
     SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
-    const Bytes px = pattern_pixels(w, h);
-    const Palette pal = test_palette();
+    const Bytes px = test::bmp_pattern_pixels(w, h);
+    const Palette pal = test::bmp_test_palette();
     const auto file = bmp::bmp_indexed_bytes(w, h, px, pal);
     ASSERT_TRUE(file.has_value());
     const auto back = decode_indexed_bmp(*file);

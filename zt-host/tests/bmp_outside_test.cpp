@@ -9,31 +9,13 @@
 #include <fstream>
 #include <string>
 
+#include "bmp_pictures.h"
 #include "formats/bmp.h"
 
 namespace zt {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-Palette test_palette() {
-  Palette p{};
-  for (std::size_t i = 0; i < 256; ++i) {
-    p[4 * i] = static_cast<std::uint8_t>(i);
-    p[4 * i + 1] = static_cast<std::uint8_t>(255 - i);
-    p[4 * i + 2] = static_cast<std::uint8_t>(i * 7);
-    p[4 * i + 3] = 0x55;  // must not reach the file
-  }
-  return p;
-}
-
-Bytes pattern_pixels(int w, int h) {
-  Bytes px(static_cast<std::size_t>(w * h));
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x)
-      px[static_cast<std::size_t>(y * w + x)] = static_cast<std::uint8_t>(x * 3 + y * 11);
-  return px;
-}
 
 TEST(BmpWrite, FileTooLargeForThe32BitSizesIsRefused) {
   // 65536 x 65536 needs 4 GiB of rows. The pixels are a mapping that is never touched, so
@@ -52,7 +34,8 @@ TEST(BmpWrite, AnOutsideReaderSeesA320x240PictureIn256Colours) {
   GTEST_SKIP() << "ImageMagick's identify is not installed";
 #else
   if (::access(ZT_IDENTIFY, X_OK) != 0) GTEST_SKIP() << "identify is missing";
-  const auto file = bmp::bmp_indexed_bytes(320, 240, pattern_pixels(320, 240), test_palette());
+  const auto file = bmp::bmp_indexed_bytes(320, 240, test::bmp_pattern_pixels(320, 240),
+                                           test::bmp_test_palette());
   ASSERT_TRUE(file.has_value());
   char dir_template[] = "/tmp/zt-bmp-XXXXXX";
   ASSERT_NE(::mkdtemp(dir_template), nullptr);
